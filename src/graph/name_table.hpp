@@ -1,0 +1,74 @@
+// NameTable: gate names interned to dense 32-bit ids.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvex {
+
+using NameId = std::uint32_t;
+
+/// Interns gate names. A circuit of millions of gates uses a handful of distinct names ("sx",
+/// "cx", ...), so a node stores a 4-byte id instead of its own string, and the export converts each
+/// distinct name to a Python str once. Names are arbitrary bytes, NULs included.
+class NameTable {
+ public:
+  /// The id of `name`, added if new. O(len(name)) expected. Leaves the table unchanged if it throws.
+  NameId intern(std::string_view name) {
+    std::uint64_t h = hash(name);
+    if (!slots_.empty()) {
+      for (std::size_t i = h & mask();; i = (i + 1) & mask()) {
+        const Slot& s = slots_[i];
+        if (s.id == kEmpty) break;
+        if (s.hash == h && names_[s.id] == name) return s.id;
+      }
+    }
+    if (names_.size() >= kEmpty) throw std::bad_alloc();
+    if ((names_.size() + 1) * 4 > slots_.size() * 3) rehash(std::max<std::size_t>(16, slots_.size() * 2));
+    names_.emplace_back(name);
+    NameId id = static_cast<NameId>(names_.size() - 1);
+    std::size_t i = h & mask();
+    while (slots_[i].id != kEmpty) i = (i + 1) & mask();
+    slots_[i] = Slot{h, id};
+    return id;
+  }
+
+  const std::string& operator[](NameId id) const noexcept { return names_[id]; }
+  std::size_t size() const noexcept { return names_.size(); }
+
+ private:
+  static constexpr NameId kEmpty = 0xffffffffu;
+  struct Slot {
+    std::uint64_t hash;
+    NameId id;
+  };
+
+  std::size_t mask() const noexcept { return slots_.size() - 1; }
+
+  static std::uint64_t hash(std::string_view s) noexcept {
+    std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a: names are short
+    for (unsigned char c : s) h = (h ^ c) * 0x100000001b3ULL;
+    return h ^ (h >> 29);
+  }
+
+  void rehash(std::size_t size) {
+    std::vector<Slot> fresh(size, Slot{0, kEmpty});
+    names_.reserve(names_.size() + 1);
+    for (const Slot& s : slots_) {
+      if (s.id == kEmpty) continue;
+      std::size_t i = s.hash & (size - 1);
+      while (fresh[i].id != kEmpty) i = (i + 1) & (size - 1);
+      fresh[i] = s;
+    }
+    slots_.swap(fresh);
+  }
+
+  std::vector<std::string> names_;
+  std::vector<Slot> slots_;
+};
+
+}  // namespace tarvex

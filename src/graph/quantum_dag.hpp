@@ -1,0 +1,156 @@
+// QuantumDAG: the circuit graph of timed gates, and the compiler passes that run on it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "graph/name_table.hpp"
+#include "graph/qubit_map.hpp"
+
+namespace tarvex {
+
+using NodeId = std::uint64_t;
+
+/// Marks "no node" in per-entry predecessor slots and in `last_on_qubit`.
+inline constexpr NodeId kNoNode = std::numeric_limits<NodeId>::max();
+
+/// A qubit idle for at least this long before a gate (inclusive) gets a DD pair ahead of it.
+inline constexpr double DD_MIN_IDLE_NS = 100.0;
+/// Duration of each of the two DD gates of a pair.
+inline constexpr double DD_PULSE_NS = 50.0;
+inline constexpr std::string_view kDdFirstName = "DD_X";
+inline constexpr std::string_view kDdSecondName = "DD_Y";
+
+/// One gate, as the export hands it out.
+struct DagNode {
+  NodeId id;
+  std::string name;
+  std::vector<Qubit> qubits;
+  double duration_ns;
+  bool operator==(const DagNode&) const = default;
+};
+
+/// Start and end time of one scheduled node, in ns.
+struct NodeSchedule {
+  double start_ns;
+  double end_ns;
+};
+
+/// A gap on one qubit between two consecutive scheduled operations: from the earlier one's end
+/// (`start_ns`) to the later one's start (`end_ns`).
+struct IdleWindow {
+  Qubit qubit;
+  double start_ns;
+  double end_ns;
+};
+
+/// One outgoing dependency edge: `successor` waited on this node for `qubit`.
+struct Edge {
+  NodeId successor;
+  Qubit qubit;
+  bool operator==(const Edge&) const = default;
+};
+
+/// The circuit graph. Gates are appended in program order and never removed or changed.
+///
+/// Invariants (checked by `check_invariants`):
+/// - Node ids are dense: the graph holds exactly the ids 0 .. node_count() - 1, in insertion order.
+/// - Every qubit-list entry (node s, position k, qubit q) records its predecessor: the last node
+///   that held q when s reached position k, or kNoNode. Together these entries are the edge set: an
+///   edge p -> s for qubit q exists exactly where an entry of s names p. Every edge runs from a
+///   lower id to a higher one, except the self-edge of a qubit repeated within one gate.
+/// - `last_on_qubit(q)` is the highest id whose qubit list contains q.
+/// - The schedule covers a prefix of the ids: nodes 0 .. scheduled_count() - 1 have times, later
+///   ones were added after the last build_schedule and have none.
+///
+/// Storage is a structure of arrays indexed by node id (about 20 bytes per node plus 16 per
+/// qubit-list entry, and 16 per scheduled node), so the passes walk memory in order.
+/// Every operation leaves the graph unchanged if it throws std::bad_alloc.
+class QuantumDAG {
+ public:
+  QuantumDAG();
+
+  /// Appends a gate and links it to the last earlier gate on each of its qubits; returns its id.
+  /// O(len(name) + len(qubits)) expected. Never fails on any argument value.
+  NodeId add_gate(std::string_view name, std::span<const Qubit> qubits, double duration_ns);
+
+  /// Number of nodes. O(1).
+  std::size_t node_count() const noexcept { return durations_ns_.size(); }
+
+  /// Reserves room for `n_nodes` more gates with `n_entries` more qubit-list entries in all.
+  void reserve(std::size_t n_nodes, std::size_t n_entries);
+
+  // Node accessors; `id` must be below node_count().
+  NameId name_id(NodeId id) const noexcept { return name_ids_[id]; }
+  const std::string& name(NodeId id) const noexcept { return names_[name_ids_[id]]; }
+  const NameTable& names() const noexcept { return names_; }
+  double duration_ns(NodeId id) const noexcept { return durations_ns_[id]; }
+  std::span<const Qubit> qubits(NodeId id) const noexcept {
+    return {qubit_pool_.data() + qubit_begin_[id], qubit_pool_.data() + qubit_begin_[id + 1]};
+  }
+  /// Total number of qubit-list entries over all nodes. O(1).
+  std::size_t entry_count() const noexcept { return qubit_pool_.size(); }
+
+  /// Every node as (id, name, qubits, duration) in ascending id order: a topological order, since
+  /// every edge but a self-edge runs from a lower id to a higher one. O(nodes + entries).
+  std::vector<DagNode> get_all_nodes() const;
+
+  /// Gives every node its ASAP start and end: a node starts at the latest end time of the previous
+  /// nodes on its qubits, or 0.0; a NaN end time never delays anything. O(nodes + entries).
+  void build_schedule();
+
+  /// The stored times of `id`, or nothing if it has none (never scheduled, or added since). O(1).
+  std::optional<NodeSchedule> node_schedule(NodeId id) const noexcept {
+    if (id >= schedule_.size()) return std::nullopt;
+    return schedule_[id];
+  }
+  /// Number of nodes the stored schedule covers (always ids 0 .. scheduled_count() - 1). O(1).
+  std::size_t scheduled_count() const noexcept { return schedule_.size(); }
+
+  /// Per qubit, every gap between consecutive intervals of the stored schedule that is >= min_gap_ns
+  /// (NaN gaps never). Windows of one qubit stand together in ascending time; the qubits' groups
+  /// follow in order of each qubit's first use (the lowest scheduled node id that lists it).
+  /// O(nodes + entries) expected, plus a stable sort per qubit only where its starts are out of order.
+  std::vector<IdleWindow> find_idle_windows(double min_gap_ns) const;
+
+  /// A new graph holding every scheduled node in id order, with a DD_X/DD_Y pair on each qubit that
+  /// idled at least DD_MIN_IDLE_NS before the node (idle time counted from 0 for a qubit's first
+  /// node). The new graph has no schedule. O(nodes + entries) expected.
+  QuantumDAG apply_dd_pass() const;
+
+  // Introspection for tests and checks; none of it is on a hot path.
+
+  /// Outgoing edges of `id` in the order they were recorded. O(entries after id).
+  std::vector<Edge> edges_from(NodeId id) const;
+  /// The last node on `q`, or nothing if no node used `q`. O(1) expected.
+  std::optional<NodeId> last_on_qubit(Qubit q) const noexcept {
+    NodeId id = last_on_qubit_.get(q);
+    if (id == kNoNode) return std::nullopt;
+    return id;
+  }
+  /// An empty string when every invariant above holds, else a description of the first broken one.
+  /// O(nodes + entries) expected.
+  std::string check_invariants() const;
+
+ private:
+  // Appends a node whose name is already interned; the one insertion path of add_gate and the pass.
+  NodeId insert(NameId name_id, std::span<const Qubit> qubits, double duration_ns);
+  void reserve_insert(std::span<const Qubit> qubits);
+
+  NameTable names_;
+  std::vector<NameId> name_ids_;        // per node
+  std::vector<double> durations_ns_;    // per node
+  std::vector<std::size_t> qubit_begin_;  // per node + 1: node i's entries are [begin[i], begin[i+1])
+  std::vector<Qubit> qubit_pool_;       // per entry: the qubit
+  std::vector<NodeId> pred_pool_;       // per entry: the node this entry's edge comes from, or kNoNode
+  QubitMap<NodeId> last_on_qubit_{kNoNode};
+  std::vector<NodeSchedule> schedule_;  // per scheduled node, a prefix of the ids
+};
+
+}  // namespace tarvex

@@ -1,0 +1,113 @@
+// Graph store: gate insertion, the recorded edges and the invariant checker.
+#include "graph/quantum_dag.hpp"
+
+#include <sstream>
+
+namespace tarvex {
+
+namespace {
+
+// Grows `v` so that `extra` more elements fit without reallocating; doubles to keep appends O(1).
+template <class T>
+void make_room(std::vector<T>& v, std::size_t extra) {
+  std::size_t needed = v.size() + extra;
+  if (needed <= v.capacity()) return;
+  v.reserve(std::max(needed, v.capacity() * 2));
+}
+
+}  // namespace
+
+QuantumDAG::QuantumDAG() : qubit_begin_{0} {}
+
+void QuantumDAG::reserve(std::size_t n_nodes, std::size_t n_entries) {
+  name_ids_.reserve(name_ids_.size() + n_nodes);
+  durations_ns_.reserve(durations_ns_.size() + n_nodes);
+  qubit_begin_.reserve(qubit_begin_.size() + n_nodes);
+  qubit_pool_.reserve(qubit_pool_.size() + n_entries);
+  pred_pool_.reserve(pred_pool_.size() + n_entries);
+}
+
+void QuantumDAG::reserve_insert(std::span<const Qubit> qubits) {
+  make_room(name_ids_, 1);
+  make_room(durations_ns_, 1);
+  make_room(qubit_begin_, 1);
+  make_room(qubit_pool_, qubits.size());
+  make_room(pred_pool_, qubits.size());
+  last_on_qubit_.reserve_for(qubits);
+}
+
+NodeId QuantumDAG::add_gate(std::string_view name, std::span<const Qubit> qubits, double duration_ns) {
+  // Everything that can allocate runs before the first change, so a failed allocation leaves the
+  // graph as it was. A name interned just before a failure stays in the table unused, unseen.
+  reserve_insert(qubits);
+  return insert(names_.intern(name), qubits, duration_ns);
+}
+
+NodeId QuantumDAG::insert(NameId name_id, std::span<const Qubit> qubits, double duration_ns) {
+  assert(qubit_pool_.capacity() - qubit_pool_.size() >= qubits.size() && "reserve_insert first");
+  const NodeId id = node_count();
+  name_ids_.push_back(name_id);
+  durations_ns_.push_back(duration_ns);
+  for (Qubit q : qubits) {
+    // Updating last_on_qubit per position makes a repeated qubit find this node: a self-edge.
+    NodeId& last = last_on_qubit_.at(q);
+    qubit_pool_.push_back(q);
+    pred_pool_.push_back(last);
+    last = id;
+  }
+  qubit_begin_.push_back(qubit_pool_.size());
+  return id;
+}
+
+std::vector<Edge> QuantumDAG::edges_from(NodeId id) const {
+  std::vector<Edge> out;
+  if (id >= node_count()) return out;
+  // Successors have ids >= id, so their entries start at this node's own.
+  NodeId successor = id;
+  for (std::size_t e = qubit_begin_[id]; e < qubit_pool_.size(); ++e) {
+    while (e >= qubit_begin_[successor + 1]) ++successor;
+    if (pred_pool_[e] == id) out.push_back(Edge{successor, qubit_pool_[e]});
+  }
+  return out;
+}
+
+std::string QuantumDAG::check_invariants() const {
+  std::ostringstream err;
+  const std::size_t n = node_count();
+  if (name_ids_.size() != n || qubit_begin_.size() != n + 1 || qubit_begin_.front() != 0 ||
+      qubit_begin_.back() != qubit_pool_.size() || pred_pool_.size() != qubit_pool_.size()) {
+    return "per-node or per-entry arrays disagree in size";
+  }
+  if (schedule_.size() > n) return "schedule covers ids that do not exist";
+  QubitMap<NodeId> last(kNoNode);
+  for (NodeId id = 0; id < n; ++id) {
+    if (qubit_begin_[id] > qubit_begin_[id + 1]) return "qubit offsets decrease";
+    if (name_ids_[id] >= names_.size()) return "name id out of range";
+    std::span<const Qubit> qs = qubits(id);
+    last.reserve_for(qs);
+    for (std::size_t k = 0; k < qs.size(); ++k) {
+      std::size_t e = qubit_begin_[id] + k;
+      NodeId pred = pred_pool_[e];
+      if (pred != last.get(qs[k])) {
+        err << "entry " << k << " of node " << id << " records predecessor " << pred
+            << " but the last node on qubit " << qs[k] << " was " << last.get(qs[k]);
+        return err.str();
+      }
+      if (pred != kNoNode && pred > id) return "an edge runs from a higher id to a lower one";
+      last.set(qs[k], id);
+    }
+  }
+  std::string mismatch;
+  last.for_each([&](Qubit q, NodeId id) {
+    if (mismatch.empty() && last_on_qubit_.get(q) != id)
+      mismatch = "last_on_qubit of qubit " + std::to_string(q) + " is not the highest id using it";
+  });
+  if (!mismatch.empty()) return mismatch;
+  last_on_qubit_.for_each([&](Qubit q, NodeId id) {
+    if (mismatch.empty() && last.get(q) != id)
+      mismatch = "last_on_qubit holds qubit " + std::to_string(q) + " that no node lists";
+  });
+  return mismatch;
+}
+
+}  // namespace tarvex

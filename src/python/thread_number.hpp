@@ -1,0 +1,18 @@
+// Process-unique thread numbers, drawn once per thread and never reused.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace tarvex::py {
+
+/// The calling thread's number: 1, 2, 3, ... in order of first use; no other thread of the process
+/// ever gets the same number, also after this thread has ended. O(1).
+inline std::uint64_t current_thread_number() noexcept {
+  static std::atomic<std::uint64_t> next_number{1};
+  thread_local std::uint64_t number = 0;
+  if (number == 0) number = next_number.fetch_add(1, std::memory_order_relaxed);
+  return number;
+}
+
+}  // namespace tarvex::py

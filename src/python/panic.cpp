@@ -16,9 +16,6 @@ namespace {
 
 OnceCell panic_type_cell;
 
-// A fault that is already reported (resumed from Python) skips the report of raise_fault.
-Fault make_fault(std::string message, std::source_location where) { return Fault(std::move(message), where); }
-
 [[noreturn]] void abort_uncaught() noexcept {
   std::fputs(text::kUncaughtPanic, stderr);
   std::fputc('\n', stderr);
@@ -40,7 +37,7 @@ void raise_fault(std::string message, std::source_location where) {
                static_cast<unsigned long long>(current_thread_number()), where.file_name(),
                static_cast<unsigned>(where.line()), static_cast<unsigned>(where.column()), message.c_str());
   std::fflush(stderr);
-  throw make_fault(std::move(message), where);
+  throw Fault(std::move(message), where);
 }
 
 PyObject* panic_exception_type() {
@@ -68,7 +65,8 @@ void resume_if_panic() {
   std::fflush(stderr);
   PyErr_SetRaisedException(exc.release());
   PyErr_PrintEx(0);
-  throw make_fault(std::move(message), std::source_location::current());
+  // Reported above with its Python traceback, so it skips the report of raise_fault.
+  throw Fault(std::move(message), std::source_location::current());
 }
 
 void raise_caught(std::exception_ptr caught) noexcept {

@@ -18,8 +18,9 @@ if [ ! -x "$venv/bin/python" ]; then
   "$python" -m venv "$venv"
 fi
 "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --upgrade pip
+# Pinned: later releases of both need a Rust toolchain to build on the free-threaded interpreter.
 "$venv/bin/python" -m pip install --quiet --disable-pip-version-check \
-  "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100" "mypy>=1.10"
+  "scikit-build-core>=0.10" "pytest>=8" "hypothesis==6.155.7" "mypy==1.18.2"
 tag=$(basename "$venv")
 "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-build-isolation \
   -Cbuild-dir="build/$tag" -Ccmake.define.TARVEX_WERROR=ON ${TARVEX_PIP_EXTRA:-} .

@@ -115,7 +115,8 @@ class QuantumDAG {
 
   /// Per qubit, every gap between consecutive intervals of the stored schedule that is >= min_gap_ns
   /// (NaN gaps never). Windows of one qubit stand together in ascending time; the qubits' groups
-  /// follow in order of each qubit's first use (the lowest scheduled node id that lists it).
+  /// follow in order of each qubit's first use (the lowest scheduled node id that lists it, and
+  /// within that node its position in the qubit list).
   /// O(nodes + entries) expected, plus a stable sort per qubit only where its starts are out of order.
   std::vector<IdleWindow> find_idle_windows(double min_gap_ns) const;
 

@@ -5,19 +5,7 @@
 
 namespace tarvex {
 
-namespace {
-
-// Grows `v` so that `extra` more elements fit without reallocating; doubles to keep appends O(1).
-template <class T>
-void make_room(std::vector<T>& v, std::size_t extra) {
-  std::size_t needed = v.size() + extra;
-  if (needed <= v.capacity()) return;
-  v.reserve(std::max(needed, v.capacity() * 2));
-}
-
-}  // namespace
-
-QuantumDAG::QuantumDAG() : qubit_begin_{0} {}
+QuantumDAG::QuantumDAG() { qubit_begin_.push_back(0); }
 
 void QuantumDAG::reserve(std::size_t n_nodes, std::size_t n_entries) {
   name_ids_.reserve(name_ids_.size() + n_nodes);
@@ -28,11 +16,11 @@ void QuantumDAG::reserve(std::size_t n_nodes, std::size_t n_entries) {
 }
 
 void QuantumDAG::reserve_insert(std::span<const Qubit> qubits) {
-  make_room(name_ids_, 1);
-  make_room(durations_ns_, 1);
-  make_room(qubit_begin_, 1);
-  make_room(qubit_pool_, qubits.size());
-  make_room(pred_pool_, qubits.size());
+  name_ids_.make_room(1);
+  durations_ns_.make_room(1);
+  qubit_begin_.make_room(1);
+  qubit_pool_.make_room(qubits.size());
+  pred_pool_.make_room(qubits.size());
   last_on_qubit_.reserve_for(qubits);
 }
 
@@ -44,18 +32,17 @@ NodeId QuantumDAG::add_gate(std::string_view name, std::span<const Qubit> qubits
 }
 
 NodeId QuantumDAG::insert(NameId name_id, std::span<const Qubit> qubits, double duration_ns) {
-  assert(qubit_pool_.capacity() - qubit_pool_.size() >= qubits.size() && "reserve_insert first");
   const NodeId id = node_count();
-  name_ids_.push_back(name_id);
-  durations_ns_.push_back(duration_ns);
+  name_ids_.push_unchecked(name_id);
+  durations_ns_.push_unchecked(duration_ns);
   for (Qubit q : qubits) {
     // Updating last_on_qubit per position makes a repeated qubit find this node: a self-edge.
     NodeId& last = last_on_qubit_.at(q);
-    qubit_pool_.push_back(q);
-    pred_pool_.push_back(last);
+    qubit_pool_.push_unchecked(q);
+    pred_pool_.push_unchecked(last);
     last = id;
   }
-  qubit_begin_.push_back(qubit_pool_.size());
+  qubit_begin_.push_unchecked(qubit_pool_.size());
   return id;
 }
 
@@ -74,7 +61,7 @@ std::vector<Edge> QuantumDAG::edges_from(NodeId id) const {
 std::string QuantumDAG::check_invariants() const {
   std::ostringstream err;
   const std::size_t n = node_count();
-  if (name_ids_.size() != n || qubit_begin_.size() != n + 1 || qubit_begin_.front() != 0 ||
+  if (name_ids_.size() != n || qubit_begin_.size() != n + 1 || qubit_begin_[0] != 0 ||
       qubit_begin_.back() != qubit_pool_.size() || pred_pool_.size() != qubit_pool_.size()) {
     return "per-node or per-entry arrays disagree in size";
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "graph/name_table.hpp"
+#include "graph/pod_vector.hpp"
 #include "graph/qubit_map.hpp"
 
 namespace tarvex {
@@ -145,13 +146,13 @@ class QuantumDAG {
   void reserve_insert(std::span<const Qubit> qubits);
 
   NameTable names_;
-  std::vector<NameId> name_ids_;        // per node
-  std::vector<double> durations_ns_;    // per node
-  std::vector<std::size_t> qubit_begin_;  // per node + 1: node i's entries are [begin[i], begin[i+1])
-  std::vector<Qubit> qubit_pool_;       // per entry: the qubit
-  std::vector<NodeId> pred_pool_;       // per entry: the node this entry's edge comes from, or kNoNode
+  PodVector<NameId> name_ids_;           // per node
+  PodVector<double> durations_ns_;       // per node
+  PodVector<std::size_t> qubit_begin_;   // per node + 1: node i's entries are [begin[i], begin[i+1])
+  PodVector<Qubit> qubit_pool_;          // per entry: the qubit
+  PodVector<NodeId> pred_pool_;          // per entry: the node this entry's edge comes from, or kNoNode
   QubitMap<NodeId> last_on_qubit_{kNoNode};
-  std::vector<NodeSchedule> schedule_;  // per scheduled node, a prefix of the ids
+  PodVector<NodeSchedule> schedule_;     // per scheduled node, a prefix of the ids
 };
 
 }  // namespace tarvex

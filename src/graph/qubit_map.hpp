@@ -46,6 +46,10 @@ class QubitMap {
 
   /// Makes room so that `set` on every qubit of `qubits` cannot allocate. O(len) unless it grows.
   void reserve_for(std::span<const Qubit> qubits) {
+    // Nearly always every qubit is a small index seen before: one compare each, nothing to grow.
+    bool covered = true;
+    for (Qubit q : qubits) covered &= q < dense_.size();
+    if (covered) return;
     Qubit dense_max = 0;
     bool any_dense = false;
     std::size_t n_sparse = 0;

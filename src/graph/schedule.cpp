@@ -11,7 +11,7 @@ void QuantumDAG::build_schedule() {
   QubitMap<double> free_at_ns(-std::numeric_limits<double>::infinity());
   free_at_ns.reserve_like(last_on_qubit_);
   const std::size_t n = node_count();
-  schedule_.resize(n);  // the last allocation; from here on nothing can fail
+  schedule_.resize_uninitialized(n);  // the last allocation; from here on nothing can fail
 
   for (NodeId id = 0; id < n; ++id) {
     const Qubit* q = qubit_pool_.data() + qubit_begin_[id];

@@ -1,0 +1,101 @@
+// PodVector: a growable array of trivially copyable values for the graph's per-node columns.
+#pragma once
+
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+namespace tarvex {
+
+/// A vector of trivially copyable T that separates "make room" from "append": the insertion path
+/// reserves once for a whole gate and then appends without a capacity check per element. Growth
+/// uses realloc, which moves large blocks by remapping pages rather than copying them.
+template <class T>
+class PodVector {
+  static_assert(std::is_trivially_copyable_v<T>, "PodVector moves its elements with realloc");
+
+ public:
+  PodVector() noexcept = default;
+  PodVector(const PodVector& other) { *this = other; }
+  PodVector(PodVector&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  PodVector& operator=(const PodVector& other) {
+    if (this != &other) {
+      clear();
+      reserve(other.size_);
+      if (other.size_ != 0) std::memcpy(data_, other.data_, other.size_ * sizeof(T));
+      size_ = other.size_;
+    }
+    return *this;
+  }
+  PodVector& operator=(PodVector&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  ~PodVector() { std::free(data_); }
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  T* data() noexcept { return data_; }
+  const T* data() const noexcept { return data_; }
+  T& operator[](std::size_t i) noexcept { return data_[i]; }
+  const T& operator[](std::size_t i) const noexcept { return data_[i]; }
+  T& back() noexcept { return data_[size_ - 1]; }
+  const T& back() const noexcept { return data_[size_ - 1]; }
+  const T* begin() const noexcept { return data_; }
+  const T* end() const noexcept { return data_ + size_; }
+
+  /// Ensures room for `extra` more elements, doubling so that appends stay amortised O(1).
+  /// Throws std::bad_alloc and leaves the contents unchanged on failure.
+  void make_room(std::size_t extra) {
+    if (extra <= capacity_ - size_) return;
+    std::size_t wanted = size_ + extra;
+    if (wanted < extra) throw std::bad_alloc();
+    reserve(std::max(wanted, capacity_ * 2));
+  }
+
+  /// Ensures capacity for `n` elements in all. Throws std::bad_alloc on failure.
+  void reserve(std::size_t n) {
+    if (n <= capacity_) return;
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    void* grown = std::realloc(data_, n * sizeof(T));
+    if (grown == nullptr) throw std::bad_alloc();
+    data_ = static_cast<T*>(grown);
+    capacity_ = n;
+  }
+
+  /// Appends within reserved room: the caller has called make_room.
+  void push_unchecked(const T& v) noexcept {
+    assert(size_ < capacity_ && "make_room before push_unchecked");
+    data_[size_++] = v;
+  }
+
+  void push_back(const T& v) {
+    make_room(1);
+    data_[size_++] = v;
+  }
+
+  /// Sets the size to `n`; new elements are left uninitialised for the caller to fill.
+  void resize_uninitialized(std::size_t n) {
+    reserve(n);
+    size_ = n;
+  }
+
+  void clear() noexcept { size_ = 0; }
+
+ private:
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace tarvex

@@ -232,6 +232,7 @@ def measure_size(n_gates: int, repeats: int, args, peers: dict) -> dict:
         adders = {"tarvex": (add_chunk, dag.add_gate), "loop_overhead": (empty_chunk, None)}
         if floor is not None:
             adders["call floor"] = (add_chunk, floor.add_gate)
+            adders["call floor + id"] = (add_chunk, floor.add_gate_returning_id)
         if ref is not None:
             adders["reference"] = (add_chunk, ref.add_gate)
         for peer, (seconds, n_faults) in add_side_by_side(adders, chunks).items():
@@ -460,11 +461,28 @@ def report(result: dict) -> str:
     for s in sizes:
         m = s["median_ns_per_gate"]
         if "add_gate/call floor" in m:
-            loop = m["loop_overhead"]
-            net = (m["add_gate/tarvex"] - loop) / (m["add_gate/call floor"] - loop)
-            loop_rows.append([fmt_n(s["n_gates"]), fmt_ns(loop), f"{net:.2f}x"])
+            loop, floor, ours = m["loop_overhead"], m["add_gate/call floor"], m["add_gate/tarvex"]
+            with_id = m["add_gate/call floor + id"]
+            loop_rows.append(
+                [
+                    fmt_n(s["n_gates"]),
+                    fmt_ns(loop),
+                    fmt_ns(floor),
+                    f"{fmt_ns(with_id)} ({with_id / floor:.2f}x)",
+                    f"{fmt_ns(ours)} ({ours / floor:.2f}x)",
+                    f"{(ours - loop) / (floor - loop):.2f}x",
+                ]
+            )
     if loop_rows:
-        parts += ["", render(["N", "empty loop (ns/gate)", "add_gate / call floor, loop subtracted"], loop_rows)]
+        header = [
+            "N",
+            "empty loop",
+            "call floor",
+            "call floor returning an int",
+            "add_gate",
+            "add_gate / call floor, loop subtracted",
+        ]
+        parts += ["", "add_gate's loop, ns per call:", "", render(header, loop_rows)]
     if memory:
         mem_rows = [
             [
@@ -496,7 +514,7 @@ def main() -> None:
     parser.add_argument("--sizes", default="1e4,1e5,1e6,1e7", help="comma-separated gate counts")
     parser.add_argument("--repeats", type=int, default=5, help="repeats per figure (median quoted)")
     parser.add_argument("--ref-max-n", type=float, default=1e6, help="largest N for the reference model")
-    parser.add_argument("--qiskit-max-n", type=float, default=1e5, help="largest N for Qiskit")
+    parser.add_argument("--qiskit-max-n", type=float, default=1e6, help="largest N for Qiskit")
     parser.add_argument("--no-memory", action="store_true", help="skip the memory subprocesses")
     parser.add_argument("--seed", type=int, default=workload.DEFAULT_SEED)
     parser.add_argument("--out", type=Path, help="JSON file (default: benchmarks/results/run-<time>.json)")

@@ -5,8 +5,10 @@
 // same FunctionDescription, extract_str, extract_u64_list into a QubitBuffer and extract_f64, with
 // the same error path. It then drops the values and returns None. What add_gate costs above this
 // (receiver and thread check, borrow, insertion, the id's int) is the price of the graph itself.
+// `add_gate_returning_id` also returns a new int, as add_gate does, to show the id's own share.
 #include <Python.h>
 
+#include <cstdint>
 #include <string_view>
 
 #include "python/arguments.hpp"
@@ -25,31 +27,51 @@ void keep(const T& value) {
   asm volatile("" : : "g"(&value) : "memory");
 }
 
-PyObject* conversion_failed(const char* name) {
+bool conversion_failed(const char* name) {
   argument_extraction_error(name);
-  return nullptr;
+  return false;
+}
+
+// Binds and converts the arguments; true with the values dropped, or false with the error set.
+bool bind_and_convert(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  PyObject* slots[3];
+  if (!extract_arguments_fastcall(kAddGate, args, PyVectorcall_NARGS(nargsf), kwnames, slots)) return false;
+  std::string_view name;
+  QubitBuffer qubits;
+  double duration_ns;
+  if (!extract_str(slots[0], name)) return conversion_failed("name");
+  if (!extract_u64_list(slots[1], qubits)) return conversion_failed("qubits");
+  if (!extract_f64(slots[2], duration_ns)) return conversion_failed("duration_ns");
+  keep(name);
+  keep(qubits);
+  keep(duration_ns);
+  return true;
 }
 
 PyObject* add_gate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
   return trap([&]() -> PyObject* {
-    PyObject* slots[3];
-    if (!extract_arguments_fastcall(kAddGate, args, PyVectorcall_NARGS(nargsf), kwnames, slots)) return nullptr;
-    std::string_view name;
-    QubitBuffer qubits;
-    double duration_ns;
-    if (!extract_str(slots[0], name)) return conversion_failed("name");
-    if (!extract_u64_list(slots[1], qubits)) return conversion_failed("qubits");
-    if (!extract_f64(slots[2], duration_ns)) return conversion_failed("duration_ns");
-    keep(name);
-    keep(qubits);
-    keep(duration_ns);
+    if (!bind_and_convert(args, nargsf, kwnames)) return nullptr;
     Py_RETURN_NONE;
+  }, static_cast<PyObject*>(nullptr));
+}
+
+// The same, returning a new int as add_gate returns the node id: shows what the id alone costs.
+std::uint64_t next_id = 0;
+
+PyObject* add_gate_returning_id(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return trap([&]() -> PyObject* {
+    if (!bind_and_convert(args, nargsf, kwnames)) return nullptr;
+    return PyLong_FromUnsignedLongLong(next_id++);
   }, static_cast<PyObject*>(nullptr));
 }
 
 PyMethodDef call_floor_methods[] = {
     {"add_gate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add_gate)), METH_FASTCALL | METH_KEYWORDS,
      "add_gate(name, qubits, duration_ns)\n--\n\nConverts add_gate's arguments and drops them."},
+    {"add_gate_returning_id", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add_gate_returning_id)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "add_gate_returning_id(name, qubits, duration_ns)\n--\n\nConverts add_gate's arguments, drops them and "
+     "returns a new int."},
     {nullptr, nullptr, 0, nullptr},
 };
 

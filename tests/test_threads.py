@@ -150,17 +150,17 @@ def test_parallel_work_without_the_gil():
 
 
 # Runs the initialisation function from several threads at once, past the import system's
-# per-module lock: module_from_spec calls it directly for every thread.
+# per-module lock: creating the module straight from what the finder found calls it in every thread.
 CONCURRENT_INITIALISATION = """
 import importlib.util, json, sys, threading
-spec = importlib.util.find_spec("_tarvex")
+found = importlib.util.find_spec("_tarvex")
 n_threads = 8
 barrier = threading.Barrier(n_threads)
 modules = [None] * n_threads
 
 def worker(index):
     barrier.wait()
-    modules[index] = importlib.util.module_from_spec(spec)
+    modules[index] = importlib.util.module_from_spec(found)
 
 threads = [threading.Thread(target=worker, args=(i,)) for i in range(n_threads)]
 for thread in threads:

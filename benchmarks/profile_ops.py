@@ -1,9 +1,17 @@
 """Runs each operation once on the benchmark circuit, for instruction counts under callgrind.
 
-Usage:
-  valgrind --tool=callgrind --callgrind-out-file=/tmp/ops.cg \\
+The installed modules are stripped; build copies with symbols (same -O3 code) first:
+  py=$PWD/.venv-bench/bin/python
+  cmake -S . -B build/bench-profile -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g \\
+      -DPython_EXECUTABLE=$py && cmake --build build/bench-profile
+  cmake -S benchmarks/call_floor -B build/bench-profile-floor -DCMAKE_BUILD_TYPE=Release \\
+      -DCMAKE_CXX_FLAGS=-g -DPython_EXECUTABLE=$py && cmake --build build/bench-profile-floor
+Then:
+  OPENBLAS_NUM_THREADS=1 PYTHONPATH=build/bench-profile:build/bench-profile-floor \\
+      valgrind --tool=callgrind --callgrind-out-file=/tmp/ops.cg \\
       .venv-bench/bin/python benchmarks/profile_ops.py --gates 100000
   callgrind_annotate --inclusive=yes /tmp/ops.cg | less
+  callgrind_annotate --auto=yes /tmp/ops.cg | less      (per source line)
 
 Each method's C entry point (`add_gate`, `build_schedule`, ...) then shows its inclusive count;
 divide by the number of calls (or of gates) printed here. The call floor's `add_gate` runs on the

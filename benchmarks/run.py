@@ -348,6 +348,10 @@ def fmt_ns(v):
     return f"{v:.1f}" if v < 100 else f"{v:.0f}"
 
 
+def fmt_ratio(r):
+    return f"{r:.1f}x" if r < 10 else f"{r:.0f}x"
+
+
 def fmt_n(n):
     return f"10^{len(str(n)) - 1}" if str(n).strip("0") == "1" else f"{n:,}"
 
@@ -381,7 +385,7 @@ def speed_rows(sizes: list[dict]) -> list[list[str]]:
                 elif peer == "call floor":
                     cells.append(f"{fmt_ns(theirs)} ({ours / theirs:.2f}x)")
                 else:
-                    cells.append(f"{fmt_ns(theirs)} ({theirs / ours:.0f}x faster)")
+                    cells.append(f"{fmt_ns(theirs)} ({fmt_ratio(theirs / ours)} faster)")
             rows.append(cells)
     return rows
 
@@ -403,12 +407,12 @@ def check_targets(sizes: list[dict], memory: list[dict]) -> list[list[str]]:
             checks.append([f"{op} / {peer} at 10^6", f"<= {bound}x", f"{value:.2f}x", verdict(value <= bound)])
         else:
             value = theirs / ours
-            checks.append([f"{op}: {peer} / tarvex at 10^6", f">= {bound:.0f}x", f"{value:.0f}x", verdict(value >= bound)])
+            checks.append([f"{op}: {peer} / tarvex at 10^6", f">= {bound:.0f}x", fmt_ratio(value), verdict(value >= bound)])
     m5 = by_n.get(PIPELINE_TARGET_N)
     if m5 is not None and "pipeline/qiskit" in m5:
         value = m5["pipeline/qiskit"] / m5["pipeline/tarvex"]
         checks.append(
-            ["pipeline: qiskit / tarvex at 10^5", f">= {PIPELINE_MIN_SPEEDUP:.0f}x", f"{value:.0f}x", verdict(value >= PIPELINE_MIN_SPEEDUP)]
+            ["pipeline: qiskit / tarvex at 10^5", f">= {PIPELINE_MIN_SPEEDUP:.0f}x", fmt_ratio(value), verdict(value >= PIPELINE_MIN_SPEEDUP)]
         )
     small, large = by_n.get(100_000), by_n.get(10_000_000)
     if small is not None and large is not None:
@@ -518,11 +522,15 @@ def main() -> None:
     parser.add_argument("--no-memory", action="store_true", help="skip the memory subprocesses")
     parser.add_argument("--seed", type=int, default=workload.DEFAULT_SEED)
     parser.add_argument("--out", type=Path, help="JSON file (default: benchmarks/results/run-<time>.json)")
+    parser.add_argument("--report", type=Path, help="print the tables of an earlier JSON result and exit")
     parser.add_argument("--memory-child", type=int, help=argparse.SUPPRESS)
     parser.add_argument("--memory-peer", default="tarvex", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.memory_child is not None:
         memory_child(args.memory_child, args.seed, args.memory_peer)
+        return
+    if args.report is not None:
+        print(report(json.loads(args.report.read_text())))
         return
     args.ref_max_n, args.qiskit_max_n = int(args.ref_max_n), int(args.qiskit_max_n)
 

@@ -8,5 +8,5 @@ venv=${1:-.venv-bench}
 tools/dev-env.sh "$venv"
 pip=("$venv/bin/python" -m pip install --quiet --disable-pip-version-check)
 "${pip[@]}" numpy qiskit
-"${pip[@]}" --no-build-isolation -Cbuild-dir="build/$(basename "$venv")-call-floor" ./benchmarks/call_floor
+"${pip[@]}" --no-build-isolation -Cbuild-dir="$PWD/build/$(basename "$venv")-call-floor" ./benchmarks/call_floor
 "$venv/bin/python" -c 'import _tarvex, _call_floor, qiskit; print("benchmark environment ready: qiskit", qiskit.__version__)'

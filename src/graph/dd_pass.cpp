@@ -1,12 +1,51 @@
 // Dynamical-decoupling insertion pass.
+#include <vector>
+
 #include "graph/quantum_dag.hpp"
 
 namespace tarvex {
 
+namespace {
+
+// When a qubit's busy time ends, for a graph whose qubits are all small indices: a plain array.
+struct DenseBusyUntil {
+  double* until_ns;
+  double get(Qubit q) const noexcept { return until_ns[q]; }
+  void set(Qubit q, double t) noexcept { until_ns[q] = t; }
+};
+
+}  // namespace
+
+template <class BusyUntil>
+std::size_t QuantumDAG::dd_walk(BusyUntil& busy_until_ns, QuantumDAG* out, NameId dd_first,
+                                NameId dd_second) const {
+  std::size_t n_pairs = 0;
+  const std::size_t n_scheduled = start_ns_.size();
+  for (NodeId id = 0; id < n_scheduled; ++id) {
+    const double start_ns = start_ns_[id];
+    const double end_ns = start_ns + durations_ns_[id];
+    const std::span<const Qubit> qs = qubits(id);
+    for (const Qubit& q : qs) {
+      // False for a NaN on either side, so a NaN end time before never earns a pair.
+      if (start_ns - busy_until_ns.get(q) >= DD_MIN_IDLE_NS) {
+        ++n_pairs;
+        if (out != nullptr) {
+          out->insert(dd_first, {&q, 1}, DD_PULSE_NS);
+          out->insert(dd_second, {&q, 1}, DD_PULSE_NS);
+        }
+      }
+      // A qubit listed again in the same gate now sees a gap of 0 and gets no second pair.
+      busy_until_ns.set(q, start_ns);
+    }
+    if (out != nullptr) out->insert(name_ids_[id], qs, durations_ns_[id]);
+    for (Qubit q : qs) busy_until_ns.set(q, end_ns);
+  }
+  return n_pairs;
+}
+
 QuantumDAG QuantumDAG::apply_dd_pass() const {
   QuantumDAG out;
-  const std::size_t n = node_count();
-  if (n == 0) return out;
+  if (node_count() == 0) return out;
 
   // The copies keep their source names, so the result starts from the source's name table and the
   // copied nodes keep their name ids.
@@ -14,30 +53,26 @@ QuantumDAG QuantumDAG::apply_dd_pass() const {
   const NameId dd_first = out.names_.intern(kDdFirstName);
   const NameId dd_second = out.names_.intern(kDdSecondName);
 
-  // Only scheduled nodes are carried over; the schedule always covers ids 0 .. scheduled_count() - 1.
-  const std::size_t n_scheduled = schedule_.size();
-  out.reserve(n_scheduled, qubit_begin_[n_scheduled]);
-  QubitMap<double> busy_until_ns(0.0);  // a qubit not seen yet has been idle since time 0
-  busy_until_ns.reserve_like(last_on_qubit_);
-
-  for (NodeId id = 0; id < n_scheduled; ++id) {
-    const auto [start_ns, end_ns] = schedule_[id];
-    const std::span<const Qubit> qs = qubits(id);
-    for (Qubit q : qs) {
-      // False for a NaN on either side, so a NaN end time before never earns a pair.
-      if (start_ns - busy_until_ns.get(q) >= DD_MIN_IDLE_NS) {
-        const Qubit single[1] = {q};
-        out.reserve_insert(single);
-        out.insert(dd_first, single, DD_PULSE_NS);
-        out.reserve_insert(single);
-        out.insert(dd_second, single, DD_PULSE_NS);
-      }
-      // A qubit listed again in the same gate now sees a gap of 0 and gets no second pair.
-      busy_until_ns.set(q, start_ns);
-    }
-    out.reserve_insert(qs);
-    out.insert(name_ids_[id], qs, duration_ns(id));
-    for (Qubit q : qs) busy_until_ns.set(q, end_ns);
+  // Two walks over the scheduled nodes (the schedule covers ids 0 .. scheduled_count() - 1): the
+  // first counts the pairs so that the result is allocated once, the second fills it. A qubit not
+  // seen yet has been idle since time 0.
+  const std::size_t n_scheduled = start_ns_.size();
+  const std::size_t n_entries = qubit_begin_[n_scheduled];
+  auto run = [&](auto& busy_until_ns, auto reset) {
+    const std::size_t n_pairs = dd_walk(busy_until_ns, nullptr, dd_first, dd_second);
+    out.reserve(n_scheduled + 2 * n_pairs, n_entries + 2 * n_pairs);
+    out.last_on_qubit_.reserve_like(last_on_qubit_);
+    reset();
+    dd_walk(busy_until_ns, &out, dd_first, dd_second);
+  };
+  if (last_on_qubit_.all_dense()) {
+    std::vector<double> until_ns(last_on_qubit_.dense_size(), 0.0);
+    DenseBusyUntil busy{until_ns.data()};
+    run(busy, [&] { std::fill(until_ns.begin(), until_ns.end(), 0.0); });
+  } else {
+    QubitMap<double> busy(0.0);
+    busy.reserve_like(last_on_qubit_);
+    run(busy, [&] { busy = QubitMap<double>(0.0); busy.reserve_like(last_on_qubit_); });
   }
   return out;
 }

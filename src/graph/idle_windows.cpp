@@ -28,7 +28,7 @@ struct RawWindow {
 
 std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
   // Only the stored schedule counts: nodes added since the last build_schedule are not seen.
-  const std::size_t n_scheduled = schedule_.size();
+  const std::size_t n_scheduled = start_ns_.size();
   if (n_scheduled == 0) return {};
 
   // One walk over the scheduled nodes in id order, qubit-list order within a node: each qubit's
@@ -43,7 +43,7 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
   std::vector<RawWindow> raw;
   bool any_out_of_order = false;
   for (NodeId id = 0; id < n_scheduled; ++id) {
-    const NodeSchedule s = schedule_[id];
+    const NodeSchedule s{start_ns_[id], start_ns_[id] + durations_ns_[id]};
     for (std::size_t e = qubit_begin_[id]; e < qubit_begin_[id + 1]; ++e) {
       std::uint32_t& g = group_of.at(qubit_pool_[e]);
       if (g == kNoGroup) {
@@ -82,7 +82,7 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
     for (NodeId id = 0; id < n_scheduled; ++id) {
       for (std::size_t e = qubit_begin_[id]; e < qubit_begin_[id + 1]; ++e) {
         std::uint32_t slot = sorted_slot[group_of.get(qubit_pool_[e])];
-        if (slot != kNoGroup) intervals[slot].push_back(schedule_[id]);
+        if (slot != kNoGroup) intervals[slot].push_back(NodeSchedule{start_ns_[id], start_ns_[id] + durations_ns_[id]});
       }
     }
     sorted_windows.resize(intervals.size());

@@ -44,6 +44,7 @@ class PodVector {
   ~PodVector() { std::free(data_); }
 
   std::size_t size() const noexcept { return size_; }
+  std::size_t capacity() const noexcept { return capacity_; }
   bool empty() const noexcept { return size_ == 0; }
   T* data() noexcept { return data_; }
   const T* data() const noexcept { return data_; }

@@ -8,42 +8,22 @@ namespace tarvex {
 QuantumDAG::QuantumDAG() { qubit_begin_.push_back(0); }
 
 void QuantumDAG::reserve(std::size_t n_nodes, std::size_t n_entries) {
-  name_ids_.reserve(name_ids_.size() + n_nodes);
-  durations_ns_.reserve(durations_ns_.size() + n_nodes);
-  qubit_begin_.reserve(qubit_begin_.size() + n_nodes);
+  grow_nodes(node_count() + n_nodes);
   qubit_pool_.reserve(qubit_pool_.size() + n_entries);
   pred_pool_.reserve(pred_pool_.size() + n_entries);
 }
 
-void QuantumDAG::reserve_insert(std::span<const Qubit> qubits) {
-  name_ids_.make_room(1);
-  durations_ns_.make_room(1);
-  qubit_begin_.make_room(1);
-  qubit_pool_.make_room(qubits.size());
-  pred_pool_.make_room(qubits.size());
-  last_on_qubit_.reserve_for(qubits);
+void QuantumDAG::grow_nodes(std::size_t capacity) {
+  name_ids_.reserve(capacity);
+  durations_ns_.reserve(capacity);
+  qubit_begin_.reserve(capacity + 1);
 }
 
-NodeId QuantumDAG::add_gate(std::string_view name, std::span<const Qubit> qubits, double duration_ns) {
-  // Everything that can allocate runs before the first change, so a failed allocation leaves the
-  // graph as it was. A name interned just before a failure stays in the table unused, unseen.
-  reserve_insert(qubits);
-  return insert(names_.intern(name), qubits, duration_ns);
-}
-
-NodeId QuantumDAG::insert(NameId name_id, std::span<const Qubit> qubits, double duration_ns) {
-  const NodeId id = node_count();
-  name_ids_.push_unchecked(name_id);
-  durations_ns_.push_unchecked(duration_ns);
-  for (Qubit q : qubits) {
-    // Updating last_on_qubit per position makes a repeated qubit find this node: a self-edge.
-    NodeId& last = last_on_qubit_.at(q);
-    qubit_pool_.push_unchecked(q);
-    pred_pool_.push_unchecked(last);
-    last = id;
-  }
-  qubit_begin_.push_unchecked(qubit_pool_.size());
-  return id;
+void QuantumDAG::grow_entries(std::size_t size, std::size_t extra) {
+  if (size + extra < extra) throw std::bad_alloc();
+  const std::size_t capacity = std::max(size + extra, 2 * qubit_pool_.capacity());
+  qubit_pool_.reserve(capacity);
+  pred_pool_.reserve(capacity);
 }
 
 std::vector<Edge> QuantumDAG::edges_from(NodeId id) const {
@@ -65,7 +45,7 @@ std::string QuantumDAG::check_invariants() const {
       qubit_begin_.back() != qubit_pool_.size() || pred_pool_.size() != qubit_pool_.size()) {
     return "per-node or per-entry arrays disagree in size";
   }
-  if (schedule_.size() > n) return "schedule covers ids that do not exist";
+  if (start_ns_.size() > n) return "schedule covers ids that do not exist";
   QubitMap<NodeId> last(kNoNode);
   for (NodeId id = 0; id < n; ++id) {
     if (qubit_begin_[id] > qubit_begin_[id + 1]) return "qubit offsets decrease";

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -71,7 +72,8 @@ struct Edge {
 ///   ones were added after the last build_schedule and have none.
 ///
 /// Storage is a structure of arrays indexed by node id (about 20 bytes per node plus 16 per
-/// qubit-list entry, and 16 per scheduled node), so the passes walk memory in order.
+/// qubit-list entry, and 8 per scheduled node: the start; the end is start + duration, the very
+/// sum the scheduler computed), so the passes walk memory in order.
 /// Every operation leaves the graph unchanged if it throws std::bad_alloc.
 class QuantumDAG {
  public:
@@ -79,7 +81,13 @@ class QuantumDAG {
 
   /// Appends a gate and links it to the last earlier gate on each of its qubits; returns its id.
   /// O(len(name) + len(qubits)) expected. Never fails on any argument value.
-  NodeId add_gate(std::string_view name, std::span<const Qubit> qubits, double duration_ns);
+  NodeId add_gate(std::string_view name, std::span<const Qubit> qubits, double duration_ns) {
+    // Everything that can allocate runs before the first change, so a failed allocation leaves
+    // the graph as it was. A name interned just before a failure stays in the table unused, unseen.
+    reserve_insert(qubits.size());
+    last_on_qubit_.reserve_for(qubits);
+    return insert(names_.intern(name), qubits, duration_ns);
+  }
 
   /// Number of nodes. O(1).
   std::size_t node_count() const noexcept { return durations_ns_.size(); }
@@ -108,11 +116,11 @@ class QuantumDAG {
 
   /// The stored times of `id`, or nothing if it has none (never scheduled, or added since). O(1).
   std::optional<NodeSchedule> node_schedule(NodeId id) const noexcept {
-    if (id >= schedule_.size()) return std::nullopt;
-    return schedule_[id];
+    if (id >= start_ns_.size()) return std::nullopt;
+    return NodeSchedule{start_ns_[id], start_ns_[id] + durations_ns_[id]};
   }
   /// Number of nodes the stored schedule covers (always ids 0 .. scheduled_count() - 1). O(1).
-  std::size_t scheduled_count() const noexcept { return schedule_.size(); }
+  std::size_t scheduled_count() const noexcept { return start_ns_.size(); }
 
   /// Per qubit, every gap between consecutive intervals of the stored schedule that is >= min_gap_ns
   /// (NaN gaps never). Windows of one qubit stand together in ascending time; the qubits' groups
@@ -141,9 +149,43 @@ class QuantumDAG {
   std::string check_invariants() const;
 
  private:
-  // Appends a node whose name is already interned; the one insertion path of add_gate and the pass.
-  NodeId insert(NameId name_id, std::span<const Qubit> qubits, double duration_ns);
-  void reserve_insert(std::span<const Qubit> qubits);
+  // Makes room in the per-node and per-entry columns for one more node of `n_qubits` entries.
+  // Doubling keeps appends amortised O(1).
+  void reserve_insert(std::size_t n_qubits) {
+    if (qubit_begin_.size() == qubit_begin_.capacity()) [[unlikely]]
+      grow_nodes(std::max<std::size_t>(16, 2 * qubit_begin_.capacity()));
+    if (qubit_pool_.capacity() - qubit_pool_.size() < n_qubits) [[unlikely]]
+      grow_entries(qubit_pool_.size(), n_qubits);
+  }
+  // Capacity for `capacity` nodes in all three per-node columns, grown together so that one
+  // check per gate covers them.
+  void grow_nodes(std::size_t capacity);
+  // Capacity for `extra` entries past `size` in both per-entry columns, at least doubling.
+  void grow_entries(std::size_t size, std::size_t extra);
+
+  // Appends a node whose name is already interned, within room made by reserve_insert and
+  // last_on_qubit_.reserve_for: the one insertion path of add_gate and the DD pass. Cannot fail.
+  NodeId insert(NameId name_id, std::span<const Qubit> qubits, double duration_ns) noexcept {
+    const NodeId id = node_count();
+    name_ids_.push_unchecked(name_id);
+    durations_ns_.push_unchecked(duration_ns);
+    for (Qubit q : qubits) {
+      // Updating last_on_qubit per position makes a repeated qubit find this node: a self-edge.
+      NodeId& last = last_on_qubit_.at(q);
+      qubit_pool_.push_unchecked(q);
+      pred_pool_.push_unchecked(last);
+      last = id;
+    }
+    qubit_begin_.push_unchecked(qubit_pool_.size());
+    return id;
+  }
+
+  // The ASAP walk over every id, with `free_at_ns` a map from qubit to free time.
+  template <class FreeAt>
+  void schedule_walk(FreeAt& free_at_ns);
+  // The DD walk over the scheduled ids: counts the pairs, and inserts into `out` unless it is null.
+  template <class BusyUntil>
+  std::size_t dd_walk(BusyUntil& busy_until_ns, QuantumDAG* out, NameId dd_first, NameId dd_second) const;
 
   NameTable names_;
   PodVector<NameId> name_ids_;           // per node
@@ -152,7 +194,7 @@ class QuantumDAG {
   PodVector<Qubit> qubit_pool_;          // per entry: the qubit
   PodVector<NodeId> pred_pool_;          // per entry: the node this entry's edge comes from, or kNoNode
   QubitMap<NodeId> last_on_qubit_{kNoNode};
-  PodVector<NodeSchedule> schedule_;     // per scheduled node, a prefix of the ids
+  PodVector<double> start_ns_;           // per scheduled node, a prefix of the ids
 };
 
 }  // namespace tarvex

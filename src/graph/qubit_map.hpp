@@ -49,7 +49,11 @@ class QubitMap {
     // Nearly always every qubit is a small index seen before: one compare each, nothing to grow.
     bool covered = true;
     for (Qubit q : qubits) covered &= q < dense_.size();
-    if (covered) return;
+    if (!covered) [[unlikely]] grow_for(qubits);
+  }
+
+ private:
+  void grow_for(std::span<const Qubit> qubits) {
     Qubit dense_max = 0;
     bool any_dense = false;
     std::size_t n_sparse = 0;
@@ -65,6 +69,7 @@ class QubitMap {
     if (n_sparse != 0) reserve_sparse(sparse_count_ + n_sparse);
   }
 
+ public:
   /// Makes room for every qubit that `other` holds, so that they can be set without allocating.
   template <class U>
   void reserve_like(const QubitMap<U>& other) {
@@ -73,6 +78,8 @@ class QubitMap {
   }
 
   std::size_t dense_size() const noexcept { return dense_.size(); }
+  /// True when every key ever set is a dense index below dense_size().
+  bool all_dense() const noexcept { return sparse_count_ == 0; }
   std::size_t sparse_count() const noexcept { return sparse_count_; }
 
   /// Calls `f(qubit, value)` for every entry whose value differs from the default; for tests and checks.

@@ -1,29 +1,69 @@
 // ASAP schedule computation.
 #include <limits>
+#include <vector>
 
 #include "graph/quantum_dag.hpp"
 
 namespace tarvex {
 
-void QuantumDAG::build_schedule() {
-  // A qubit never used reads as -inf: it never wins the strict "t > start" test, exactly as a
-  // missing entry. A NaN free time never wins either, so a NaN end time delays nothing.
-  QubitMap<double> free_at_ns(-std::numeric_limits<double>::infinity());
-  free_at_ns.reserve_like(last_on_qubit_);
-  const std::size_t n = node_count();
-  schedule_.resize_uninitialized(n);  // the last allocation; from here on nothing can fail
+namespace {
 
+// A qubit never used reads as -inf: it never wins the strict "t > start" test, exactly as a
+// missing entry. A NaN free time never wins either, so a NaN end time delays nothing.
+constexpr double kNeverBusy = -std::numeric_limits<double>::infinity();
+
+// The free times of a graph whose qubits are all small indices: a plain array.
+struct DenseFreeAt {
+  double* at_ns;
+  double get(Qubit q) const noexcept { return at_ns[q]; }
+  void set(Qubit q, double t) noexcept { at_ns[q] = t; }
+};
+
+}  // namespace
+
+template <class FreeAt>
+void QuantumDAG::schedule_walk(FreeAt& free_at_ns) {
+  const std::size_t n = node_count();
+  const Qubit* pool = qubit_pool_.data();
+  const std::size_t* begin = qubit_begin_.data();
   for (NodeId id = 0; id < n; ++id) {
-    const Qubit* q = qubit_pool_.data() + qubit_begin_[id];
-    const Qubit* q_end = qubit_pool_.data() + qubit_begin_[id + 1];
+    const Qubit* q = pool + begin[id];
+    const std::size_t k = begin[id + 1] - begin[id];
     double start_ns = 0.0;
-    for (const Qubit* p = q; p != q_end; ++p) {
-      double t = free_at_ns.get(*p);
-      if (t > start_ns) start_ns = t;
+    if (k - 1 < 2) {
+      // One or two qubits, nearly every gate: no loop. For one qubit, q1 is q0 again.
+      const Qubit q0 = q[0], q1 = q[k - 1];
+      const double t0 = free_at_ns.get(q0), t1 = free_at_ns.get(q1);
+      start_ns = t0 > start_ns ? t0 : start_ns;
+      start_ns = t1 > start_ns ? t1 : start_ns;
+      const double end_ns = start_ns + durations_ns_[id];
+      free_at_ns.set(q0, end_ns);
+      free_at_ns.set(q1, end_ns);
+    } else {
+      for (std::size_t i = 0; i < k; ++i) {
+        const double t = free_at_ns.get(q[i]);
+        if (t > start_ns) start_ns = t;
+      }
+      const double end_ns = start_ns + durations_ns_[id];
+      for (std::size_t i = 0; i < k; ++i) free_at_ns.set(q[i], end_ns);
     }
-    const double end_ns = start_ns + durations_ns_[id];
-    schedule_[id] = NodeSchedule{start_ns, end_ns};
-    for (const Qubit* p = q; p != q_end; ++p) free_at_ns.set(*p, end_ns);
+    start_ns_[id] = start_ns;
+  }
+}
+
+void QuantumDAG::build_schedule() {
+  // All allocation happens first; if it fails, the old schedule stays as it was.
+  const std::size_t n = node_count();
+  if (last_on_qubit_.all_dense()) {
+    std::vector<double> free_at_ns(last_on_qubit_.dense_size(), kNeverBusy);
+    start_ns_.resize_uninitialized(n);
+    DenseFreeAt free{free_at_ns.data()};
+    schedule_walk(free);
+  } else {
+    QubitMap<double> free_at_ns(kNeverBusy);
+    free_at_ns.reserve_like(last_on_qubit_);
+    start_ns_.resize_uninitialized(n);
+    schedule_walk(free_at_ns);
   }
 }
 

@@ -1,6 +1,7 @@
 // The QuantumDAG Python class: type object, construction, borrowing and the seven methods.
 #include "python/quantum_dag_type.hpp"
 
+#include <cstring>
 #include <new>
 #include <optional>
 #include <utility>
@@ -47,6 +48,37 @@ PyObject* made(PyObject* o) {
   return o;
 }
 
+/// A node id as an int. Ids never reach 2**63, and the signed conversion has the interpreter's
+/// fast path for values that fit one machine word.
+PyObject* node_id_to_python(NodeId id) {
+  if (id <= static_cast<NodeId>(PY_SSIZE_T_MAX)) return PyLong_FromSsize_t(static_cast<Py_ssize_t>(id));
+  return PyLong_FromUnsignedLongLong(id);
+}
+
+/// Float objects for the durations of one export: a node's duration very often repeats an earlier
+/// one (gates of one kind share it), and floats are immutable, so equal bit patterns share one.
+class DurationCache {
+ public:
+  PyObject* get(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    Entry& e = entries_[(bits * 0x9e3779b97f4a7c15ULL) >> (64 - kLogSize)];
+    if (!e.object || e.bits != bits) {
+      e.object = PyRef::steal(made(PyFloat_FromDouble(value)));
+      e.bits = bits;
+    }
+    return Py_NewRef(e.object.get());
+  }
+
+ private:
+  static constexpr int kLogSize = 8;
+  struct Entry {
+    std::uint64_t bits = 0;
+    PyRef object;
+  };
+  Entry entries_[1 << kLogSize];
+};
+
 PyObject* to_python(const std::optional<NodeSchedule>& s) {
   if (!s) Py_RETURN_NONE;
   PyRef start = PyRef::steal(made(PyFloat_FromDouble(s->start_ns)));
@@ -78,6 +110,7 @@ PyObject* export_nodes(const QuantumDAG& dag) {
   const std::size_t n = dag.node_count();
   PyRef list = PyRef::steal(made(PyList_New(static_cast<Py_ssize_t>(n))));
   std::vector<PyRef> name_strs(dag.names().size());
+  DurationCache durations;
   for (NodeId id = 0; id < n; ++id) {
     PyRef& name = name_strs[dag.name_id(id)];
     if (!name) {
@@ -88,7 +121,7 @@ PyObject* export_nodes(const QuantumDAG& dag) {
     PyRef qubit_list = PyRef::steal(made(PyList_New(static_cast<Py_ssize_t>(qubits.size()))));
     for (std::size_t k = 0; k < qubits.size(); ++k)
       PyList_SET_ITEM(qubit_list.get(), static_cast<Py_ssize_t>(k), made(PyLong_FromUnsignedLongLong(qubits[k])));
-    PyRef duration = PyRef::steal(made(PyFloat_FromDouble(dag.duration_ns(id))));
+    PyRef duration = PyRef::steal(durations.get(dag.duration_ns(id)));
     PyObject* t = made(PyTuple_New(3));
     PyTuple_SET_ITEM(t, 0, Py_NewRef(name.get()));
     PyTuple_SET_ITEM(t, 1, qubit_list.release());
@@ -186,7 +219,7 @@ PyObject* add_gate(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
       if (!extract_str(slots[0], name)) return conversion_failed("name");
       if (!extract_u64_list(slots[1], qubits)) return conversion_failed("qubits");
       if (!extract_f64(slots[2], duration_ns)) return conversion_failed("duration_ns");
-      return made(PyLong_FromUnsignedLongLong(dag.add_gate(name, qubits.view(), duration_ns)));
+      return made(node_id_to_python(dag.add_gate(name, qubits.view(), duration_ns)));
     });
   }, static_cast<PyObject*>(nullptr));
 }

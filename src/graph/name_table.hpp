@@ -24,7 +24,7 @@ class NameTable {
       for (std::size_t i = h & mask();; i = (i + 1) & mask()) {
         const Slot& s = slots_[i];
         if (s.id == kEmpty) break;
-        if (s.hash == h && names_[s.id] == name) return s.id;
+        if (s.hash == h && same_bytes(names_[s.id], name)) return s.id;
       }
     }
     if (names_.size() >= kEmpty) throw std::bad_alloc();
@@ -48,6 +48,14 @@ class NameTable {
   };
 
   std::size_t mask() const noexcept { return slots_.size() - 1; }
+
+  // Names are a few bytes long: a plain loop beats a call to memcmp.
+  static bool same_bytes(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
 
   static std::uint64_t hash(std::string_view s) noexcept {
     std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a: names are short

@@ -111,6 +111,11 @@ bool extract_items(PyObject* seq, QubitBuffer& out) {
 
 bool extract_arguments_fastcall(const FunctionDescription& desc, PyObject* const* args, Py_ssize_t n_positional,
                                 PyObject* kwnames, PyObject** slots) {
+  // The common call: every parameter by position.
+  if (kwnames == nullptr && static_cast<std::size_t>(n_positional) == desc.parameter_names.size()) {
+    std::copy(args, args + n_positional, slots);
+    return true;
+  }
   if (!bind_positional(desc, args, n_positional, slots)) return false;
   if (kwnames != nullptr) {
     const Py_ssize_t n_keywords = PyTuple_GET_SIZE(kwnames);

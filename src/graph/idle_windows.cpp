@@ -9,12 +9,11 @@ namespace tarvex {
 
 namespace {
 
-// What one qubit's walk has seen so far.
+// What one qubit's walk has seen so far. Before its first interval the last end reads as NaN, so
+// the first gap is NaN and never reported, and the last start as -inf, which no start is below.
 struct QubitWalk {
-  double last_start_ns;
-  double last_end_ns;
-  std::size_t n_windows = 0;
-  bool seen = false;
+  double last_start_ns = -std::numeric_limits<double>::infinity();
+  double last_end_ns = std::numeric_limits<double>::quiet_NaN();
   bool out_of_order = false;  // a start below an earlier one: the intervals need a sort
 };
 
@@ -34,38 +33,39 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
   // One walk over the scheduled nodes in id order, qubit-list order within a node: each qubit's
   // intervals arrive in gathering order. Along a qubit the starts nearly always ascend already,
   // and then consecutive intervals in arrival order are consecutive by start (a stable sort by
-  // start would keep that order), so the gaps are measured on the fly.
+  // start would keep that order), so the gaps are measured on the fly. The windows of a qubit
+  // whose starts go out of order are dropped afterwards and measured again after a sort.
   constexpr std::uint32_t kNoGroup = std::numeric_limits<std::uint32_t>::max();
   QubitMap<std::uint32_t> group_of(kNoGroup);
   group_of.reserve_like(last_on_qubit_);
   std::vector<QubitWalk> walks;
   std::vector<Qubit> group_qubit;
   std::vector<RawWindow> raw;
-  bool any_out_of_order = false;
+  const std::size_t* begin = qubit_begin_.data();
+  const Qubit* pool = qubit_pool_.data();
   for (NodeId id = 0; id < n_scheduled; ++id) {
-    const NodeSchedule s{start_ns_[id], start_ns_[id] + durations_ns_[id]};
-    for (std::size_t e = qubit_begin_[id]; e < qubit_begin_[id + 1]; ++e) {
-      std::uint32_t& g = group_of.at(qubit_pool_[e]);
-      if (g == kNoGroup) {
+    const double start_ns = start_ns_[id];
+    const double end_ns = start_ns + durations_ns_[id];
+    const std::size_t e_end = begin[id + 1];
+    for (std::size_t e = begin[id]; e < e_end; ++e) {
+      std::uint32_t& g = group_of.at(pool[e]);
+      if (g == kNoGroup) [[unlikely]] {
         if (walks.size() >= kNoGroup) throw std::bad_alloc();
         g = static_cast<std::uint32_t>(walks.size());
         walks.emplace_back();
-        group_qubit.push_back(qubit_pool_[e]);
+        group_qubit.push_back(pool[e]);
       }
       QubitWalk& w = walks[g];
-      if (w.seen && !w.out_of_order) {
-        if (s.start_ns < w.last_start_ns) {
-          w.out_of_order = any_out_of_order = true;
-        } else if (s.start_ns - w.last_end_ns >= min_gap_ns) {  // never true for a NaN gap
-          raw.push_back(RawWindow{g, w.last_end_ns, s.start_ns});
-          ++w.n_windows;
-        }
-      }
-      w.seen = true;
-      w.last_start_ns = s.start_ns;
-      w.last_end_ns = s.end_ns;
+      w.out_of_order |= start_ns < w.last_start_ns;
+      if (start_ns - w.last_end_ns >= min_gap_ns) raw.push_back(RawWindow{g, w.last_end_ns, start_ns});
+      w.last_start_ns = start_ns;
+      w.last_end_ns = end_ns;
     }
   }
+  bool any_out_of_order = false;
+  for (const QubitWalk& w : walks) any_out_of_order |= w.out_of_order;
+  std::vector<std::size_t> n_windows(walks.size());
+  for (const RawWindow& r : raw) ++n_windows[r.group];
 
   // A qubit whose starts went out of order (negative durations) gets its intervals gathered again
   // and stably sorted by start; starts are never NaN, so that order is total.
@@ -96,7 +96,7 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
         if (list[i + 1].start_ns - list[i].end_ns >= min_gap_ns)
           sorted_windows[slot].push_back(IdleWindow{group_qubit[g], list[i].end_ns, list[i + 1].start_ns});
       }
-      walks[g].n_windows = sorted_windows[slot].size();
+      n_windows[g] = sorted_windows[slot].size();
     }
   }
 
@@ -105,7 +105,7 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
   std::size_t total = 0;
   for (std::size_t g = 0; g < walks.size(); ++g) {
     cursor[g] = total;
-    total += walks[g].n_windows;
+    total += n_windows[g];
   }
   std::vector<IdleWindow> windows(total);
   for (const RawWindow& r : raw) {

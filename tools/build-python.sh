@@ -122,17 +122,20 @@ mkdir -p "$build"
 log "building $(basename "$tarball") ($flavour) in $build, log in $build.log"
 start=$SECONDS
 tar -xJf "$tarball" -C "$build" --strip-components=1
-if ! (
-  cd "$build" &&
-    ./configure --prefix="$prefix" --with-ensurepip=install --disable-test-modules \
-      "${configure_flags[@]}" &&
-    make -j2 &&
-    make install
-) >"$build.log" 2>&1; then
-  tail -n 40 "$build.log" >&2
-  log "build failed, see $build.log"
-  exit 1
-fi
+step() {  # step NAME COMMAND...: runs one build step in the build folder, output to the log
+  local name=$1 began=$SECONDS; shift
+  if ! (cd "$build" && "$@") >>"$build.log" 2>&1; then
+    tail -n 40 "$build.log" >&2
+    log "$name failed, see $build.log"
+    exit 1
+  fi
+  log "$name: $((SECONDS - began)) s"
+}
+: >"$build.log"
+step configure ./configure --prefix="$prefix" --with-ensurepip=install --disable-test-modules \
+  "${configure_flags[@]}"
+step make make -j2
+step install make install
 
 python=$prefix/bin/python3.13
 [ -x "$python" ] || python=$(compgen -G "$prefix/bin/python3.13*" | head -n1)

@@ -1,20 +1,7 @@
 // Dynamical-decoupling insertion pass.
-#include <vector>
-
 #include "graph/quantum_dag.hpp"
 
 namespace tarvex {
-
-namespace {
-
-// When a qubit's busy time ends, for a graph whose qubits are all small indices: a plain array.
-struct DenseBusyUntil {
-  double* until_ns;
-  double get(Qubit q) const noexcept { return until_ns[q]; }
-  void set(Qubit q, double t) noexcept { until_ns[q] = t; }
-};
-
-}  // namespace
 
 template <class BusyUntil>
 std::size_t QuantumDAG::dd_walk(BusyUntil& busy_until_ns, QuantumDAG* out, NameId dd_first,
@@ -57,23 +44,15 @@ QuantumDAG QuantumDAG::apply_dd_pass() const {
   // first counts the pairs so that the result is allocated once, the second fills it. A qubit not
   // seen yet has been idle since time 0.
   const std::size_t n_scheduled = start_ns_.size();
-  const std::size_t n_entries = qubit_begin_[n_scheduled];
-  auto run = [&](auto& busy_until_ns, auto reset) {
-    const std::size_t n_pairs = dd_walk(busy_until_ns, nullptr, dd_first, dd_second);
-    out.reserve(n_scheduled + 2 * n_pairs, n_entries + 2 * n_pairs);
-    out.last_on_qubit_.reserve_like(last_on_qubit_);
-    reset();
+  std::size_t n_pairs = 0;
+  with_qubit_values(last_on_qubit_, 0.0, [&](auto& busy_until_ns) {
+    n_pairs = dd_walk(busy_until_ns, nullptr, dd_first, dd_second);
+  });
+  out.reserve(n_scheduled + 2 * n_pairs, qubit_begin_[n_scheduled] + 2 * n_pairs);
+  out.last_on_qubit_.reserve_like(last_on_qubit_);
+  with_qubit_values(last_on_qubit_, 0.0, [&](auto& busy_until_ns) {
     dd_walk(busy_until_ns, &out, dd_first, dd_second);
-  };
-  if (last_on_qubit_.all_dense()) {
-    std::vector<double> until_ns(last_on_qubit_.dense_size(), 0.0);
-    DenseBusyUntil busy{until_ns.data()};
-    run(busy, [&] { std::fill(until_ns.begin(), until_ns.end(), 0.0); });
-  } else {
-    QubitMap<double> busy(0.0);
-    busy.reserve_like(last_on_qubit_);
-    run(busy, [&] { busy = QubitMap<double>(0.0); busy.reserve_like(last_on_qubit_); });
-  }
+  });
   return out;
 }
 

@@ -28,8 +28,7 @@ class PodVector {
         capacity_(std::exchange(other.capacity_, 0)) {}
   PodVector& operator=(const PodVector& other) {
     if (this != &other) {
-      clear();
-      reserve(other.size_);
+      reserve(other.size_);  // first, so that a failure leaves this as it was
       if (other.size_ != 0) std::memcpy(data_, other.data_, other.size_ * sizeof(T));
       size_ = other.size_;
     }

@@ -154,4 +154,29 @@ class QubitMap {
   std::size_t sparse_count_ = 0;
 };
 
+/// The qubit -> value interface of QubitMap over a plain array, for passes over a graph whose
+/// qubits are all dense indices: no range test, no hashing.
+template <class V>
+struct DenseQubitArray {
+  V* values;
+  V get(Qubit q) const noexcept { return values[q]; }
+  void set(Qubit q, V v) noexcept { values[q] = v; }
+};
+
+/// Runs `f(map)` with a fresh working map from qubit to V that reads `initial` for every qubit
+/// that `like` holds: a plain array when those are all dense indices, else a QubitMap. Everything
+/// is allocated before `f` runs. O(qubits in `like`).
+template <class V, class U, class F>
+void with_qubit_values(const QubitMap<U>& like, V initial, F&& f) {
+  if (like.all_dense()) {
+    std::vector<V> values(like.dense_size(), initial);
+    DenseQubitArray<V> map{values.data()};
+    f(map);
+  } else {
+    QubitMap<V> map(initial);
+    map.reserve_like(like);
+    f(map);
+  }
+}
+
 }  // namespace tarvex

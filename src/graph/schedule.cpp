@@ -1,6 +1,5 @@
 // ASAP schedule computation.
 #include <limits>
-#include <vector>
 
 #include "graph/quantum_dag.hpp"
 
@@ -11,13 +10,6 @@ namespace {
 // A qubit never used reads as -inf: it never wins the strict "t > start" test, exactly as a
 // missing entry. A NaN free time never wins either, so a NaN end time delays nothing.
 constexpr double kNeverBusy = -std::numeric_limits<double>::infinity();
-
-// The free times of a graph whose qubits are all small indices: a plain array.
-struct DenseFreeAt {
-  double* at_ns;
-  double get(Qubit q) const noexcept { return at_ns[q]; }
-  void set(Qubit q, double t) noexcept { at_ns[q] = t; }
-};
 
 }  // namespace
 
@@ -53,18 +45,10 @@ void QuantumDAG::schedule_walk(FreeAt& free_at_ns) {
 
 void QuantumDAG::build_schedule() {
   // All allocation happens first; if it fails, the old schedule stays as it was.
-  const std::size_t n = node_count();
-  if (last_on_qubit_.all_dense()) {
-    std::vector<double> free_at_ns(last_on_qubit_.dense_size(), kNeverBusy);
-    start_ns_.resize_uninitialized(n);
-    DenseFreeAt free{free_at_ns.data()};
-    schedule_walk(free);
-  } else {
-    QubitMap<double> free_at_ns(kNeverBusy);
-    free_at_ns.reserve_like(last_on_qubit_);
-    start_ns_.resize_uninitialized(n);
+  with_qubit_values(last_on_qubit_, kNeverBusy, [&](auto& free_at_ns) {
+    start_ns_.resize_uninitialized(node_count());
     schedule_walk(free_at_ns);
-  }
+  });
 }
 
 }  // namespace tarvex

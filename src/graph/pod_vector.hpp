@@ -44,12 +44,10 @@ class PodVector {
 
   std::size_t size() const noexcept { return size_; }
   std::size_t capacity() const noexcept { return capacity_; }
-  bool empty() const noexcept { return size_ == 0; }
   T* data() noexcept { return data_; }
   const T* data() const noexcept { return data_; }
   T& operator[](std::size_t i) noexcept { return data_[i]; }
   const T& operator[](std::size_t i) const noexcept { return data_[i]; }
-  T& back() noexcept { return data_[size_ - 1]; }
   const T& back() const noexcept { return data_[size_ - 1]; }
   const T* begin() const noexcept { return data_; }
   const T* end() const noexcept { return data_ + size_; }
@@ -73,9 +71,9 @@ class PodVector {
     capacity_ = n;
   }
 
-  /// Appends within reserved room: the caller has called make_room.
+  /// Appends within room reserved beforehand (make_room or reserve).
   void push_unchecked(const T& v) noexcept {
-    assert(size_ < capacity_ && "make_room before push_unchecked");
+    assert(size_ < capacity_ && "reserve before push_unchecked");
     data_[size_++] = v;
   }
 
@@ -89,8 +87,6 @@ class PodVector {
     reserve(n);
     size_ = n;
   }
-
-  void clear() noexcept { size_ = 0; }
 
  private:
   T* data_ = nullptr;

@@ -57,10 +57,27 @@ class NameTable {
     return true;
   }
 
+  // Eight bytes at a time, little-endian, the last word zero-padded: one multiply per word instead
+  // of one per byte, so a 15-byte name costs two dependent multiplies rather than fifteen.
   static std::uint64_t hash(std::string_view s) noexcept {
-    std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a: names are short
-    for (unsigned char c : s) h = (h ^ c) * 0x100000001b3ULL;
-    return h ^ (h >> 29);
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ n;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) h = mix(h ^ word(p + i, 8));
+    if (i < n) h = mix(h ^ word(p + i, n - i));
+    return h;
+  }
+
+  static std::uint64_t word(const unsigned char* p, std::size_t len) noexcept {
+    std::uint64_t w = 0;
+    for (std::size_t k = 0; k < len; ++k) w |= static_cast<std::uint64_t>(p[k]) << (8 * k);
+    return w;
+  }
+
+  static std::uint64_t mix(std::uint64_t x) noexcept {
+    x = (x ^ (x >> 32)) * 0xd6e8feb86659fd93ULL;
+    return x ^ (x >> 32);
   }
 
   void rehash(std::size_t size) {

@@ -55,13 +55,13 @@ PyObject* add_gate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject
   }, static_cast<PyObject*>(nullptr));
 }
 
-// The same, returning a new int as add_gate returns the node id: shows what the id alone costs.
+// The same, returning a new int made as add_gate makes the node id: shows what the id alone costs.
 std::uint64_t next_id = 0;
 
 PyObject* add_gate_returning_id(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
   return trap([&]() -> PyObject* {
     if (!bind_and_convert(args, nargsf, kwnames)) return nullptr;
-    return PyLong_FromUnsignedLongLong(next_id++);
+    return PyLong_FromLongLong(static_cast<long long>(next_id++));
   }, static_cast<PyObject*>(nullptr));
 }
 

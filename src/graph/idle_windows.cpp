@@ -9,12 +9,15 @@ namespace tarvex {
 
 namespace {
 
+constexpr std::uint32_t kNoGroup = std::numeric_limits<std::uint32_t>::max();
+
 // What one qubit's walk has seen so far. Before its first interval the last end reads as NaN, so
 // the first gap is NaN and never reported, and the last start as -inf, which no start is below.
 struct QubitWalk {
   double last_start_ns = -std::numeric_limits<double>::infinity();
   double last_end_ns = std::numeric_limits<double>::quiet_NaN();
-  bool out_of_order = false;  // a start below an earlier one: the intervals need a sort
+  std::uint32_t group = kNoGroup;  // the qubit's place in the result, in order of first use
+  bool out_of_order = false;       // a start below an earlier one: the intervals need a sort
 };
 
 struct RawWindow {
@@ -29,16 +32,21 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
   // Only the stored schedule counts: nodes added since the last build_schedule are not seen.
   const std::size_t n_scheduled = start_ns_.size();
   if (n_scheduled == 0) return {};
+  std::vector<IdleWindow> windows;
+  with_qubit_values(last_on_qubit_, QubitWalk{}, [&](auto& walks) {
+    windows = collect_idle_windows(walks, min_gap_ns);
+  });
+  return windows;
+}
 
+template <class Walks>
+std::vector<IdleWindow> QuantumDAG::collect_idle_windows(Walks& walks, double min_gap_ns) const {
+  const std::size_t n_scheduled = start_ns_.size();
   // One walk over the scheduled nodes in id order, qubit-list order within a node: each qubit's
   // intervals arrive in gathering order. Along a qubit the starts nearly always ascend already,
   // and then consecutive intervals in arrival order are consecutive by start (a stable sort by
   // start would keep that order), so the gaps are measured on the fly. The windows of a qubit
   // whose starts go out of order are dropped afterwards and measured again after a sort.
-  constexpr std::uint32_t kNoGroup = std::numeric_limits<std::uint32_t>::max();
-  QubitMap<std::uint32_t> group_of(kNoGroup);
-  group_of.reserve_like(last_on_qubit_);
-  std::vector<QubitWalk> walks;
   std::vector<Qubit> group_qubit;
   std::vector<RawWindow> raw;
   const std::size_t* begin = qubit_begin_.data();
@@ -48,23 +56,26 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
     const double end_ns = start_ns + durations_ns_[id];
     const std::size_t e_end = begin[id + 1];
     for (std::size_t e = begin[id]; e < e_end; ++e) {
-      std::uint32_t& g = group_of.at(pool[e]);
-      if (g == kNoGroup) [[unlikely]] {
-        if (walks.size() >= kNoGroup) throw std::bad_alloc();
-        g = static_cast<std::uint32_t>(walks.size());
-        walks.emplace_back();
+      QubitWalk& w = walks.at(pool[e]);
+      if (w.group == kNoGroup) [[unlikely]] {
+        if (group_qubit.size() >= kNoGroup) throw std::bad_alloc();
+        w.group = static_cast<std::uint32_t>(group_qubit.size());
         group_qubit.push_back(pool[e]);
       }
-      QubitWalk& w = walks[g];
       w.out_of_order |= start_ns < w.last_start_ns;
-      if (start_ns - w.last_end_ns >= min_gap_ns) raw.push_back(RawWindow{g, w.last_end_ns, start_ns});
+      if (start_ns - w.last_end_ns >= min_gap_ns) raw.push_back(RawWindow{w.group, w.last_end_ns, start_ns});
       w.last_start_ns = start_ns;
       w.last_end_ns = end_ns;
     }
   }
+  const std::size_t n_groups = group_qubit.size();
+  std::vector<char> out_of_order(n_groups);
   bool any_out_of_order = false;
-  for (const QubitWalk& w : walks) any_out_of_order |= w.out_of_order;
-  std::vector<std::size_t> n_windows(walks.size());
+  for (std::size_t g = 0; g < n_groups; ++g) {
+    out_of_order[g] = walks.at(group_qubit[g]).out_of_order;
+    any_out_of_order |= out_of_order[g] != 0;
+  }
+  std::vector<std::size_t> n_windows(n_groups);
   for (const RawWindow& r : raw) ++n_windows[r.group];
 
   // A qubit whose starts went out of order (negative durations) gets its intervals gathered again
@@ -72,22 +83,22 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
   std::vector<std::vector<IdleWindow>> sorted_windows;
   std::vector<std::uint32_t> sorted_slot;
   if (any_out_of_order) {
-    sorted_slot.assign(walks.size(), kNoGroup);
+    sorted_slot.assign(n_groups, kNoGroup);
     std::vector<std::vector<NodeSchedule>> intervals;
-    for (std::uint32_t g = 0; g < walks.size(); ++g) {
-      if (!walks[g].out_of_order) continue;
+    for (std::uint32_t g = 0; g < n_groups; ++g) {
+      if (!out_of_order[g]) continue;
       sorted_slot[g] = static_cast<std::uint32_t>(intervals.size());
       intervals.emplace_back();
     }
     for (NodeId id = 0; id < n_scheduled; ++id) {
       for (std::size_t e = qubit_begin_[id]; e < qubit_begin_[id + 1]; ++e) {
-        std::uint32_t slot = sorted_slot[group_of.get(qubit_pool_[e])];
+        std::uint32_t slot = sorted_slot[walks.at(qubit_pool_[e]).group];
         if (slot != kNoGroup) intervals[slot].push_back(NodeSchedule{start_ns_[id], start_ns_[id] + durations_ns_[id]});
       }
     }
     sorted_windows.resize(intervals.size());
     auto by_start = [](const NodeSchedule& a, const NodeSchedule& b) { return a.start_ns < b.start_ns; };
-    for (std::uint32_t g = 0; g < walks.size(); ++g) {
+    for (std::uint32_t g = 0; g < n_groups; ++g) {
       std::uint32_t slot = sorted_slot[g];
       if (slot == kNoGroup) continue;
       std::vector<NodeSchedule>& list = intervals[slot];
@@ -101,18 +112,18 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
   }
 
   // Group the windows by qubit, groups in order of first use: a counting sort over the groups.
-  std::vector<std::size_t> cursor(walks.size());
+  std::vector<std::size_t> cursor(n_groups);
   std::size_t total = 0;
-  for (std::size_t g = 0; g < walks.size(); ++g) {
+  for (std::size_t g = 0; g < n_groups; ++g) {
     cursor[g] = total;
     total += n_windows[g];
   }
   std::vector<IdleWindow> windows(total);
   for (const RawWindow& r : raw) {
-    if (!walks[r.group].out_of_order) windows[cursor[r.group]++] = IdleWindow{group_qubit[r.group], r.start_ns, r.end_ns};
+    if (!out_of_order[r.group]) windows[cursor[r.group]++] = IdleWindow{group_qubit[r.group], r.start_ns, r.end_ns};
   }
-  for (std::size_t g = 0; any_out_of_order && g < walks.size(); ++g) {
-    if (walks[g].out_of_order) std::copy(sorted_windows[sorted_slot[g]].begin(), sorted_windows[sorted_slot[g]].end(), windows.begin() + cursor[g]);
+  for (std::size_t g = 0; any_out_of_order && g < n_groups; ++g) {
+    if (out_of_order[g]) std::copy(sorted_windows[sorted_slot[g]].begin(), sorted_windows[sorted_slot[g]].end(), windows.begin() + cursor[g]);
   }
   return windows;
 }

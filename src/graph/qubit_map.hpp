@@ -161,6 +161,7 @@ struct DenseQubitArray {
   V* values;
   V get(Qubit q) const noexcept { return values[q]; }
   void set(Qubit q, V v) noexcept { values[q] = v; }
+  V& at(Qubit q) noexcept { return values[q]; }
 };
 
 /// Runs `f(map)` with a fresh working map from qubit to V that reads `initial` for every qubit

@@ -2,7 +2,9 @@
 
 Peers, each measured side by side with _tarvex in the same repeat:
 - the call floor (benchmarks/call_floor): a function that binds and converts add_gate's three
-  arguments with the module's own code and stores nothing;
+  arguments with the module's own code and stores nothing; from the same extension, the result
+  objects of find_idle_windows and get_all_nodes made from values at hand, and the cost of
+  writing 8 bytes per gate into memory the process does not hold yet;
 - the pure-Python reference model (tests/reference_model.py), per operation;
 - Qiskit, for the whole pipeline: build the circuit, ASAP scheduling and X/Y dynamical
   decoupling, against add_gate + build_schedule + apply_dd_pass + build_schedule + get_all_nodes.
@@ -245,9 +247,13 @@ def measure_size(n_gates: int, repeats: int, args, peers: dict) -> dict:
             record(f"build_schedule rerun/{peer}", *clock(graph.build_schedule)[:2])
             seconds, n_faults, windows = clock(graph.find_idle_windows, IDLE_MIN_GAP_NS)
             record(f"find_idle_windows/{peer}", seconds, n_faults)
-            facts[f"idle_windows/{peer}"] = len(windows)
+            facts[f"idle_windows/{peer}"] = n_windows = len(windows)
             del windows
             gc.collect()
+            if peer == "tarvex" and floor is not None:
+                # The same result objects made from values at hand: all of the time but the walk.
+                record("find_idle_windows/objects only", *clock(floor.make_windows, n_windows)[:2])
+                gc.collect()
             seconds, n_faults, padded = clock(graph.apply_dd_pass)
             record(f"apply_dd_pass/{peer}", seconds, n_faults)
             facts[f"dd_result_nodes/{peer}"] = padded.node_count()
@@ -257,7 +263,14 @@ def measure_size(n_gates: int, repeats: int, args, peers: dict) -> dict:
             record(f"get_all_nodes/{peer}", seconds, n_faults)
             del nodes
             gc.collect()
+            if peer == "tarvex" and floor is not None:
+                n_two_qubit = workload.entry_count(indices) - n_gates
+                record("get_all_nodes/objects only", *clock(floor.make_export, n_gates, n_two_qubit)[:2])
+                gc.collect()
             record(f"get_node_schedule/{peer}", *clock(lookup_all, graph.get_node_schedule, n_gates)[:2])
+        if floor is not None:
+            # build_schedule's own writes, 8 bytes per gate, into memory the process does not hold.
+            record("fresh memory/8 bytes per gate", *clock(floor.touch_fresh, 8 * n_gates)[:2])
         facts["nodes"] = dag.node_count()
         del dag, ref
         gc.collect()
@@ -487,6 +500,49 @@ def report(result: dict) -> str:
             "add_gate / call floor, loop subtracted",
         ]
         parts += ["", "add_gate's loop, ns per call:", "", render(header, loop_rows)]
+    object_rows, fresh_rows = [], []
+    for op in ("find_idle_windows", "get_all_nodes"):
+        for s in sizes:
+            m = s["median_ns_per_gate"]
+            if f"{op}/objects only" not in m:
+                continue
+            ours, objects, model = m[f"{op}/tarvex"], m[f"{op}/objects only"], m.get(f"{op}/reference")
+            object_rows.append(
+                [
+                    op,
+                    fmt_n(s["n_gates"]),
+                    fmt_ns(ours),
+                    fmt_ns(objects),
+                    fmt_ns(ours - objects),
+                    fmt_ns(model),
+                    "-" if model is None else fmt_ratio(model / objects),
+                ]
+            )
+    for s in sizes:
+        m = s["median_ns_per_gate"]
+        if "fresh memory/8 bytes per gate" in m:
+            fresh_rows.append(
+                [
+                    fmt_n(s["n_gates"]),
+                    fmt_ns(m["build_schedule/tarvex"]),
+                    fmt_ns(m["build_schedule rerun/tarvex"]),
+                    fmt_ns(m["fresh memory/8 bytes per gate"]),
+                ]
+            )
+    if object_rows:
+        header = [
+            "operation",
+            "N",
+            "tarvex",
+            "its result objects alone",
+            "the rest",
+            "reference model",
+            "model / objects alone (the best ratio possible)",
+        ]
+        parts += ["", "Result objects made from values at hand, ns per gate:", "", render(header, object_rows)]
+    if fresh_rows:
+        header = ["N", "build_schedule", "build_schedule rerun", "writing 8 bytes per gate into new memory"]
+        parts += ["", "New memory, ns per gate:", "", render(header, fresh_rows)]
     if memory:
         mem_rows = [
             [

@@ -8,9 +8,12 @@ namespace tarvex {
 QuantumDAG::QuantumDAG() { qubit_begin_.push_back(0); }
 
 void QuantumDAG::reserve(std::size_t n_nodes, std::size_t n_entries) {
-  grow_nodes(node_count() + n_nodes);
-  qubit_pool_.reserve(qubit_pool_.size() + n_entries);
-  pred_pool_.reserve(pred_pool_.size() + n_entries);
+  const std::size_t capacity = node_count() + n_nodes;
+  name_ids_.reserve_to_fill(capacity);
+  durations_ns_.reserve_to_fill(capacity);
+  qubit_begin_.reserve_to_fill(capacity + 1);
+  qubit_pool_.reserve_to_fill(qubit_pool_.size() + n_entries);
+  pred_pool_.reserve_to_fill(pred_pool_.size() + n_entries);
 }
 
 void QuantumDAG::grow_nodes(std::size_t capacity) {

@@ -92,7 +92,8 @@ class QuantumDAG {
   /// Number of nodes. O(1).
   std::size_t node_count() const noexcept { return durations_ns_.size(); }
 
-  /// Reserves room for `n_nodes` more gates with `n_entries` more qubit-list entries in all.
+  /// Reserves room for `n_nodes` more gates with `n_entries` more qubit-list entries in all, for a
+  /// caller about to add exactly those: large room is mapped ahead (see PodVector::reserve_to_fill).
   void reserve(std::size_t n_nodes, std::size_t n_entries);
 
   // Node accessors; `id` must be below node_count().

@@ -1,17 +1,32 @@
 """Shared helpers for the _tarvex tests: other-thread calls, re-entrant argument objects, graph snapshots."""
 import contextlib
 import gc
+import os
 import sys
 import sysconfig
 import threading
 
 import pytest
+from hypothesis import HealthCheck, settings
 
 from _tarvex import QuantumDAG
 
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 SENT_TO_ANOTHER_THREAD = "_tarvex::PyQuantumDAG is unsendable, but sent to another thread"
 DROPPED_ON_ANOTHER_THREAD = "_tarvex::PyQuantumDAG is unsendable, but is being dropped on another thread"
+FUZZ_SCALE = float(os.environ.get("TARVEX_FUZZ_SCALE", "1"))
+
+
+def fuzz_settings(max_examples):
+    """Settings of the generated tests: derandomized, no example database, so every run tries the
+    same examples; TARVEX_FUZZ_SCALE multiplies the example count for a longer hunt by hand."""
+    return settings(
+        max_examples=max(1, int(max_examples * FUZZ_SCALE)),
+        deadline=None,
+        derandomize=True,
+        database=None,
+        suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
+    )
 
 
 def start_thread_cleanly(target):

@@ -5,11 +5,11 @@ TARVEX_FUZZ_SCALE multiplies the example counts for a longer hunt by hand.
 """
 
 import math
-import os
 
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
+from conftest import fuzz_settings
 from test_differential import (
     HUGE_QUBITS,
     NAMES,
@@ -19,17 +19,7 @@ from test_differential import (
     replay,
 )
 
-SCALE = float(os.environ.get("TARVEX_FUZZ_SCALE", "1"))
 
-
-def fuzz_settings(max_examples):
-    return settings(
-        max_examples=max(1, int(max_examples * SCALE)),
-        deadline=None,
-        derandomize=True,
-        database=None,
-        suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
-    )
 
 
 qubits_small = st.integers(0, 4)

@@ -18,31 +18,20 @@ import decimal
 import fractions
 import math
 import operator
-import os
 import struct
 import sys
 import warnings
 
 import pytest
-from hypothesis import HealthCheck, event, given, settings
+from hypothesis import event, given
 from hypothesis import strategies as st
 
 from _tarvex import QuantumDAG
-from conftest import raised_on_other_thread
+from conftest import fuzz_settings, raised_on_other_thread
 
 U64_MAX = 2**64 - 1
-SCALE = float(os.environ.get("TARVEX_FUZZ_SCALE", "1"))
 PANIC = type(raised_on_other_thread(QuantumDAG().node_count))
 
-
-def hostile_settings(max_examples):
-    return settings(
-        max_examples=max(1, int(max_examples * SCALE)),
-        deadline=None,
-        derandomize=True,
-        database=None,
-        suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
-    )
 
 
 # The interpreter's own protocol functions, for the model: the sequence test and the unsigned
@@ -706,7 +695,7 @@ BUILDERS = {
 ADD_GATE_PARAMETERS = ["name", "qubits", "duration_ns"]
 
 
-@hostile_settings(600)
+@fuzz_settings(600)
 @given(base=base_graphs, name=names, qubits=qubit_sequences, duration=float_arguments,
        form=call_forms(3), warning_action=warning_actions)
 def test_add_gate(base, name, qubits, duration, form, warning_action):
@@ -730,7 +719,7 @@ def test_add_gate(base, name, qubits, duration, form, warning_action):
     assert dag.add_gate("after", [0], 1.0) == after[0]
 
 
-@hostile_settings(300)
+@fuzz_settings(300)
 @given(base=base_graphs, node_id=items, keyword=st.booleans(), warning_action=warning_actions)
 def test_get_node_schedule(base, node_id, keyword, warning_action):
     dag = build_graph(base)
@@ -747,7 +736,7 @@ def test_get_node_schedule(base, node_id, keyword, warning_action):
     assert dag.add_gate("after", [0], 1.0) == before[0]
 
 
-@hostile_settings(300)
+@fuzz_settings(300)
 @given(base=base_graphs, min_gap=float_arguments, keyword=st.booleans(), warning_action=warning_actions)
 def test_find_idle_windows(base, min_gap, keyword, warning_action):
     dag = build_graph(base)

@@ -51,20 +51,25 @@ bool bind_and_convert(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwname
 }
 
 PyObject* add_gate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-  return trap([&]() -> PyObject* {
-    if (!bind_and_convert(args, nargsf, kwnames)) return nullptr;
-    Py_RETURN_NONE;
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&]() -> PyObject* {
+        if (!bind_and_convert(args, nargsf, kwnames)) return nullptr;
+        Py_RETURN_NONE;
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 // The same, returning a new int made as add_gate makes the node id: shows what the id alone costs.
 std::uint64_t next_id = 0;
 
-PyObject* add_gate_returning_id(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-  return trap([&]() -> PyObject* {
-    if (!bind_and_convert(args, nargsf, kwnames)) return nullptr;
-    return PyLong_FromLongLong(static_cast<long long>(next_id++));
-  }, static_cast<PyObject*>(nullptr));
+PyObject* add_gate_returning_id(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                                PyObject* kwnames) noexcept {
+  return trap(
+      [&]() -> PyObject* {
+        if (!bind_and_convert(args, nargsf, kwnames)) return nullptr;
+        return PyLong_FromLongLong(static_cast<long long>(next_id++));
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 // ---- floors of the other operations ---------------------------------------------------------------
@@ -92,23 +97,25 @@ Py_ssize_t size_argument(PyObject* const* args, Py_ssize_t nargs, Py_ssize_t i) 
 // (int, float, float) with small qubit ints and two new floats each, made the same way, from
 // values already at hand. What is left of find_idle_windows' time above it is the walk.
 PyObject* make_windows(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  return trap([&]() -> PyObject* {
-    const Py_ssize_t count = size_argument(args, nargs, 0);
-    PyRef list = PyRef::steal(PyList_New(count));
-    if (!list) return nullptr;
-    for (Py_ssize_t i = 0; i < count; ++i) {
-      PyRef qubit = PyRef::steal(PyLong_FromLongLong(i % 100));
-      PyRef start = PyRef::steal(new_float(static_cast<double>(i)));
-      PyRef end = PyRef::steal(new_float(static_cast<double>(i) + 150.0));
-      PyObject* t = PyTuple_New(3);
-      if (!qubit || t == nullptr) throw PythonErrorSet{};
-      PyTuple_SET_ITEM(t, 0, qubit.release());
-      PyTuple_SET_ITEM(t, 1, start.release());
-      PyTuple_SET_ITEM(t, 2, end.release());
-      PyList_SET_ITEM(list.get(), i, t);
-    }
-    return list.release();
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&]() -> PyObject* {
+        const Py_ssize_t count = size_argument(args, nargs, 0);
+        PyRef list = PyRef::steal(PyList_New(count));
+        if (!list) return nullptr;
+        for (Py_ssize_t i = 0; i < count; ++i) {
+          PyRef qubit = PyRef::steal(PyLong_FromLongLong(i % 100));
+          PyRef start = PyRef::steal(new_float(static_cast<double>(i)));
+          PyRef end = PyRef::steal(new_float(static_cast<double>(i) + 150.0));
+          PyObject* t = PyTuple_New(3);
+          if (!qubit || t == nullptr) throw PythonErrorSet{};
+          PyTuple_SET_ITEM(t, 0, qubit.release());
+          PyTuple_SET_ITEM(t, 1, start.release());
+          PyTuple_SET_ITEM(t, 2, end.release());
+          PyList_SET_ITEM(list.get(), i, t);
+        }
+        return list.release();
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 // make_export(count, two_qubit_count): the objects get_all_nodes returns for `count` gates, of
@@ -116,48 +123,54 @@ PyObject* make_windows(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexc
 // one shared str and one shared float, as the export shares repeated names and durations, and a new
 // tuple and a new qubit list per gate. What is left of get_all_nodes' time above it is the walk.
 PyObject* make_export(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  return trap([&]() -> PyObject* {
-    const Py_ssize_t count = size_argument(args, nargs, 0);
-    const Py_ssize_t two = size_argument(args, nargs, 1);
-    PyRef name = PyRef::steal(PyUnicode_FromString("cx"));
-    PyRef duration = PyRef::steal(new_float(40.0));
-    PyRef list = PyRef::steal(PyList_New(count));
-    if (!name || !list) return nullptr;
-    for (Py_ssize_t i = 0; i < count; ++i) {
-      const Py_ssize_t k = (i + 1) * two / count != i * two / count ? 2 : 1;
-      PyRef qubits = PyRef::steal(PyList_New(k));
-      if (!qubits) return nullptr;
-      for (Py_ssize_t j = 0; j < k; ++j) PyList_SET_ITEM(qubits.get(), j, PyLong_FromLongLong(j));
-      PyObject* t = PyTuple_New(3);
-      if (t == nullptr) return nullptr;
-      PyTuple_SET_ITEM(t, 0, Py_NewRef(name.get()));
-      PyTuple_SET_ITEM(t, 1, qubits.release());
-      PyTuple_SET_ITEM(t, 2, Py_NewRef(duration.get()));
-      PyList_SET_ITEM(list.get(), i, t);
-    }
-    return list.release();
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&]() -> PyObject* {
+        const Py_ssize_t count = size_argument(args, nargs, 0);
+        const Py_ssize_t two = size_argument(args, nargs, 1);
+        PyRef name = PyRef::steal(PyUnicode_FromString("cx"));
+        PyRef duration = PyRef::steal(new_float(40.0));
+        PyRef list = PyRef::steal(PyList_New(count));
+        if (!name || !list) return nullptr;
+        for (Py_ssize_t i = 0; i < count; ++i) {
+          const Py_ssize_t k = (i + 1) * two / count != i * two / count ? 2 : 1;
+          PyRef qubits = PyRef::steal(PyList_New(k));
+          if (!qubits) return nullptr;
+          for (Py_ssize_t j = 0; j < k; ++j) PyList_SET_ITEM(qubits.get(), j, PyLong_FromLongLong(j));
+          PyObject* t = PyTuple_New(3);
+          if (t == nullptr) return nullptr;
+          PyTuple_SET_ITEM(t, 0, Py_NewRef(name.get()));
+          PyTuple_SET_ITEM(t, 1, qubits.release());
+          PyTuple_SET_ITEM(t, 2, Py_NewRef(duration.get()));
+          PyList_SET_ITEM(list.get(), i, t);
+        }
+        return list.release();
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 // touch_fresh(nbytes): allocates nbytes, writes a double every 8 bytes (as build_schedule writes
 // one start time per gate) and frees them. Shows what memory the process does not hold yet costs.
 PyObject* touch_fresh(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  return trap([&]() -> PyObject* {
-    const Py_ssize_t nbytes = size_argument(args, nargs, 0);
-    const std::size_t count = static_cast<std::size_t>(nbytes) / sizeof(double);
-    auto* p = static_cast<double*>(std::malloc(count * sizeof(double) + 1));
-    if (p == nullptr) return PyErr_NoMemory();
-    for (std::size_t i = 0; i < count; ++i) p[i] = static_cast<double>(i);
-    keep(p);
-    std::free(p);
-    Py_RETURN_NONE;
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&]() -> PyObject* {
+        const Py_ssize_t nbytes = size_argument(args, nargs, 0);
+        const std::size_t count = static_cast<std::size_t>(nbytes) / sizeof(double);
+        auto* p = static_cast<double*>(std::malloc(count * sizeof(double) + 1));
+        if (p == nullptr) return PyErr_NoMemory();
+        for (std::size_t i = 0; i < count; ++i) p[i] = static_cast<double>(i);
+        keep(p);
+        std::free(p);
+        Py_RETURN_NONE;
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 PyMethodDef call_floor_methods[] = {
-    {"add_gate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add_gate)), METH_FASTCALL | METH_KEYWORDS,
+    {"add_gate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add_gate)),
+     METH_FASTCALL | METH_KEYWORDS,
      "add_gate(name, qubits, duration_ns)\n--\n\nConverts add_gate's arguments and drops them."},
-    {"add_gate_returning_id", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add_gate_returning_id)),
+    {"add_gate_returning_id",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add_gate_returning_id)),
      METH_FASTCALL | METH_KEYWORDS,
      "add_gate_returning_id(name, qubits, duration_ns)\n--\n\nConverts add_gate's arguments, drops them and "
      "returns a new int."},

@@ -50,9 +50,8 @@ QuantumDAG QuantumDAG::apply_dd_pass() const {
   });
   out.reserve(n_scheduled + 2 * n_pairs, qubit_begin_[n_scheduled] + 2 * n_pairs);
   out.last_on_qubit_.reserve_like(last_on_qubit_);
-  with_qubit_values(last_on_qubit_, 0.0, [&](auto& busy_until_ns) {
-    dd_walk(busy_until_ns, &out, dd_first, dd_second);
-  });
+  with_qubit_values(last_on_qubit_, 0.0,
+                    [&](auto& busy_until_ns) { dd_walk(busy_until_ns, &out, dd_first, dd_second); });
   return out;
 }
 

@@ -33,9 +33,8 @@ std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
   const std::size_t n_scheduled = start_ns_.size();
   if (n_scheduled == 0) return {};
   std::vector<IdleWindow> windows;
-  with_qubit_values(last_on_qubit_, QubitWalk{}, [&](auto& walks) {
-    windows = collect_idle_windows(walks, min_gap_ns);
-  });
+  with_qubit_values(last_on_qubit_, QubitWalk{},
+                    [&](auto& walks) { windows = collect_idle_windows(walks, min_gap_ns); });
   return windows;
 }
 
@@ -93,7 +92,8 @@ std::vector<IdleWindow> QuantumDAG::collect_idle_windows(Walks& walks, double mi
     for (NodeId id = 0; id < n_scheduled; ++id) {
       for (std::size_t e = qubit_begin_[id]; e < qubit_begin_[id + 1]; ++e) {
         std::uint32_t slot = sorted_slot[walks.at(qubit_pool_[e]).group];
-        if (slot != kNoGroup) intervals[slot].push_back(NodeSchedule{start_ns_[id], start_ns_[id] + durations_ns_[id]});
+        if (slot != kNoGroup)
+          intervals[slot].push_back(NodeSchedule{start_ns_[id], start_ns_[id] + durations_ns_[id]});
       }
     }
     sorted_windows.resize(intervals.size());
@@ -120,10 +120,13 @@ std::vector<IdleWindow> QuantumDAG::collect_idle_windows(Walks& walks, double mi
   }
   std::vector<IdleWindow> windows(total);
   for (const RawWindow& r : raw) {
-    if (!out_of_order[r.group]) windows[cursor[r.group]++] = IdleWindow{group_qubit[r.group], r.start_ns, r.end_ns};
+    if (!out_of_order[r.group])
+      windows[cursor[r.group]++] = IdleWindow{group_qubit[r.group], r.start_ns, r.end_ns};
   }
   for (std::size_t g = 0; any_out_of_order && g < n_groups; ++g) {
-    if (out_of_order[g]) std::copy(sorted_windows[sorted_slot[g]].begin(), sorted_windows[sorted_slot[g]].end(), windows.begin() + cursor[g]);
+    if (out_of_order[g])
+      std::copy(sorted_windows[sorted_slot[g]].begin(), sorted_windows[sorted_slot[g]].end(),
+                windows.begin() + cursor[g]);
   }
   return windows;
 }

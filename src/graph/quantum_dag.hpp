@@ -1,8 +1,8 @@
 // QuantumDAG: the circuit graph of timed gates, and the compiler passes that run on it.
 #pragma once
 
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -192,13 +192,13 @@ class QuantumDAG {
   std::vector<IdleWindow> collect_idle_windows(Walks& walks, double min_gap_ns) const;
 
   NameTable names_;
-  PodVector<NameId> name_ids_;           // per node
-  PodVector<double> durations_ns_;       // per node
-  PodVector<std::size_t> qubit_begin_;   // per node + 1: node i's entries are [begin[i], begin[i+1])
-  PodVector<Qubit> qubit_pool_;          // per entry: the qubit
-  PodVector<NodeId> pred_pool_;          // per entry: the node this entry's edge comes from, or kNoNode
+  PodVector<NameId> name_ids_;          // per node
+  PodVector<double> durations_ns_;      // per node
+  PodVector<std::size_t> qubit_begin_;  // per node + 1: node i's entries are [begin[i], begin[i+1])
+  PodVector<Qubit> qubit_pool_;         // per entry: the qubit
+  PodVector<NodeId> pred_pool_;         // per entry: the node this entry's edge comes from, or kNoNode
   QubitMap<NodeId> last_on_qubit_{kNoNode};
-  PodVector<double> start_ns_;           // per scheduled node, a prefix of the ids
+  PodVector<double> start_ns_;  // per scheduled node, a prefix of the ids
 };
 
 }  // namespace tarvex

@@ -49,7 +49,8 @@ class QubitMap {
     // Nearly always every qubit is a small index seen before: one compare each, nothing to grow.
     bool covered = true;
     for (Qubit q : qubits) covered &= q < dense_.size();
-    if (!covered) [[unlikely]] grow_for(qubits);
+    if (!covered) [[unlikely]]
+      grow_for(qubits);
   }
 
  private:

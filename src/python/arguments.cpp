@@ -109,8 +109,8 @@ bool extract_items(PyObject* seq, QubitBuffer& out) {
 
 }  // namespace
 
-bool extract_arguments_fastcall(const FunctionDescription& desc, PyObject* const* args, Py_ssize_t n_positional,
-                                PyObject* kwnames, PyObject** slots) {
+bool extract_arguments_fastcall(const FunctionDescription& desc, PyObject* const* args,
+                                Py_ssize_t n_positional, PyObject* kwnames, PyObject** slots) {
   // The common call: every parameter by position.
   if (kwnames == nullptr && static_cast<std::size_t>(n_positional) == desc.parameter_names.size()) {
     std::copy(args, args + n_positional, slots);

@@ -23,10 +23,11 @@ struct FunctionDescription {
 // Every function below returns false (or nullptr) with the interpreter's exception set on failure.
 
 /// Binds a vectorcall argument array; fills `slots` (one per parameter) with borrowed references.
-bool extract_arguments_fastcall(const FunctionDescription& desc, PyObject* const* args, Py_ssize_t n_positional,
-                                PyObject* kwnames, PyObject** slots);
+bool extract_arguments_fastcall(const FunctionDescription& desc, PyObject* const* args,
+                                Py_ssize_t n_positional, PyObject* kwnames, PyObject** slots);
 /// Binds a positional tuple and keyword dict (or null) the same way; for the constructor.
-bool extract_arguments_tuple_dict(const FunctionDescription& desc, PyObject* args, PyObject* kwargs, PyObject** slots);
+bool extract_arguments_tuple_dict(const FunctionDescription& desc, PyObject* args, PyObject* kwargs,
+                                  PyObject** slots);
 
 /// A str (or subclass) as its UTF-8 bytes, NULs included. The view lives as long as `obj`.
 bool extract_str(PyObject* obj, std::string_view& out);

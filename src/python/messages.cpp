@@ -12,12 +12,13 @@ PyRef lossy_text(PyObject* str) {
   PyErr_Clear();
   PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
   if (!bytes) return {};
-  return PyRef::steal(PyUnicode_DecodeUTF8(PyBytes_AsString(bytes.get()), PyBytes_Size(bytes.get()), "replace"));
+  return PyRef::steal(
+      PyUnicode_DecodeUTF8(PyBytes_AsString(bytes.get()), PyBytes_Size(bytes.get()), "replace"));
 }
 
 void raise_too_many_positional(const char* full_name, std::size_t n_params, Py_ssize_t n_given) {
-  PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", full_name,
-               n_params, n_given, n_given == 1 ? "was" : "were");
+  PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", full_name, n_params,
+               n_given, n_given == 1 ? "was" : "were");
 }
 
 void raise_multiple_values(const char* full_name, const char* parameter) {
@@ -55,9 +56,8 @@ void raise_cast_error(PyTypeObject* from, const char* to) {
 void raise_str_to_vec() { PyErr_SetString(PyExc_TypeError, text::kStrToVec); }
 
 void fault_unsendable(std::uint64_t caller, std::uint64_t owner, std::source_location where) {
-  raise_fault("assertion `left == right` failed: " + std::string(text::kTypeName) +
-              text::kUnsendableSent + "\n  left: " + std::to_string(caller) +
-              "\n right: " + std::to_string(owner),
+  raise_fault("assertion `left == right` failed: " + std::string(text::kTypeName) + text::kUnsendableSent +
+                  "\n  left: " + std::to_string(caller) + "\n right: " + std::to_string(owner),
               where);
 }
 

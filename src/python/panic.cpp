@@ -25,7 +25,8 @@ OnceCell panic_type_cell;
 
 void set_panic(const char* message) {
   PyObject* type = panic_exception_type();
-  PyRef value = PyRef::steal(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
+  PyRef value =
+      PyRef::steal(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
   if (!value) abort_uncaught();
   PyErr_SetObject(type, value.get());
 }
@@ -58,7 +59,8 @@ void resume_if_panic() {
   std::string message = text::kUnwrappedPanic;
   if (PyRef str = PyRef::steal(PyObject_Str(exc.get()))) {
     Py_ssize_t size = 0;
-    if (const char* utf8 = PyUnicode_AsUTF8AndSize(str.get(), &size)) message.assign(utf8, static_cast<std::size_t>(size));
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(str.get(), &size))
+      message.assign(utf8, static_cast<std::size_t>(size));
   }
   PyErr_Clear();
   std::fprintf(stderr, "%s\n%s\n", text::kResumeNotice, text::kStackTraceBelow);

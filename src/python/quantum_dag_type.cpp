@@ -24,8 +24,7 @@ namespace {
 /// One instance: the owned graph, its borrow state and the thread it belongs to. It holds no
 /// Python references, so it takes no part in cyclic garbage collection.
 struct PyQuantumDAG {
-  PyObject_HEAD
-  QuantumDAG dag;
+  PyObject_HEAD QuantumDAG dag;
   BorrowFlag borrow_flag;
   std::uint64_t owner_thread;
 };
@@ -122,7 +121,8 @@ PyObject* export_nodes(const QuantumDAG& dag) {
     const std::span<const Qubit> qubits = dag.qubits(id);
     PyRef qubit_list = PyRef::steal(made(PyList_New(static_cast<Py_ssize_t>(qubits.size()))));
     for (std::size_t k = 0; k < qubits.size(); ++k)
-      PyList_SET_ITEM(qubit_list.get(), static_cast<Py_ssize_t>(k), made(PyLong_FromUnsignedLongLong(qubits[k])));
+      PyList_SET_ITEM(qubit_list.get(), static_cast<Py_ssize_t>(k),
+                      made(PyLong_FromUnsignedLongLong(qubits[k])));
     PyRef duration = PyRef::steal(durations.get(dag.duration_ns(id)));
     PyObject* t = made(PyTuple_New(3));
     PyTuple_SET_ITEM(t, 0, Py_NewRef(name.get()));
@@ -203,92 +203,110 @@ constexpr FunctionDescription kGetNodeSchedule{"QuantumDAG.get_node_schedule()",
 constexpr FunctionDescription kFindIdleWindows{"QuantumDAG.find_idle_windows()", kMinGapParams};
 
 PyObject* node_count(PyObject* self, PyObject*) noexcept {
-  return trap([&] {
-    return with_graph<Access::kShared>(self, [](const QuantumDAG& dag) {
-      return made(PyLong_FromUnsignedLongLong(dag.node_count()));
-    });
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&] {
+        return with_graph<Access::kShared>(
+            self, [](const QuantumDAG& dag) { return made(PyLong_FromUnsignedLongLong(dag.node_count())); });
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 PyObject* add_gate(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-  return trap([&]() -> PyObject* {
-    PyObject* slots[3];
-    if (!extract_arguments_fastcall(kAddGate, args, PyVectorcall_NARGS(nargsf), kwnames, slots)) return nullptr;
-    return with_graph<Access::kExclusive>(self, [&](QuantumDAG& dag) -> PyObject* {
-      std::string_view name;
-      QubitBuffer qubits;
-      double duration_ns;
-      if (!extract_str(slots[0], name)) return conversion_failed("name");
-      if (!extract_u64_list(slots[1], qubits)) return conversion_failed("qubits");
-      if (!extract_f64(slots[2], duration_ns)) return conversion_failed("duration_ns");
-      return made(node_id_to_python(dag.add_gate(name, qubits.view(), duration_ns)));
-    });
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&]() -> PyObject* {
+        PyObject* slots[3];
+        if (!extract_arguments_fastcall(kAddGate, args, PyVectorcall_NARGS(nargsf), kwnames, slots))
+          return nullptr;
+        return with_graph<Access::kExclusive>(self, [&](QuantumDAG& dag) -> PyObject* {
+          std::string_view name;
+          QubitBuffer qubits;
+          double duration_ns;
+          if (!extract_str(slots[0], name)) return conversion_failed("name");
+          if (!extract_u64_list(slots[1], qubits)) return conversion_failed("qubits");
+          if (!extract_f64(slots[2], duration_ns)) return conversion_failed("duration_ns");
+          return made(node_id_to_python(dag.add_gate(name, qubits.view(), duration_ns)));
+        });
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 PyObject* build_schedule(PyObject* self, PyObject*) noexcept {
-  return trap([&] {
-    return with_graph<Access::kExclusive>(self, [](QuantumDAG& dag) {
-      dag.build_schedule();
-      return Py_NewRef(Py_None);
-    });
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&] {
+        return with_graph<Access::kExclusive>(self, [](QuantumDAG& dag) {
+          dag.build_schedule();
+          return Py_NewRef(Py_None);
+        });
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
-PyObject* get_node_schedule(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-  return trap([&]() -> PyObject* {
-    PyObject* slots[1];
-    if (!extract_arguments_fastcall(kGetNodeSchedule, args, PyVectorcall_NARGS(nargsf), kwnames, slots))
-      return nullptr;
-    return with_graph<Access::kShared>(self, [&](const QuantumDAG& dag) -> PyObject* {
-      std::uint64_t node_id;
-      if (!extract_u64(slots[0], node_id)) return conversion_failed("node_id");
-      return to_python(dag.node_schedule(node_id));
-    });
-  }, static_cast<PyObject*>(nullptr));
+PyObject* get_node_schedule(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) noexcept {
+  return trap(
+      [&]() -> PyObject* {
+        PyObject* slots[1];
+        if (!extract_arguments_fastcall(kGetNodeSchedule, args, PyVectorcall_NARGS(nargsf), kwnames, slots))
+          return nullptr;
+        return with_graph<Access::kShared>(self, [&](const QuantumDAG& dag) -> PyObject* {
+          std::uint64_t node_id;
+          if (!extract_u64(slots[0], node_id)) return conversion_failed("node_id");
+          return to_python(dag.node_schedule(node_id));
+        });
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
-PyObject* find_idle_windows(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-  return trap([&]() -> PyObject* {
-    PyObject* slots[1];
-    if (!extract_arguments_fastcall(kFindIdleWindows, args, PyVectorcall_NARGS(nargsf), kwnames, slots))
-      return nullptr;
-    return with_graph<Access::kShared>(self, [&](const QuantumDAG& dag) -> PyObject* {
-      double min_gap_ns;
-      if (!extract_f64(slots[0], min_gap_ns)) return conversion_failed("min_gap_ns");
-      return to_python(dag.find_idle_windows(min_gap_ns));
-    });
-  }, static_cast<PyObject*>(nullptr));
+PyObject* find_idle_windows(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) noexcept {
+  return trap(
+      [&]() -> PyObject* {
+        PyObject* slots[1];
+        if (!extract_arguments_fastcall(kFindIdleWindows, args, PyVectorcall_NARGS(nargsf), kwnames, slots))
+          return nullptr;
+        return with_graph<Access::kShared>(self, [&](const QuantumDAG& dag) -> PyObject* {
+          double min_gap_ns;
+          if (!extract_f64(slots[0], min_gap_ns)) return conversion_failed("min_gap_ns");
+          return to_python(dag.find_idle_windows(min_gap_ns));
+        });
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 PyObject* apply_dd_pass(PyObject* self, PyObject*) noexcept {
-  return trap([&] {
-    return with_graph<Access::kShared>(self, [](const QuantumDAG& dag) -> PyObject* {
-      // A pass over a schedule that misses gates would silently drop them from the result.
-      if (dag.node_count() != 0 && dag.scheduled_count() != dag.node_count()) {
-        raise_dd_needs_schedule(tarvex_error_type(), dag.scheduled_count(), dag.node_count());
-        return nullptr;
-      }
-      PyTypeObject* type = type_or_fault();
-      return wrap_graph(type, dag.apply_dd_pass());
-    });
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&] {
+        return with_graph<Access::kShared>(self, [](const QuantumDAG& dag) -> PyObject* {
+          // A pass over a schedule that misses gates would silently drop them from the result.
+          if (dag.node_count() != 0 && dag.scheduled_count() != dag.node_count()) {
+            raise_dd_needs_schedule(tarvex_error_type(), dag.scheduled_count(), dag.node_count());
+            return nullptr;
+          }
+          PyTypeObject* type = type_or_fault();
+          return wrap_graph(type, dag.apply_dd_pass());
+        });
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 PyObject* get_all_nodes(PyObject* self, PyObject*) noexcept {
-  return trap([&] {
-    return with_graph<Access::kShared>(self, [](const QuantumDAG& dag) { return export_nodes(dag); });
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&] {
+        return with_graph<Access::kShared>(self, [](const QuantumDAG& dag) { return export_nodes(dag); });
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 // ---- type object --------------------------------------------------------------------------------
 
 PyObject* quantum_dag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-  return trap([&]() -> PyObject* {
-    PyObject* no_slots[1];
-    if (!extract_arguments_tuple_dict(kConstructor, args, kwargs, no_slots)) return nullptr;
-    return wrap_graph(type, QuantumDAG());
-  }, static_cast<PyObject*>(nullptr));
+  return trap(
+      [&]() -> PyObject* {
+        PyObject* no_slots[1];
+        if (!extract_arguments_tuple_dict(kConstructor, args, kwargs, no_slots)) return nullptr;
+        return wrap_graph(type, QuantumDAG());
+      },
+      static_cast<PyObject*>(nullptr));
 }
 
 void quantum_dag_dealloc(PyObject* self) noexcept {
@@ -314,17 +332,21 @@ PyMethodDef quantum_dag_methods[] = {
     {"node_count", node_count, METH_NOARGS,
      "node_count($self)\n--\n\nReturns the total number of nodes in the DAG."},
     {"add_gate", TARVEX_FASTCALL(add_gate), METH_FASTCALL | METH_KEYWORDS,
-     "add_gate($self, name, qubits, duration_ns)\n--\n\nAdds a gate node to the graph and connects dependent edges."},
+     "add_gate($self, name, qubits, duration_ns)\n--\n\nAdds a gate node to the graph and connects dependent "
+     "edges."},
     {"build_schedule", build_schedule, METH_NOARGS,
      "build_schedule($self)\n--\n\nComputes the schedule (start and end times) for all nodes."},
     {"get_node_schedule", TARVEX_FASTCALL(get_node_schedule), METH_FASTCALL | METH_KEYWORDS,
-     "get_node_schedule($self, node_id)\n--\n\nRetrieves the schedule for a specific node as (start_time, end_time)."},
+     "get_node_schedule($self, node_id)\n--\n\nRetrieves the schedule for a specific node as (start_time, "
+     "end_time)."},
     {"find_idle_windows", TARVEX_FASTCALL(find_idle_windows), METH_FASTCALL | METH_KEYWORDS,
-     "find_idle_windows($self, min_gap_ns)\n--\n\nFinds idle windows on qubits where the gap between operations is >= min_gap_ns."},
+     "find_idle_windows($self, min_gap_ns)\n--\n\nFinds idle windows on qubits where the gap between "
+     "operations is >= min_gap_ns."},
     {"apply_dd_pass", apply_dd_pass, METH_NOARGS,
      "apply_dd_pass($self)\n--\n\nDynamically inserts Dynamical Decoupling (DD) sequences on idle qubits."},
     {"get_all_nodes", get_all_nodes, METH_NOARGS,
-     "get_all_nodes($self)\n--\n\nExports all operations in topological order a list of tuples (name, qubits, duration)."},
+     "get_all_nodes($self)\n--\n\nExports all operations in topological order a list of tuples (name, "
+     "qubits, duration)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

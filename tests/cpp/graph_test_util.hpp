@@ -38,7 +38,9 @@ struct Gate {
 };
 
 /// A gate whose name does not matter to the test.
-inline Gate g(std::vector<Qubit> qubits, double duration_ns) { return Gate{"g", std::move(qubits), duration_ns}; }
+inline Gate g(std::vector<Qubit> qubits, double duration_ns) {
+  return Gate{"g", std::move(qubits), duration_ns};
+}
 inline Gate dd_x(Qubit q) { return Gate{std::string(kDdFirstName), {q}, DD_PULSE_NS}; }
 inline Gate dd_y(Qubit q) { return Gate{std::string(kDdSecondName), {q}, DD_PULSE_NS}; }
 
@@ -86,9 +88,9 @@ inline ::testing::AssertionResult HasNodes(const QuantumDAG& dag, const std::vec
                     same_ns(n.duration_ns, want.duration_ns) && dag.name(i) == want.name &&
                     std::ranges::equal(qs, want.qubits) && same_ns(dag.duration_ns(i), want.duration_ns);
     if (!ok)
-      return ::testing::AssertionFailure() << "node " << i << " is " << describe(n.name, n.qubits, n.duration_ns)
-                                           << " (id " << n.id << "), expected "
-                                           << describe(want.name, want.qubits, want.duration_ns);
+      return ::testing::AssertionFailure()
+             << "node " << i << " is " << describe(n.name, n.qubits, n.duration_ns) << " (id " << n.id
+             << "), expected " << describe(want.name, want.qubits, want.duration_ns);
   }
   return ::testing::AssertionSuccess();
 }
@@ -96,8 +98,8 @@ inline ::testing::AssertionResult HasNodes(const QuantumDAG& dag, const std::vec
 /// The stored schedule covers exactly the first `times.size()` ids, with these times.
 inline ::testing::AssertionResult HasTimes(const QuantumDAG& dag, const std::vector<NodeSchedule>& times) {
   if (dag.scheduled_count() != times.size())
-    return ::testing::AssertionFailure() << "scheduled_count() is " << dag.scheduled_count() << ", expected "
-                                         << times.size();
+    return ::testing::AssertionFailure()
+           << "scheduled_count() is " << dag.scheduled_count() << ", expected " << times.size();
   for (NodeId id = 0; id < times.size(); ++id) {
     const std::optional<NodeSchedule> got = dag.node_schedule(id);
     if (!got) return ::testing::AssertionFailure() << "node " << id << " has no times";
@@ -114,7 +116,8 @@ using Window = std::tuple<Qubit, double, double>;
 
 inline std::vector<Window> windows(const QuantumDAG& dag, double min_gap_ns) {
   std::vector<Window> out;
-  for (const IdleWindow& w : dag.find_idle_windows(min_gap_ns)) out.emplace_back(w.qubit, w.start_ns, w.end_ns);
+  for (const IdleWindow& w : dag.find_idle_windows(min_gap_ns))
+    out.emplace_back(w.qubit, w.start_ns, w.end_ns);
   return out;
 }
 
@@ -137,19 +140,28 @@ inline std::string dump(const QuantumDAG& dag) {
 /// A reproducible circuit mixing dense qubits, the dense/hashed boundary, huge indices and fresh
 /// random ones; durations are whole ns (exact sums) with some NaN, negative and zero ones.
 inline std::vector<Gate> random_gates(std::uint64_t seed, std::size_t n_gates) {
-  static const Qubit pool[] = {0, 1, 2, 3, 5, 8, 65535, 65536, 65537, Qubit{1} << 32, kMaxQubit, kMaxQubit - 1};
+  static const Qubit pool[] = {
+      0, 1, 2, 3, 5, 8, 65535, 65536, 65537, Qubit{1} << 32, kMaxQubit, kMaxQubit - 1};
   static const char* const names[] = {"x", "sx", "cx", "rz"};
   std::mt19937_64 rng(seed);
   std::vector<Gate> gates;
   for (std::size_t i = 0; i < n_gates; ++i) {
     Gate gate{names[rng() % 4], {}, static_cast<double>(rng() % 300)};
     const std::size_t n_qubits = rng() % 5;
-    for (std::size_t k = 0; k < n_qubits; ++k) gate.qubits.push_back(rng() % 5 == 0 ? rng() : pool[rng() % 12]);
+    for (std::size_t k = 0; k < n_qubits; ++k)
+      gate.qubits.push_back(rng() % 5 == 0 ? rng() : pool[rng() % 12]);
     switch (rng() % 20) {
-      case 0: gate.duration_ns = kNaN; break;
-      case 1: gate.duration_ns = -gate.duration_ns; break;
-      case 2: gate.duration_ns = 0.0; break;
-      default: break;
+      case 0:
+        gate.duration_ns = kNaN;
+        break;
+      case 1:
+        gate.duration_ns = -gate.duration_ns;
+        break;
+      case 2:
+        gate.duration_ns = 0.0;
+        break;
+      default:
+        break;
     }
     gates.push_back(std::move(gate));
   }

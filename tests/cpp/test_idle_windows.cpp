@@ -107,14 +107,14 @@ TEST(IdleWindows, RandomCircuitMatchesDirectComputation) {
       intervals[q].push_back(*dag.node_schedule(id));
     }
   }
-  for (auto& [q, list] : intervals)
-    std::ranges::stable_sort(list, {}, &NodeSchedule::start_ns);
+  for (auto& [q, list] : intervals) std::ranges::stable_sort(list, {}, &NodeSchedule::start_ns);
   for (double min_gap_ns : {-kInf, -50.0, 0.0, 37.0, 150.0, kNaN}) {
     std::vector<Window> expected;
     for (Qubit q : first_use) {
       const std::vector<NodeSchedule>& list = intervals[q];
       for (std::size_t i = 0; i + 1 < list.size(); ++i)
-        if (list[i + 1].start_ns - list[i].end_ns >= min_gap_ns) expected.emplace_back(q, list[i].end_ns, list[i + 1].start_ns);
+        if (list[i + 1].start_ns - list[i].end_ns >= min_gap_ns)
+          expected.emplace_back(q, list[i].end_ns, list[i + 1].start_ns);
     }
     EXPECT_EQ(windows(dag, min_gap_ns), expected) << "min_gap_ns " << min_gap_ns;
   }

@@ -34,9 +34,9 @@ TEST(NameTable, NamesAroundWordBoundariesStayApart) {
   // Names are hashed eight bytes at a time with the last word zero-padded: names that differ only
   // in a later word, in padding-like NULs or in length must still get their own ids.
   const std::vector<std::string> names = {
-      "cr_echo_",          "cr_echo_\0"s,      "cr_echo_l",        "cr_echo_long_90", "cr_echo_long_91",
+      "cr_echo_",           "cr_echo_\0"s,      "cr_echo_l",         "cr_echo_long_90",   "cr_echo_long_91",
       "cr_echo_long_90\0"s, "cr_echo_long_90_", "cr_echo_long_90_x", "\0\0\0\0\0\0\0\0"s, "\0\0\0\0\0\0\0"s,
-      "12345678",          "1234567",          "123456789",        "23456781",        "sy_drag_slow"};
+      "12345678",           "1234567",          "123456789",         "23456781",          "sy_drag_slow"};
   NameTable table;
   for (NameId id = 0; id < names.size(); ++id) EXPECT_EQ(table.intern(names[id]), id) << id;
   for (NameId id = 0; id < names.size(); ++id) EXPECT_EQ(table.intern(names[id]), id) << id;

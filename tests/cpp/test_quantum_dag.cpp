@@ -24,10 +24,10 @@ TEST(Insert, NewGraphIsEmpty) {
 
 TEST(Insert, IdsCountUpAndValuesAreStoredUnchanged) {
   const std::vector<Gate> gates = {
-      {"h", {0}, 10.0},           {"", {}, kNaN},
-      {"h", {0}, 10.0},           {"cx", {kMaxQubit, 0}, -kInf},
-      {"x", {7, 7}, 0.0},         {"a\0b"s, {65535, 65536}, -5.0},
-      {"a\0c"s, {1}, kInf},       {"\0"s, {kMaxQubit - 1}, 1e-300},
+      {"h", {0}, 10.0},     {"", {}, kNaN},
+      {"h", {0}, 10.0},     {"cx", {kMaxQubit, 0}, -kInf},
+      {"x", {7, 7}, 0.0},   {"a\0b"s, {65535, 65536}, -5.0},
+      {"a\0c"s, {1}, kInf}, {"\0"s, {kMaxQubit - 1}, 1e-300},
   };
   QuantumDAG dag;
   dag.reserve(3, 4);
@@ -57,7 +57,8 @@ TEST_P(Edges, RecordedPerQubitListPosition) {
   QuantumDAG dag;
   for (const auto& qubits : c.gates) add(dag, g(qubits, 1.0));
   ASSERT_EQ(c.edges.size(), dag.node_count());
-  for (NodeId id = 0; id < dag.node_count(); ++id) EXPECT_EQ(dag.edges_from(id), c.edges[id]) << "node " << id;
+  for (NodeId id = 0; id < dag.node_count(); ++id)
+    EXPECT_EQ(dag.edges_from(id), c.edges[id]) << "node " << id;
   for (const auto& [q, id] : c.last) EXPECT_EQ(dag.last_on_qubit(q), id) << "qubit " << q;
 }
 
@@ -70,13 +71,22 @@ const EdgeCase kEdgeCases[] = {
     {"RepeatedQubitSelfEdge", {{3}, {3, 3}}, {{{1, 3}}, {{1, 3}}}, {{3, 1}}},
     {"TripleRepeat", {{4, 4, 4}}, {{{0, 4}, {0, 4}}}, {{4, 0}}},
     {"EmptyQubitListIsSkipped", {{}, {0}, {}, {0}}, {{}, {{3, 0}}, {}, {}}, {{0, 3}}},
-    {"OrderedBySuccessorThenPosition", {{0, 1, 2}, {2}, {1, 0}}, {{{1, 2}, {2, 1}, {2, 0}}, {}, {}},
+    {"OrderedBySuccessorThenPosition",
+     {{0, 1, 2}, {2}, {1, 0}},
+     {{{1, 2}, {2, 1}, {2, 0}}, {}, {}},
      {{0, 2}, {1, 2}, {2, 1}}},
     {"HashedAndDenseQubitsMixed",
      {{kMaxQubit}, {70000, 0}, {kMaxQubit, 70000, 65535}, {65536, 0}},
      {{{2, kMaxQubit}}, {{2, 70000}, {3, 0}}, {}, {}},
-     {{kMaxQubit, 2}, {70000, 2}, {65535, 2}, {65536, 3}, {0, 3}, {65534, std::nullopt},
-      {65537, std::nullopt}, {kMaxQubit - 1, std::nullopt}, {Qubit{70000} << 20, std::nullopt}}},
+     {{kMaxQubit, 2},
+      {70000, 2},
+      {65535, 2},
+      {65536, 3},
+      {0, 3},
+      {65534, std::nullopt},
+      {65537, std::nullopt},
+      {kMaxQubit - 1, std::nullopt},
+      {Qubit{70000} << 20, std::nullopt}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Insert, Edges, ::testing::ValuesIn(kEdgeCases),

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tarvex {
+#include "graph/vocabulary.hpp"
 
-using NameId = std::uint32_t;
+namespace tarvex {
 
 /// Interns gate names. A circuit of millions of gates uses a handful of distinct names ("sx",
 /// "cx", ...), so a node stores a 4-byte id instead of its own string, and the export converts each

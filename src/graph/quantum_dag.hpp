@@ -14,20 +14,9 @@
 #include "graph/name_table.hpp"
 #include "graph/pod_vector.hpp"
 #include "graph/qubit_map.hpp"
+#include "graph/vocabulary.hpp"
 
 namespace tarvex {
-
-using NodeId = std::uint64_t;
-
-/// Marks "no node" in per-entry predecessor slots and in `last_on_qubit`.
-inline constexpr NodeId kNoNode = std::numeric_limits<NodeId>::max();
-
-/// A qubit idle for at least this long before a gate (inclusive) gets a DD pair ahead of it.
-inline constexpr double DD_MIN_IDLE_NS = 100.0;
-/// Duration of each of the two DD gates of a pair.
-inline constexpr double DD_PULSE_NS = 50.0;
-inline constexpr std::string_view kDdFirstName = "DD_X";
-inline constexpr std::string_view kDdSecondName = "DD_Y";
 
 /// One gate, as the export hands it out.
 struct DagNode {

@@ -10,9 +10,9 @@
 #include <span>
 #include <vector>
 
-namespace tarvex {
+#include "graph/vocabulary.hpp"
 
-using Qubit = std::uint64_t;
+namespace tarvex {
 
 /// Map qubit index -> V in which a missing key reads as a fixed default value.
 ///

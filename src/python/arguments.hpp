@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "graph/qubit_map.hpp"
+#include "graph/vocabulary.hpp"
 
 namespace tarvex::py {
 

@@ -1,0 +1,81 @@
+"""Timing data for the native code: durations in dt from a Target or InstructionDurations.
+
+The native passes work in whole dt. Everything here reads Qiskit's objects the way Qiskit's own
+scheduling passes do, and answers None where the native path cannot reproduce them exactly; the
+passes then run Qiskit's implementation instead.
+"""
+
+from __future__ import annotations
+
+import numbers
+
+from qiskit.circuit.duration import duration_in_dt
+from qiskit.dagcircuit import DAGCircuit
+from qiskit.transpiler.instruction_durations import InstructionDurations
+from qiskit.transpiler.target import Target
+from qiskit.utils import apply_prefix
+
+Entry = tuple[str, "tuple[int, ...] | None", int]
+
+
+def scheduling_durations(
+    target: Target | None, durations: InstructionDurations | None
+) -> InstructionDurations | None:
+    """The durations Qiskit's passes use: the target's when there is one."""
+    return target.durations() if target is not None else durations
+
+
+def in_dt(value: object, unit: str, dt: float) -> object:
+    """A duration in `unit` as Qiskit's unit conversion gives it in dt (rounded, whole)."""
+    if unit == "dt":
+        return value
+    seconds = value if unit == "s" else apply_prefix(value, unit)
+    return duration_in_dt(seconds, dt)
+
+
+def _whole(value: object) -> bool:
+    return isinstance(value, numbers.Integral) and not isinstance(value, bool) and value >= 0
+
+
+def duration_entries(durations: InstructionDurations | None) -> list[Entry] | None:
+    """(name, qubits or None for any, duration in dt) for every duration; None unless all are
+    whole numbers of dt with a known dt and none depends on gate parameters."""
+    if durations is None or durations.dt is None or durations.duration_by_name_qubits_params:
+        return None
+    entries: list[Entry] = []
+    for (name, qubits), (value, unit) in durations.duration_by_name_qubits.items():
+        dt_value = in_dt(value, unit, durations.dt)
+        if not _whole(dt_value):
+            return None
+        entries.append((name, tuple(qubits), int(dt_value)))
+    for name, (value, unit) in durations.duration_by_name.items():
+        dt_value = in_dt(value, unit, durations.dt)
+        if not _whole(dt_value):
+            return None
+        entries.append((name, None, int(dt_value)))
+    return entries
+
+
+def delay_durations(dag: DAGCircuit, dt: float) -> dict[int, int] | None:
+    """Node id -> duration in dt of every delay, converted as Qiskit's unit conversion would;
+    None when one is an expression or not a plain number."""
+    delays: dict[int, int] = {}
+    for node in dag.named_nodes("delay"):
+        op = node.op
+        if op.unit == "expr" or not isinstance(op.duration, (int, float)):
+            return None
+        value = in_dt(op.duration, op.unit, dt)
+        if not _whole(value):
+            return None
+        delays[node._node_id] = int(value)
+    return delays
+
+
+def plain_bits(dag: DAGCircuit) -> bool:
+    """The DAG's bits are exactly its registers' bits in order, and it has no variables: what the
+    padding passes rebuild their output from."""
+    if dag.num_vars or dag.num_stretches:
+        return False
+    qubits = [bit for reg in dag.qregs.values() for bit in reg]
+    clbits = [bit for reg in dag.cregs.values() for bit in reg]
+    return qubits == list(dag.qubits) and clbits == list(dag.clbits)

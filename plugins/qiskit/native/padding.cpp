@@ -197,37 +197,13 @@ void raise_for_outcome(const QkDag* dag, const ReadDag& read, const PaddingOutco
                before.c_str(), after.c_str(), static_cast<long long>(alignment));
 }
 
-// node_start_time for the output DAG: its op nodes in id order are the writer's instructions in
-// the order written.
-PyObject* start_time_dict(PyObject* out_dag, const std::vector<double>& starts) {
-  Ref nodes = Ref::steal(PyObject_CallMethod(out_dag, "op_nodes", nullptr));
-  if (!nodes) return nullptr;
-  Ref list = Ref::steal(PySequence_Fast(nodes.get(), "op_nodes() must give a sequence"));
-  if (!list) return nullptr;
-  const Py_ssize_t n = PySequence_Fast_GET_SIZE(list.get());
-  if (static_cast<std::size_t>(n) != starts.size()) {
-    PyErr_SetString(PyExc_RuntimeError,
-                    "tarvex_qiskit: the output DAG does not hold the written instructions");
-    return nullptr;
-  }
-  static PyObject* node_id_name = PyUnicode_InternFromString("_node_id");
-  Ref dict = Ref::steal(PyDict_New());
-  if (!dict) return nullptr;
-  long first = 0;
-  for (Py_ssize_t k = 0; k < n; ++k) {
-    PyObject* node = PySequence_Fast_GET_ITEM(list.get(), k);
-    Ref id = Ref::steal(PyObject_GetAttr(node, node_id_name));
-    if (!id) return nullptr;
-    const long node_id = PyLong_AsLong(id.get());
-    if (k == 0) first = node_id;
-    if (node_id != first + k) {
-      PyErr_SetString(PyExc_RuntimeError, "tarvex_qiskit: the output DAG's nodes are not numbered in order");
-      return nullptr;
-    }
-    Ref t = Ref::steal(PyLong_FromLongLong(static_cast<long long>(starts[k])));
-    if (!t || PyDict_SetItem(dict.get(), node, t.get()) < 0) return nullptr;
-  }
-  return dict.release();
+// The writer's start times as int64 bytes, for the Python side's lazy node_start_time mapping.
+PyObject* start_time_bytes(const std::vector<double>& starts) {
+  Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts.size() * 8)));
+  if (!bytes) return nullptr;
+  auto* out = reinterpret_cast<std::int64_t*>(PyBytes_AS_STRING(bytes.get()));
+  for (std::size_t k = 0; k < starts.size(); ++k) out[k] = static_cast<std::int64_t>(starts[k]);
+  return bytes.release();
 }
 
 PyObject* pad_impl(PyObject* args, PyObject* kwargs) {
@@ -289,12 +265,10 @@ PyObject* pad_impl(PyObject* args, PyObject* kwargs) {
   read.reset();  // the core graph is not needed any more: less memory at the peak of the conversion
   Ref out = Ref::steal(writer.finish());
   if (!out) return nullptr;
-  Ref starts;
+  Ref starts = Ref::borrow(Py_None);
   if (r.record) {
-    starts = Ref::steal(start_time_dict(out.get(), emitted));
+    starts = Ref::steal(start_time_bytes(emitted));
     if (!starts) return nullptr;
-  } else {
-    starts = Ref::borrow(Py_None);
   }
   return Py_BuildValue("(NnLN)", out.release(), static_cast<Py_ssize_t>(outcome.n_sequences),
                        static_cast<long long>(outcome.end_ns), starts.release());

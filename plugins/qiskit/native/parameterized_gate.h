@@ -2,7 +2,10 @@
 #pragma once
 
 #ifdef __cplusplus
+#include "qiskit_capi.hpp"
 extern "C" {
+#else
+#include <qiskit.h> /* after parameterized_gate.c's defines */
 #endif
 
 int tarvex_import_capi_for_parameterized_gate(void);

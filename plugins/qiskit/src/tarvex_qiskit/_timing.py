@@ -7,8 +7,6 @@ passes then run Qiskit's implementation instead.
 
 from __future__ import annotations
 
-import numbers
-
 from qiskit.circuit.duration import duration_in_dt
 from qiskit.dagcircuit import DAGCircuit
 from qiskit.transpiler.instruction_durations import InstructionDurations
@@ -33,8 +31,9 @@ def in_dt(value: object, unit: str, dt: float) -> object:
     return duration_in_dt(seconds, dt)
 
 
-def _whole(value: object) -> bool:
-    return isinstance(value, numbers.Integral) and not isinstance(value, bool) and value >= 0
+def whole(value: object) -> bool:
+    """A whole, non-negative number of dt, as Qiskit's conversions give them (a Python int)."""
+    return type(value) is int and value >= 0
 
 
 def duration_entries(durations: InstructionDurations | None) -> list[Entry] | None:
@@ -45,12 +44,12 @@ def duration_entries(durations: InstructionDurations | None) -> list[Entry] | No
     entries: list[Entry] = []
     for (name, qubits), (value, unit) in durations.duration_by_name_qubits.items():
         dt_value = in_dt(value, unit, durations.dt)
-        if not _whole(dt_value):
+        if not whole(dt_value):
             return None
         entries.append((name, tuple(qubits), int(dt_value)))
     for name, (value, unit) in durations.duration_by_name.items():
         dt_value = in_dt(value, unit, durations.dt)
-        if not _whole(dt_value):
+        if not whole(dt_value):
             return None
         entries.append((name, None, int(dt_value)))
     return entries
@@ -60,22 +59,31 @@ def delay_durations(dag: DAGCircuit, dt: float) -> dict[int, int] | None:
     """Node id -> duration in dt of every delay, converted as Qiskit's unit conversion would;
     None when one is an expression or not a plain number."""
     delays: dict[int, int] = {}
+    if "delay" not in dag.count_ops(recurse=False):  # counted natively: no walk over the nodes
+        return delays
     for node in dag.named_nodes("delay"):
         op = node.op
         if op.unit == "expr" or not isinstance(op.duration, (int, float)):
             return None
         value = in_dt(op.duration, op.unit, dt)
-        if not _whole(value):
+        if not whole(value):
             return None
-        delays[node._node_id] = int(value)
+        delays[node._node_id] = value
     return delays
 
 
 def plain_bits(dag: DAGCircuit) -> bool:
-    """The DAG's bits are exactly its registers' bits in order, and it has no variables: what the
-    padding passes rebuild their output from."""
+    """The DAG's bits are its registers' bits, register after register, and it has no classical
+    variables: what Qiskit's padding passes rebuild their output from. Checked on each register's
+    first and last bit, O(registers): reading every bit of a register costs microseconds each."""
     if dag.num_vars or dag.num_stretches:
         return False
-    qubits = [bit for reg in dag.qregs.values() for bit in reg]
-    clbits = [bit for reg in dag.cregs.values() for bit in reg]
-    return qubits == list(dag.qubits) and clbits == list(dag.clbits)
+    for registers, count in ((dag.qregs, dag.num_qubits()), (dag.cregs, dag.num_clbits())):
+        offset = 0
+        for reg in registers.values():
+            if reg.size and (dag.find_bit(reg[0]).index != offset or dag.find_bit(reg[reg.size - 1]).index != offset + reg.size - 1):
+                return False
+            offset += reg.size
+        if offset != count:
+            return False
+    return True

@@ -31,6 +31,7 @@ from qiskit.transpiler.passes import PadDynamicalDecoupling as QiskitPadDynamica
 from qiskit.transpiler.target import Target
 
 from . import _native, _timing
+from ._start_times import StartTimes
 
 _SCHEDULERS = {"alap": ALAPScheduleAnalysis, "asap": ASAPScheduleAnalysis}
 # One byte per qubit for the native code: bit 0 pads the qubit, bit 1 lets it take a sequence.
@@ -54,16 +55,24 @@ class _NativePadding(TransformationPass):
         self.durations = durations
         self.scheduling = scheduling
         self.record_start_times = record_start_times
+        self._cache: tuple[Any, tuple[Any, ...], dict[str, Any] | None] | None = None
 
     # What subclasses provide.
     def _qiskit_pass(self) -> TransformationPass:
         raise NotImplementedError
 
-    def _pass_request(self, dag: DAGCircuit, num_qubits: int, delay_ok: list[bool]) -> dict[str, Any] | None:
+    def _pass_request(
+        self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]
+    ) -> dict[str, Any] | None:
+        """The subclass's native arguments for a DAG of `num_qubits` qubits; None: fall back."""
         raise NotImplementedError
 
     def _check_input(self, dag: DAGCircuit) -> None:
-        pass
+        """Refuses what Qiskit's pass refuses, before any work."""
+
+    def _dag_supported(self, dag: DAGCircuit) -> bool:
+        """False where this DAG needs Qiskit's implementation."""
+        return True
 
     def run(self, dag: DAGCircuit) -> DAGCircuit:
         """Pads `dag` (never modified) and returns the padded copy.
@@ -89,7 +98,9 @@ class _NativePadding(TransformationPass):
         out._duration = end
         ps["time_unit"] = "dt"
         if record:
-            ps["node_start_time"] = start_times
+            # Op nodes come after an input and an output node per wire, in the order written.
+            first = 2 * (out.num_qubits() + out.num_clbits())
+            ps["node_start_time"] = StartTimes(out, first, start_times)
         elif "node_start_time" in ps:
             del ps["node_start_time"]
         return out
@@ -100,22 +111,42 @@ class _NativePadding(TransformationPass):
         latency (fused), delays given as expressions, classical variables or bits outside the
         registers, and what the subclass refuses."""
         durations = _timing.scheduling_durations(self.target, self.durations)
-        entries = _timing.duration_entries(durations)
-        if entries is None or not _timing.plain_bits(dag):
+        static = self._static_request(durations, dag.num_qubits())
+        if static is None or not _timing.plain_bits(dag) or not self._dag_supported(dag):
             return None
         if not drop_in and self.property_set["clbit_write_latency"]:
             return None
         delays = _timing.delay_durations(dag, durations.dt)
         if delays is None:
             return None
-        num_qubits = dag.num_qubits()
-        delay_ok = [
-            self.target is None or self.target.instruction_supported("delay", qargs=(q,)) for q in range(num_qubits)
-        ]
-        request = self._pass_request(dag, num_qubits, delay_ok)
-        if request is None:
+        return dict(static, delays=delays)
+
+    def _static_request(self, durations: InstructionDurations | None, num_qubits: int) -> dict[str, Any] | None:
+        """The arguments that depend only on the durations and the number of qubits, kept for the
+        next run: a target's durations object is replaced whenever the target changes, and an
+        InstructionDurations given directly is recognised by its sizes and dt."""
+        if durations is None:
             return None
-        request.update(durations=entries, delays=delays)
+        key = (
+            durations.dt,
+            len(durations.duration_by_name_qubits),
+            len(durations.duration_by_name),
+            len(durations.duration_by_name_qubits_params),
+            num_qubits,
+        )
+        if self._cache is not None and self._cache[0] is durations and self._cache[1] == key:
+            return self._cache[2]
+        request = None
+        entries = _timing.duration_entries(durations)
+        if entries is not None:
+            delay_ok = [
+                self.target is None or self.target.instruction_supported("delay", qargs=(q,))
+                for q in range(num_qubits)
+            ]
+            request = self._pass_request(durations, num_qubits, delay_ok)
+            if request is not None:
+                request["durations"] = entries
+        self._cache = (durations, key, request)
         return request
 
     def _qiskit_fallback(self, dag: DAGCircuit, drop_in: bool, record: bool) -> DAGCircuit:
@@ -135,10 +166,6 @@ class _NativePadding(TransformationPass):
         if not record and "node_start_time" in ps:
             del ps["node_start_time"]
         return work
-
-
-def _all_pad(num_qubits: int, delay_ok: list[bool]) -> bytes:
-    return bytes(_PAD if ok else 0 for ok in delay_ok)
 
 
 class PadDelay(_NativePadding):
@@ -162,16 +189,18 @@ class PadDelay(_NativePadding):
         record_start_times: bool | None = None,
     ):
         super().__init__(target, durations, scheduling, record_start_times)
-        self.fill_very_end = fill_very_end
+        self._fill_very_end = fill_very_end
 
     def _qiskit_pass(self) -> TransformationPass:
-        return QiskitPadDelay(fill_very_end=self.fill_very_end, target=self.target, durations=self.durations)
+        return QiskitPadDelay(fill_very_end=self._fill_very_end, target=self.target, durations=self.durations)
 
-    def _pass_request(self, dag: DAGCircuit, num_qubits: int, delay_ok: list[bool]) -> dict[str, Any] | None:
+    def _pass_request(
+        self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]
+    ) -> dict[str, Any] | None:
         return dict(
-            qubits=_all_pad(num_qubits, delay_ok),
+            qubits=bytes(_PAD if ok else 0 for ok in delay_ok),
             decouple=False,
-            fill_to_end=bool(self.fill_very_end),
+            fill_to_end=bool(self._fill_very_end),
             skip_reset=False,
             alignment=1.0,
             split="middle",
@@ -219,110 +248,110 @@ class PadDynamicalDecoupling(_NativePadding):
         super().__init__(target, durations, scheduling, record_start_times)
         if dd_sequence is None:
             raise TypeError("PadDynamicalDecoupling() missing required argument 'dd_sequence'")
-        self.dd_sequence = list(dd_sequence)
-        self.qubits = qubits
-        self.spacing = spacing
-        self.skip_reset_qubits = skip_reset_qubits
-        self.pulse_alignment = pulse_alignment
-        self.extra_slack_distribution = extra_slack_distribution
+        self._dd_sequence = list(dd_sequence)
+        self._qubits = qubits
+        self._spacing = spacing
+        self._skip_reset_qubits = skip_reset_qubits
+        self._pulse_alignment = pulse_alignment
+        self._extra_slack_distribution = extra_slack_distribution
         if target is not None:
-            for gate in self.dd_sequence:
+            for gate in self._dd_sequence:
                 if gate.name not in target.operation_names:
                     raise TranspilerError(f"the target does not support {gate.name}, a gate of the DD sequence")
 
     def _qiskit_pass(self) -> TransformationPass:
         return QiskitPadDynamicalDecoupling(
             durations=self.durations,
-            dd_sequence=self.dd_sequence,
-            qubits=self.qubits,
-            spacing=self.spacing,
-            skip_reset_qubits=self.skip_reset_qubits,
-            pulse_alignment=self.pulse_alignment,
-            extra_slack_distribution=self.extra_slack_distribution,
+            dd_sequence=self._dd_sequence,
+            qubits=self._qubits,
+            spacing=self._spacing,
+            skip_reset_qubits=self._skip_reset_qubits,
+            pulse_alignment=self._pulse_alignment,
+            extra_slack_distribution=self._extra_slack_distribution,
             target=self.target,
         )
 
     def _check_input(self, dag: DAGCircuit) -> None:
         if len(dag.qregs) != 1 or dag.qregs.get("q", None) is None:
             raise TranspilerError("dynamical decoupling needs a physical circuit: one quantum register named 'q'")
-        n = len(self.dd_sequence)
+        n = len(self._dd_sequence)
         if n != 1 and n % 2:
             raise TranspilerError(f"the DD sequence has {n} gates; it needs an even number (or one)")
-        spacing = self._spacing()
+        spacing = self._spacing_fractions()
         if sum(spacing) != 1 or any(a < 0 for a in spacing):
             raise TranspilerError("spacing must be non-negative fractions of the slack that sum to 1")
         if n != 1:
             self._sequence_phase()
 
-    def _spacing(self) -> list[float]:
-        if self.spacing is not None:
-            return list(self.spacing)
-        n = len(self.dd_sequence)
+    def _spacing_fractions(self) -> list[float]:
+        if self._spacing is not None:
+            return list(self._spacing)
+        n = len(self._dd_sequence)
         mid = 1 / n
         return [mid / 2] + [mid] * (n - 1) + [mid / 2]
 
     def _sequence_phase(self) -> float:
         product = np.eye(2)
-        for gate in self.dd_sequence:
+        for gate in self._dd_sequence:
             product = product.dot(gate.to_matrix())
         if not matrix_equal(product, IGate().to_matrix(), ignore_phase=True):
-            names = ", ".join(gate.name for gate in self.dd_sequence)
+            names = ", ".join(gate.name for gate in self._dd_sequence)
             raise TranspilerError(f"the DD sequence [{names}] is not the identity up to a global phase")
         return float(np.angle(product[0][0]))
 
-    def _pass_request(self, dag: DAGCircuit, num_qubits: int, delay_ok: list[bool]) -> dict[str, Any] | None:
+    def _dag_supported(self, dag: DAGCircuit) -> bool:
+        # The sequences' phase is added natively only to a numeric global phase.
+        return isinstance(dag.global_phase, (int, float))
+
+    def _pass_request(
+        self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]
+    ) -> dict[str, Any] | None:
         sequence = []
-        for gate in self.dd_sequence:
+        for gate in self._dd_sequence:
             standard = getattr(gate, "_standard_gate", None)
             if (
-                len(self.dd_sequence) == 1
+                len(self._dd_sequence) == 1
                 or standard is None
                 or gate.label is not None
                 or any(isinstance(p, ParameterExpression) for p in gate.params)
             ):
                 return None
             sequence.append((int(standard), tuple(float(p) for p in gate.params)))
-        alignment = self.target.pulse_alignment if self.target is not None else self.pulse_alignment
+        alignment = self.target.pulse_alignment if self.target is not None else self._pulse_alignment
         if not isinstance(alignment, int) or alignment < 1:
             return None
         phase = self._sequence_phase()
-        if self.extra_slack_distribution in ("middle", "edges"):
-            split = self.extra_slack_distribution
+        if self._extra_slack_distribution in ("middle", "edges"):
+            split = self._extra_slack_distribution
         else:
             split = "invalid"  # refused when the first sequence is due, as Qiskit does
-        if not isinstance(dag.global_phase, (int, float)):
-            return None
-
-        durations = InstructionDurations()
-        known = _timing.scheduling_durations(self.target, self.durations)
-        durations.update(known, getattr(known, "dt", None))
-        subset = set(self.qubits) if self.qubits else None
+        subset = set(self._qubits) if self._qubits else None
         flags = bytearray(num_qubits)
         pulse_durations = [0.0] * (num_qubits * len(sequence))
         for q in range(num_qubits):
             flags[q] = _PAD if delay_ok[q] else 0
             supported = self.target is None or all(
-                self.target.instruction_supported(gate.name, qargs=(q,)) for gate in self.dd_sequence
+                self.target.instruction_supported(gate.name, qargs=(q,)) for gate in self._dd_sequence
             )
             if not supported or (subset is not None and q not in subset):
                 continue
             flags[q] |= _DECOUPLE
-            for k, gate in enumerate(self.dd_sequence):
+            for k, gate in enumerate(self._dd_sequence):
                 try:
                     length = durations.get(gate, q)
                 except TranspilerError as err:
                     raise TranspilerError(f"{gate.name} on qubits [{q}]: no duration for it, so no DD there") from err
-                if not _timing._whole(length):
+                if not _timing.whole(length):
                     return None
                 pulse_durations[q * len(sequence) + k] = float(length)
         return dict(
             qubits=bytes(flags),
             decouple=True,
             fill_to_end=True,
-            skip_reset=bool(self.skip_reset_qubits),
+            skip_reset=bool(self._skip_reset_qubits),
             alignment=float(alignment),
             split=split,
-            spacing=[float(s) for s in self._spacing()],
+            spacing=[float(s) for s in self._spacing_fractions()],
             sequence=sequence,
             pulse_durations=pulse_durations,
             phase=phase,

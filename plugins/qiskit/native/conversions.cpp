@@ -294,6 +294,22 @@ std::vector<std::size_t> source_operations(const QkCircuit* src) {
   return ops;
 }
 
+// An empty circuit with registers "q" and "c", as QuantumCircuit(num_qubits, num_clbits) has.
+QkCircuit* registers_like_quantum_circuit(std::uint32_t num_qubits, std::uint32_t num_clbits) {
+  QkCircuit* qc = qk_circuit_new(0, 0);
+  if (num_qubits > 0) {
+    QkQuantumRegister* q = qk_quantum_register_new(num_qubits, "q");
+    qk_circuit_add_quantum_register(qc, q);
+    qk_quantum_register_free(q);
+  }
+  if (num_clbits > 0) {
+    QkClassicalRegister* c = qk_classical_register_new(num_clbits, "c");
+    qk_circuit_add_classical_register(qc, c);
+    qk_classical_register_free(c);
+  }
+  return qc;
+}
+
 struct Node {
   std::string_view name;
   std::vector<std::uint32_t> qubits;
@@ -348,14 +364,13 @@ bool read_nodes(PyObject* graph, std::vector<Node>& nodes, std::vector<Ref>& kee
 }
 
 PyObject* from_quantum_dag_impl(PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"graph", "source", "num_qubits", "num_clbits", "dt", nullptr};
-  PyObject *graph, *source, *dt_obj;
+  static const char* keywords[] = {"graph", "source", "num_qubits", "num_clbits", "in_dt", nullptr};
+  PyObject *graph, *source;
   Py_ssize_t num_qubits, num_clbits;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O$OnnO:from_quantum_dag", const_cast<char**>(keywords),
-                                   &graph, &source, &num_qubits, &num_clbits, &dt_obj))
+  int in_dt;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O$Onnp:from_quantum_dag", const_cast<char**>(keywords),
+                                   &graph, &source, &num_qubits, &num_clbits, &in_dt))
     return nullptr;
-  const double dt = dt_obj == Py_None ? 0.0 : PyFloat_AsDouble(dt_obj);
-  if (PyErr_Occurred()) return nullptr;
   std::vector<Node> nodes;
   std::vector<Ref> keep;
   if (!read_nodes(graph, nodes, keep)) return nullptr;
@@ -378,9 +393,9 @@ PyObject* from_quantum_dag_impl(PyObject* args, PyObject* kwargs) {
     if (num_qubits < 0) num_qubits = used;
     if (num_clbits < 0) num_clbits = measures ? num_qubits : 0;
   }
-  QkCircuit* out =
-      src ? qk_circuit_copy_empty_like(src, QkVarsMode_Alike, QkBlocksMode_Drop)
-          : qk_circuit_new(static_cast<std::uint32_t>(num_qubits), static_cast<std::uint32_t>(num_clbits));
+  QkCircuit* out = src ? qk_circuit_copy_empty_like(src, QkVarsMode_Alike, QkBlocksMode_Drop)
+                       : registers_like_quantum_circuit(static_cast<std::uint32_t>(num_qubits),
+                                                        static_cast<std::uint32_t>(num_clbits));
   struct Owner {
     QkCircuit* qc;
     ~Owner() {
@@ -392,13 +407,18 @@ PyObject* from_quantum_dag_impl(PyObject* args, PyObject* kwargs) {
   std::vector<double> idle_from(n_qubits, 0.0);
   double end_ns = 0.0;
   for (const Node& node : nodes) end_ns = std::max(end_ns, node.end_ns);
+  // The idle time from `from` to `to` on qubit q as one delay, in the graph's unit.
   auto wait = [&](std::uint32_t q, double from, double to) -> bool {
     if (!(to - from > 0.0)) return true;
-    if (dt > 0.0) {
-      const double cycles = std::nearbyint((to - from) * 1e-9 / dt);
-      return qk_circuit_delay_dt(out, q, static_cast<std::int64_t>(cycles)) == QkExitCode_Success;
+    if (!in_dt) return qk_circuit_delay(out, q, to - from, QkDelayUnit_NS) == QkExitCode_Success;
+    if (to - from != std::floor(to - from)) {
+      PyErr_Format(PyExc_ValueError, "qubit %u idles for %g, not a whole number of dt", q, to - from);
+      return false;
     }
-    return qk_circuit_delay(out, q, to - from, QkDelayUnit_NS) == QkExitCode_Success;
+    return qk_circuit_delay_dt(out, q, static_cast<std::int64_t>(to - from)) == QkExitCode_Success;
+  };
+  auto refused = [] {
+    return PyErr_Occurred() ? nullptr : PyErr_Format(PyExc_ValueError, "Qiskit refused a delay");
   };
 
   std::vector<const QkParam*> ps;
@@ -416,7 +436,7 @@ PyObject* from_quantum_dag_impl(PyObject* args, PyObject* kwargs) {
     }
     if (node.name == "delay") continue;  // idle time, padded below like any other
     for (std::uint32_t q : node.qubits) {
-      if (!wait(q, idle_from[q], node.start_ns)) return PyErr_Format(PyExc_ValueError, "a delay was refused");
+      if (!wait(q, idle_from[q], node.start_ns)) return refused();
       idle_from[q] = node.end_ns;
     }
     const std::uint32_t* qs = node.qubits.data();
@@ -464,7 +484,7 @@ PyObject* from_quantum_dag_impl(PyObject* args, PyObject* kwargs) {
     }
   }
   for (std::uint32_t q = 0; q < n_qubits; ++q)
-    if (!wait(q, idle_from[q], end_ns)) return PyErr_Format(PyExc_ValueError, "a delay was refused");
+    if (!wait(q, idle_from[q], end_ns)) return refused();
   owner.qc = nullptr;
   return qk_circuit_to_python_full(out);
 }

@@ -80,24 +80,30 @@ def from_quantum_dag(
     graph: Any,
     source: QuantumCircuit | None = None,
     *,
+    unit: str = "ns",
     num_qubits: int | None = None,
     num_clbits: int | None = None,
-    dt: float | None = None,
 ) -> QuantumCircuit:
     """A QuantumCircuit from a scheduled `_tarvex.QuantumDAG`: its nodes in id order, with delays
-    filling each qubit's idle time up to the end (in dt when `dt`, seconds, is given, else in
-    ns); DD_X and DD_Y become x and y, nodes named "delay" become idle time.
+    filling each qubit's idle time up to the circuit's end, in the graph's `unit` ("ns", or "dt"
+    for a graph made with to_quantum_dag(..., unit="dt")); DD_X and DD_Y become x and y, and
+    nodes named "delay" become idle time.
 
     With `source`, the circuit `graph` was made from (by to_quantum_dag, then passes such as
     apply_dd_pass), the other nodes are the source's instructions in order, parameters and
     classical bits included, and the output has the source's registers. Without it, the other
     nodes may be standard gates without parameters, measure (into the clbit of the qubit's index),
-    reset and barrier, on `num_qubits` qubits and `num_clbits` clbits (default: as many as used).
+    reset and barrier, in registers "q" of `num_qubits` qubits and "c" of `num_clbits` clbits
+    (default: as many as the graph uses), as QuantumCircuit(num_qubits, num_clbits) has.
+
+    Raises ValueError for a node without a schedule or that cannot be made an instruction.
     """
+    if unit not in ("ns", "dt"):
+        raise ValueError(f"unit must be 'ns' or 'dt', not {unit!r}")
     return _native.from_quantum_dag(
         graph,
         source=source._data if source is not None else None,
         num_qubits=-1 if num_qubits is None else num_qubits,
         num_clbits=-1 if num_clbits is None else num_clbits,
-        dt=dt,
+        in_dt=unit == "dt",
     )

@@ -28,11 +28,17 @@ bool CircuitWriter::begin(const QkDag* like) {
   return true;
 }
 
-bool CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std::uint8_t gate) {
-  const std::uint32_t* qubits = qk_dag_op_node_qubits(src, qk_id);
+bool CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std::uint8_t gate,
+                         std::span<const Qubit> wires, std::uint32_t n_qubits) {
+  // The wires the reader stored: the qubits, then for a measurement its clbit after all qubits.
+  // Reading them back from the core saves the C API a node lookup per call.
+  qubits_.assign(wires.begin(), wires.end());
+  const std::uint32_t* qubits = qubits_.data();
+  const auto n_wires = static_cast<std::uint32_t>(qubits_.size());
   switch (kind) {
     case OpKind::kGate: {
-      const std::uint32_t n_params = qk_dag_op_node_num_params(src, qk_id);
+      std::int16_t& n_params = gate_params_[gate];
+      if (n_params < 0) n_params = static_cast<std::int16_t>(qk_gate_num_params(static_cast<QkGate>(gate)));
       if (n_params == 0)
         return check(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), qubits, nullptr), "a gate");
       QkCircuitInstructionView view;
@@ -42,7 +48,7 @@ bool CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std
       params_.resize(n_params);
       symbolic_.resize(n_params);
       bool all_real = true;
-      for (std::uint32_t k = 0; k < n_params; ++k) {
+      for (std::int16_t k = 0; k < n_params; ++k) {
         const QkParam* p = reinterpret_cast<const QkParam*>(base + k * stride);
         symbolic_[k] = p;
         all_real = all_real && qk_param_kind(p) == QkParamKind_Real;
@@ -55,17 +61,15 @@ bool CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std
           "a parameterized gate");
     }
     case OpKind::kMeasure:
-      return check(qk_circuit_measure(circuit_, qubits[0], qk_dag_op_node_clbits(src, qk_id)[0]),
-                   "a measurement");
+      return check(qk_circuit_measure(circuit_, qubits[0], qubits[1] - n_qubits), "a measurement");
     case OpKind::kReset:
       return check(qk_circuit_reset(circuit_, qubits[0]), "a reset");
     case OpKind::kBarrier:
-      return check(qk_circuit_barrier(circuit_, qubits, qk_dag_op_node_num_qubits(src, qk_id)), "a barrier");
+      return check(qk_circuit_barrier(circuit_, qubits, n_wires), "a barrier");
     case OpKind::kUnitary: {
-      const std::uint32_t nq = qk_dag_op_node_num_qubits(src, qk_id);
-      matrix_.resize(std::size_t{1} << (2 * nq));
+      matrix_.resize(std::size_t{1} << (2 * n_wires));
       qk_dag_op_node_unitary(src, qk_id, matrix_.data());
-      return check(qk_circuit_unitary(circuit_, matrix_.data(), qubits, nq, false), "a unitary");
+      return check(qk_circuit_unitary(circuit_, matrix_.data(), qubits, n_wires, false), "a unitary");
     }
     case OpKind::kDelay:
       break;

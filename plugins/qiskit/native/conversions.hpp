@@ -14,8 +14,8 @@ PyObject* to_quantum_dag(PyObject* self, PyObject* args, PyObject* kwargs);
 
 /// _native.from_quantum_dag(graph, *, source, num_qubits, num_clbits, in_dt) -> QuantumCircuit:
 /// the scheduled graph's nodes in id order, with delays filling every qubit's idle time up to the
-/// end, in ns or (`in_dt`) whole dt. DD_X and DD_Y become x and y; "delay" nodes become idle time; with `source` (a
-/// CircuitData) the other nodes are its instructions in order, else standard gates without
+/// end, in ns or (`in_dt`) whole dt. DD_X and DD_Y become x and y; "delay" nodes become idle time; with
+/// `source` (a CircuitData) the other nodes are its instructions in order, else standard gates without
 /// parameters, measure (into the clbit of the qubit's index), reset and barrier.
 PyObject* from_quantum_dag(PyObject* self, PyObject* args, PyObject* kwargs);
 

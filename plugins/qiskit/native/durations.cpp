@@ -1,6 +1,8 @@
 // DurationTable: building the table from the entries the Python side collects.
 #include "durations.hpp"
 
+#include <memory>
+
 #include "ref.hpp"
 
 namespace tarvex::qiskit_plugin {
@@ -52,6 +54,32 @@ bool DurationTable::parse(PyObject* entries) {
     }
   }
   return true;
+}
+
+namespace {
+
+constexpr const char* kCapsuleName = "tarvex_qiskit.DurationTable";
+
+void free_table(PyObject* capsule) {
+  delete static_cast<DurationTable*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+}
+
+}  // namespace
+
+PyObject* duration_table(PyObject*, PyObject* entries) {
+  return guarded([&]() -> PyObject* {
+    auto table = std::make_unique<DurationTable>();
+    if (!table->parse(entries)) return nullptr;
+    PyObject* capsule = PyCapsule_New(table.get(), kCapsuleName, free_table);
+    if (capsule != nullptr) table.release();
+    return capsule;
+  });
+}
+
+const DurationTable* table_from(PyObject* obj, DurationTable& scratch) {
+  if (PyCapsule_CheckExact(obj))
+    return static_cast<const DurationTable*>(PyCapsule_GetPointer(obj, kCapsuleName));
+  return scratch.parse(obj) ? &scratch : nullptr;
 }
 
 }  // namespace tarvex::qiskit_plugin

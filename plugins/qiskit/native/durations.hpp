@@ -59,4 +59,12 @@ class DurationTable {
   std::vector<Slot> slots_;
 };
 
+/// _native.duration_table(entries) -> an opaque table for `pad`, parsed once: the passes keep it
+/// for the next run instead of handing over the entries again.
+PyObject* duration_table(PyObject* self, PyObject* entries);
+
+/// The table in `obj`: one made by duration_table, or else `scratch` filled from entries. Null
+/// with an error set on bad input.
+const DurationTable* table_from(PyObject* obj, DurationTable& scratch);
+
 }  // namespace tarvex::qiskit_plugin

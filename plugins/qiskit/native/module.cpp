@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "conversions.hpp"
+#include "durations.hpp"
 #include "padding.hpp"
 #include "parameterized_gate.h"
 #include "ref.hpp"
@@ -44,6 +45,8 @@ PyMethodDef kMethods[] = {
     {"pad", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(pad)),
      METH_VARARGS | METH_KEYWORDS,
      PyDoc_STR("Schedules or takes the start times of a DAGCircuit and pads its idle time.")},
+    {"duration_table", duration_table, METH_O,
+     PyDoc_STR("Parses (name, qubits or None, duration) entries once into a table for pad().")},
     {"to_quantum_dag", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(to_quantum_dag)),
      METH_VARARGS | METH_KEYWORDS, PyDoc_STR("Fills a _tarvex.QuantumDAG from a DAGCircuit.")},
     {"from_quantum_dag", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(from_quantum_dag)),

@@ -31,7 +31,8 @@ struct PulseGate {
 // The options the Python side prepared, converted once.
 struct Request {
   PyObject* dag = nullptr;
-  DurationTable durations;
+  DurationTable parsed;
+  const DurationTable* durations = nullptr;
   std::unordered_map<std::uint32_t, double> delay_dt;
   PyObject* scheduling = nullptr;  // "asap", "alap", or a dict of start times
   std::vector<QubitPadding> qubits;
@@ -68,7 +69,8 @@ bool parse_request(PyObject* args, PyObject* kwargs, Request& r) {
                                    &decouple, &fill_to_end, &skip_reset, &alignment, &split, &spacing,
                                    &sequence, &pulse_durations, &r.sequence_phase, &record))
     return false;
-  if (!r.durations.parse(durations)) return false;
+  r.durations = table_from(durations, r.parsed);
+  if (r.durations == nullptr) return false;
   PyObject *key, *value;
   Py_ssize_t pos = 0;
   while (PyDict_Next(delays, &pos, &key, &value)) {
@@ -165,7 +167,8 @@ struct WritingSink {
 
   void node(NodeId id, double t) {
     if (failed) return;
-    failed = !writer.copy(dag, read.qk_ids[id], read.kinds[id], read.gates[id]);
+    failed = !writer.copy(dag, read.qk_ids[id], read.kinds[id], read.gates[id], read.graph.qubits(id),
+                          read.n_qubits);
     if (starts) starts->push_back(t);
   }
   void delay(Qubit q, double t, double length) {
@@ -215,7 +218,7 @@ PyObject* pad_impl(PyObject* args, PyObject* kwargs) {
   const bool real_phase = real_global_phase(dag, phase);
 
   auto read = std::make_unique<ReadDag>();
-  if (!read_dag(dag, r.durations, r.delay_dt, *read)) return nullptr;
+  if (!read_dag(dag, *r.durations, r.delay_dt, *read)) return nullptr;
   std::vector<double> given;
   std::span<const double> start_ns;
   if (!PyUnicode_Check(r.scheduling)) {

@@ -7,6 +7,7 @@ passes then run Qiskit's implementation instead.
 
 from __future__ import annotations
 
+import weakref
 from qiskit.circuit.duration import duration_in_dt
 from qiskit.dagcircuit import DAGCircuit
 from qiskit.transpiler.instruction_durations import InstructionDurations
@@ -36,22 +37,36 @@ def whole(value: object) -> bool:
     return type(value) is int and value >= 0
 
 
+# InstructionDurations -> (its sizes and dt, its entries): a target hands out the same object
+# until it changes, and then a new one, so new passes on an unchanged target reuse the entries.
+_ENTRIES: weakref.WeakKeyDictionary[InstructionDurations, tuple[tuple[object, ...], list[Entry] | None]] = (
+    weakref.WeakKeyDictionary()
+)
+
+
 def duration_entries(durations: InstructionDurations | None) -> list[Entry] | None:
     """(name, qubits or None for any, duration in dt) for every duration; None unless all are
     whole numbers of dt with a known dt and none depends on gate parameters."""
     if durations is None or durations.dt is None or durations.duration_by_name_qubits_params:
         return None
-    entries: list[Entry] = []
+    key = (durations.dt, len(durations.duration_by_name_qubits), len(durations.duration_by_name))
+    cached = _ENTRIES.get(durations)
+    if cached is not None and cached[0] == key:
+        return cached[1]
+    entries: list[Entry] | None = []
     for (name, qubits), (value, unit) in durations.duration_by_name_qubits.items():
         dt_value = in_dt(value, unit, durations.dt)
         if not whole(dt_value):
-            return None
-        entries.append((name, tuple(qubits), int(dt_value)))
-    for name, (value, unit) in durations.duration_by_name.items():
+            entries = None
+            break
+        entries.append((name, tuple(qubits), dt_value))
+    for name, (value, unit) in durations.duration_by_name.items() if entries is not None else ():
         dt_value = in_dt(value, unit, durations.dt)
         if not whole(dt_value):
-            return None
-        entries.append((name, None, int(dt_value)))
+            entries = None
+            break
+        entries.append((name, None, dt_value))
+    _ENTRIES[durations] = (key, entries)
     return entries
 
 

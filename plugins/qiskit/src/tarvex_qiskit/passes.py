@@ -145,7 +145,7 @@ class _NativePadding(TransformationPass):
             ]
             request = self._pass_request(durations, num_qubits, delay_ok)
             if request is not None:
-                request["durations"] = entries
+                request["durations"] = _native.duration_table(entries)
         self._cache = (durations, key, request)
         return request
 

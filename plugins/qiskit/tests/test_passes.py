@@ -11,8 +11,8 @@ import copy
 import pytest
 from conftest import CIRCUITS, aligned_target, backend, qft_circuit, transpiled
 from qiskit import QuantumCircuit, QuantumRegister
-from qiskit.circuit import Gate
-from qiskit.circuit.library import SXGate, XGate, YGate
+from qiskit.circuit import Gate, Parameter
+from qiskit.circuit.library import SXGate, UnitaryGate, XGate, YGate
 from qiskit.converters import circuit_to_dag
 from qiskit.passmanager.compilation_status import PropertySet
 from qiskit.transpiler import InstructionDurations, PassManager
@@ -37,6 +37,7 @@ def timing(kind):
         "aligned": lambda: {"target": aligned_target()},
         "durations": lambda: {"durations": backend().target.durations()},
         "durations-aligned": lambda: {"durations": aligned_target().durations(), "pulse_alignment": 16},
+        "none": lambda: {},
     }[kind]()
 
 
@@ -192,3 +193,23 @@ def test_unsupported_input_names_the_operation(case):
     for ours in (tarvex_qiskit.PadDelay(**timing_kwargs), tarvex_qiskit.PadDynamicalDecoupling(dd_sequence=X2, **timing_kwargs)):
         with pytest.raises(TranspilerError, match=named):
             PassManager([ours]).run(circ)
+
+
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_symbolic_parameters_and_unitaries_are_copied(kind):
+    theta = Parameter("theta")
+    circ = QuantumCircuit(3, 1)
+    circ.rz(theta, 0)
+    circ.x(1)
+    circ.append(UnitaryGate([[0, 1], [1, 0]]), [2])
+    circ.cx(0, 1)
+    circ.measure(1, 0)
+    durations = InstructionDurations(
+        [("rz", None, 0), ("x", None, 160), ("unitary", None, 320), ("cx", None, 800), ("measure", None, 1600)],
+        dt=1e-9,
+    )
+    options = {"durations": durations} if kind == "delay" else {"durations": durations, "dd_sequence": X2}
+    ours, theirs = make_passes(kind, options, "none", "alap", None)
+    reference = PassManager([ALAPScheduleAnalysis(durations=durations), theirs]).run(circ)
+    got = PassManager([ours]).run(circ)
+    assert got == reference and got.parameters == reference.parameters

@@ -1,6 +1,8 @@
 // Writing the padded circuit through the C API.
 #include "circuit_writer.hpp"
 
+#include <algorithm>
+
 #include "parameterized_gate.h"
 #include "ref.hpp"
 
@@ -92,10 +94,25 @@ bool CircuitWriter::set_global_phase(double phase) {
   return check(code, "the global phase");
 }
 
-PyObject* CircuitWriter::finish() {
+PyObject* CircuitWriter::finish(std::uint32_t& first_op) {
   QkDag* dag = qk_circuit_to_dag(circuit_);
   qk_circuit_free(circuit_);
   circuit_ = nullptr;
+  // A DAG made from a circuit numbers an input and an output node per wire first, then the
+  // operations in the circuit's order: the start times recorded in writing order describe op node
+  // first_op + k. Checked on the wire nodes, which must take exactly the ids below first_op.
+  const std::uint32_t n_qubits = qk_dag_num_qubits(dag), n_clbits = qk_dag_num_clbits(dag);
+  first_op = 2 * (n_qubits + n_clbits);
+  std::uint32_t highest = 0;
+  for (std::uint32_t q = 0; q < n_qubits; ++q)
+    highest = std::max({highest, qk_dag_qubit_in_node(dag, q), qk_dag_qubit_out_node(dag, q)});
+  for (std::uint32_t c = 0; c < n_clbits; ++c)
+    highest = std::max({highest, qk_dag_clbit_in_node(dag, c), qk_dag_clbit_out_node(dag, c)});
+  if (first_op != 0 && highest + 1 != first_op) {
+    qk_dag_free(dag);
+    PyErr_SetString(PyExc_RuntimeError, "tarvex_qiskit: Qiskit numbered the output's nodes unexpectedly");
+    return nullptr;
+  }
   return qk_dag_to_python(dag);
 }
 

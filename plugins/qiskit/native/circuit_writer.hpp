@@ -32,8 +32,9 @@ class CircuitWriter {
   /// Standard gate `gate` on one qubit with `params` (as many as the gate takes).
   bool gate(std::uint8_t gate, std::uint32_t qubit, const double* params);
   bool set_global_phase(double phase);
-  /// The finished circuit as a new Python DAGCircuit; the writer is empty afterwards.
-  PyObject* finish();
+  /// The finished circuit as a new Python DAGCircuit whose k-th instruction written is op node
+  /// `first_op` + k; the writer is empty afterwards.
+  PyObject* finish(std::uint32_t& first_op);
 
  private:
   bool check(QkExitCode code, const char* what);

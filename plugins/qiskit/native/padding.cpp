@@ -266,15 +266,16 @@ PyObject* pad_impl(PyObject* args, PyObject* kwargs) {
     if (!writer.set_global_phase(phase)) return nullptr;
   }
   read.reset();  // the core graph is not needed any more: less memory at the peak of the conversion
-  Ref out = Ref::steal(writer.finish());
+  std::uint32_t first_op = 0;
+  Ref out = Ref::steal(writer.finish(first_op));
   if (!out) return nullptr;
   Ref starts = Ref::borrow(Py_None);
   if (r.record) {
     starts = Ref::steal(start_time_bytes(emitted));
     if (!starts) return nullptr;
   }
-  return Py_BuildValue("(NnLN)", out.release(), static_cast<Py_ssize_t>(outcome.n_sequences),
-                       static_cast<long long>(outcome.end_ns), starts.release());
+  return Py_BuildValue("(NnLNI)", out.release(), static_cast<Py_ssize_t>(outcome.n_sequences),
+                       static_cast<long long>(outcome.end_ns), starts.release(), first_op);
 }
 
 }  // namespace

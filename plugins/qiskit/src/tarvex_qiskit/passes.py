@@ -91,16 +91,14 @@ class _NativePadding(TransformationPass):
         if request is None:
             return self._qiskit_fallback(dag, drop_in, record)
         scheduling = ps["node_start_time"] if drop_in else self.scheduling
-        out, _, end, start_times = _native.pad(dag, scheduling=scheduling, record=record, **request)
+        out, _, end, start_times, first_op = _native.pad(dag, scheduling=scheduling, record=record, **request)
         out.name = dag.name
         out.metadata = dag.metadata
         out._unit = "dt"
         out._duration = end
         ps["time_unit"] = "dt"
         if record:
-            # Op nodes come after an input and an output node per wire, in the order written.
-            first = 2 * (out.num_qubits() + out.num_clbits())
-            ps["node_start_time"] = StartTimes(out, first, start_times)
+            ps["node_start_time"] = StartTimes(out, first_op, start_times)
         elif "node_start_time" in ps:
             del ps["node_start_time"]
         return out

@@ -3,15 +3,19 @@
 One horizontal lane per qubit, in ascending qubit order, under a time axis in ns. Every gate is a
 box from its start to its end time; a gate on several qubits gets one box on each of its lanes,
 joined by a thin vertical line (a qubit listed twice in one gate still gets one box). Its name is
-written in the box when it fits, and every box carries it as a tooltip (``<title>``). The DD gates
-that `QuantumDAG.apply_dd_pass` inserts are drawn in their own colour. Idle windows of at least
-``min_idle_ns``, as `QuantumDAG.find_idle_windows` reports them, are shaded in their lane.
+written in the box when it fits, and every box carries it as a tooltip (``<title>``). Single-qubit
+gates are drawn lower than multi-qubit gates and in another colour, so that the two stay apart
+even where a box is only a few px wide. The DD gates that `QuantumDAG.apply_dd_pass` inserts are
+drawn in their own colour, at least ``MIN_DD_WIDTH_PX`` wide and above every other gate, so that
+they stay visible at any scale. Idle windows of at least ``min_idle_ns``, as
+`QuantumDAG.find_idle_windows` reports them, are shaded in their lane.
 
 Times are drawn as the schedule holds them, with these exceptions, each counted in a note under
 the legend: a gate whose start or end is NaN or infinite is not drawn (its lane still is); a gate
 with a negative duration, whose end lies before its start, is drawn with zero duration at its
-start; a gate without qubits has no lane and is not drawn. Boxes narrower than 1 px are widened
-to 1 px so that they stay visible. Only finite idle windows of positive length are shaded.
+start; a gate without qubits has no lane and is not drawn. Other boxes narrower than
+``MIN_BOX_WIDTH_PX`` are widened to it, to the right of their start. Only finite idle windows of
+positive length are shaded.
 
 Every box, idle shade and lane carries ``data-*`` attributes (node id, qubit, start and end in ns,
 written with `repr`) so that tools and tests can read the picture back.
@@ -34,9 +38,9 @@ __all__ = ["DD_GATE_NAMES", "render_svg", "write_svg"]
 DD_GATE_NAMES = frozenset({"DD_X", "DD_Y"})
 
 COLOURS = {
-    "gate": "#4c78a8",  # single-qubit gate
+    "gate": "#2a9d8f",  # single-qubit gate
     "multi": "#27408b",  # gate on two or more qubits
-    "dd": "#e4572e",  # DD_X / DD_Y
+    "dd": "#f07800",  # DD_X / DD_Y
     "idle": "#f2b134",
     "lane_even": "#f4f5f7",
     "lane_odd": "#ffffff",
@@ -44,16 +48,26 @@ COLOURS = {
     "label": "#ffffff",
 }
 
+#: Narrowest drawn box of a DD gate, in px: wide enough to see in its colour.
+MIN_DD_WIDTH_PX = 4.0
+#: Narrowest drawn box of any other gate, in px.
+MIN_BOX_WIDTH_PX = 2.0
+
 _SVG_NS = "http://www.w3.org/2000/svg"
 _MARGIN_PX = 16.0
 _LABEL_WIDTH_PX = 64.0
 _RIGHT_PAD_PX = 40.0  # room for the last tick label
 _TITLE_HEIGHT_PX = 24.0
 _LANE_HEIGHT_PX = 26.0
-_BOX_HEIGHT_PX = {"gate": 18.0, "multi": 18.0, "dd": 18.0}
+_BOX_HEIGHT_PX = {"gate": 12.0, "multi": 18.0, "dd": 18.0}
 _FONT_PX = 11.0
 _CHAR_WIDTH_PX = 0.62 * _FONT_PX  # a generous average advance, so a label never overflows its box
-_MIN_BOX_WIDTH_PX = 1.0
+# A white outline and round corners set neighbouring boxes apart, but they would wash out the
+# colour of a narrow box or round it away.
+_OUTLINE_FROM_WIDTH_PX = 4.0
+# Drawing order: a box widened to its minimum may reach into the next gate on its lane, so the
+# narrow kinds go on top (DD gates last, they are what the picture is for).
+_LAYER = {"multi": 0, "gate": 1, "dd": 2}
 
 # Characters that XML 1.0 cannot carry; gate names may hold any text, NUL included.
 _NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]")
@@ -112,7 +126,7 @@ class _Layout:
     title: str | None
     min_idle_ns: float
     lane_top: dict[int, float]  # qubit -> y of its lane's top, in ascending qubit order
-    boxes: list[_Box]  # in node order
+    boxes: list[_Box]  # in drawing order
     idle: list[tuple[int, float, float]]  # (qubit, start ns, end ns), finite, positive length
     notes: list[str]
     span_ns: float  # time at the right end of the axis
@@ -134,7 +148,7 @@ def _layout(
 
     Raises `TarvexError` when a gate has no stored times. Gates that cannot be drawn are left out
     and counted in `notes`. Cost: one `get_all_nodes`, one `get_node_schedule` per gate, one
-    `find_idle_windows`, and O(G + Q log Q) for G gates on Q qubits.
+    `find_idle_windows`, and O(G log G) for G gates (the boxes are sorted into drawing order).
     """
     nodes = dag.get_all_nodes()
     times = [dag.get_node_schedule(node_id) for node_id in range(len(nodes))]
@@ -188,9 +202,11 @@ def _layout(
     boxes = []
     for node_id, name, qubits, start_ns, end_ns in spans:
         kind = "dd" if name in DD_GATE_NAMES else "multi" if len(qubits) > 1 else "gate"
-        width = max((end_ns - start_ns) * px_per_ns, _MIN_BOX_WIDTH_PX)
+        min_width = MIN_DD_WIDTH_PX if kind == "dd" else MIN_BOX_WIDTH_PX
+        width = max((end_ns - start_ns) * px_per_ns, min_width)
         x = x0 + start_ns * px_per_ns
         boxes.append(_Box(node_id, name, kind, qubits, start_ns, end_ns, x, width))
+    boxes.sort(key=lambda box: (_LAYER[box.kind], box.node_id))
 
     y_axis = y0 + len(lanes) * _LANE_HEIGHT_PX + 4.0
     y_legend = y_axis + 52.0
@@ -320,6 +336,8 @@ def _draw_gates(svg: ET.Element, layout: _Layout) -> None:
                 stroke_width="1",
             )
         outline = {"rx": "2", "stroke": "#ffffff", "stroke_width": "0.5"}
+        if box.width <= _OUTLINE_FROM_WIDTH_PX:
+            outline = {}
         fits = len(box.name) * _CHAR_WIDTH_PX + 4.0 <= box.width
         for q in box.qubits:
             top = layout.lane_top[q] + (_LANE_HEIGHT_PX - height) / 2
@@ -391,11 +409,11 @@ def _draw_axis(svg: ET.Element, layout: _Layout) -> None:
 
 
 def _draw_legend(svg: ET.Element, layout: _Layout) -> None:
-    """Appends the legend (a swatch per kind of box and the idle shade) and the notes under it."""
+    """Appends the legend (a swatch shaped like each kind of box) and the notes under it."""
     legend = _sub(svg, "g", class_="legend")
     x = layout.x0
     for colour, height, text, opacity in (
-        (COLOURS["gate"], 12.0, "single-qubit gate", "1"),
+        (COLOURS["gate"], 8.0, "single-qubit gate", "1"),
         (COLOURS["multi"], 12.0, "multi-qubit gate", "1"),
         (COLOURS["dd"], 12.0, "DD gate (" + ", ".join(sorted(DD_GATE_NAMES)) + ")", "1"),
         (COLOURS["idle"], 12.0, f"idle ≥ {_ns(layout.min_idle_ns)} ns", "0.35"),
@@ -435,7 +453,7 @@ def render_svg(
 
     `dag` must be scheduled: every gate needs times from `build_schedule`, else `TarvexError` is
     raised. `min_idle_ns` is the shortest idle window that is shaded; `plot_width_px` the width of
-    the time axis, which spans 0 to the latest drawn time. Cost: O(G + Q log Q) for G gates on Q qubits; the text
+    the time axis, which spans 0 to the latest drawn time. Cost: O(G log G) for G gates; the text
     takes about 400 bytes per gate.
     """
     if not plot_width_px > 0.0:

@@ -1,6 +1,7 @@
 """`python -m tarvex.demo` end to end: its summary figures and the two timelines it writes."""
 
 import re
+import shutil
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
@@ -11,6 +12,7 @@ import pytest
 from tarvex.demo import main
 
 NS = {"svg": "http://www.w3.org/2000/svg"}
+ROOT = Path(__file__).resolve().parents[1]
 
 
 def run_demo(cwd: Path, *args: str) -> subprocess.CompletedProcess[str]:
@@ -73,6 +75,20 @@ def test_demo_summary_and_timelines(tmp_path: Path, n_qubits: int) -> None:
         assert len(root.findall(".//svg:g[@class='lane']", NS)) == n_qubits
         assert len(root.findall(".//svg:g[@data-node]/svg:rect", NS)) == n_boxes
         assert len(root.findall(".//svg:g[@class='gate dd']/svg:rect", NS)) == n_dd_boxes
+
+
+def test_help_prints_without_any_setup(tmp_path: Path) -> None:
+    # A copy of the script beside the demonstration's source alone: any setup step would fail here.
+    for name in ("tools/demo.sh", "tarvex/demo.py"):
+        (tmp_path / name).parent.mkdir(exist_ok=True)
+        shutil.copy(ROOT / name, tmp_path / name)
+    for flag in ("--help", "-h"):
+        shown = subprocess.run(
+            ["bash", "tools/demo.sh", "out", flag], cwd=tmp_path, capture_output=True, text=True
+        )
+        assert shown.returncode == 0, shown.stderr
+        assert shown.stdout.startswith("usage: python -m tarvex.demo [-h]") and shown.stderr == ""
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["tarvex", "tools"]
 
 
 def run_main(argv: list[str], capsys: pytest.CaptureFixture[str]) -> tuple[object, str, str]:

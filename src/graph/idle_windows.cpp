@@ -51,8 +51,8 @@ std::vector<IdleWindow> QuantumDAG::collect_idle_windows(Walks& walks, double mi
   const std::size_t* begin = qubit_begin_.data();
   const Qubit* pool = qubit_pool_.data();
   for (NodeId id = 0; id < n_scheduled; ++id) {
-    const double start_ns = start_ns_[id];
-    const double end_ns = start_ns + durations_ns_[id];
+    const double start_ns = this->start_ns(id);
+    const double end_ns = this->end_ns(id);
     const std::size_t e_end = begin[id + 1];
     for (std::size_t e = begin[id]; e < e_end; ++e) {
       QubitWalk& w = walks.at(pool[e]);
@@ -92,8 +92,7 @@ std::vector<IdleWindow> QuantumDAG::collect_idle_windows(Walks& walks, double mi
     for (NodeId id = 0; id < n_scheduled; ++id) {
       for (std::size_t e = qubit_begin_[id]; e < qubit_begin_[id + 1]; ++e) {
         std::uint32_t slot = sorted_slot[walks.at(qubit_pool_[e]).group];
-        if (slot != kNoGroup)
-          intervals[slot].push_back(NodeSchedule{start_ns_[id], start_ns_[id] + durations_ns_[id]});
+        if (slot != kNoGroup) intervals[slot].push_back(NodeSchedule{start_ns(id), end_ns(id)});
       }
     }
     sorted_windows.resize(intervals.size());

@@ -107,10 +107,16 @@ class QuantumDAG {
   /// The stored times of `id`, or nothing if it has none (never scheduled, or added since). O(1).
   std::optional<NodeSchedule> node_schedule(NodeId id) const noexcept {
     if (id >= start_ns_.size()) return std::nullopt;
-    return NodeSchedule{start_ns_[id], start_ns_[id] + durations_ns_[id]};
+    return NodeSchedule{start_ns(id), end_ns(id)};
   }
   /// Number of nodes the stored schedule covers (always ids 0 .. scheduled_count() - 1). O(1).
   std::size_t scheduled_count() const noexcept { return start_ns_.size(); }
+
+  /// The stored start of `id`; `id` must be below scheduled_count(). O(1).
+  double start_ns(NodeId id) const noexcept { return start_ns_[id]; }
+  /// The end of `id`: start + duration, the very sum the scheduler computed, so it is not stored;
+  /// `id` must be below scheduled_count(). O(1).
+  double end_ns(NodeId id) const noexcept { return start_ns_[id] + durations_ns_[id]; }
 
   /// Per qubit, every gap between consecutive intervals of the stored schedule that is >= min_gap_ns
   /// (NaN gaps never). Windows of one qubit stand together in ascending time; the qubits' groups

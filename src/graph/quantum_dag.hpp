@@ -182,9 +182,10 @@ class QuantumDAG {
   // The DD walk over the scheduled ids: counts the pairs, and inserts into `out` unless it is null.
   template <class BusyUntil>
   std::size_t dd_walk(BusyUntil& busy_until_ns, QuantumDAG* out, NameId dd_first, NameId dd_second) const;
-  // The idle-window walk over the scheduled ids, with `walks` a map from qubit to its walk state.
-  template <class Walks>
-  std::vector<IdleWindow> collect_idle_windows(Walks& walks, double min_gap_ns) const;
+  // The gap walk of find_idle_windows over the scheduled ids, with `walks` a map from qubit to its
+  // walk state; `scan` gathers the windows and the qubits in order of first use.
+  template <class Walks, class Scan>
+  void walk_gaps(Walks& walks, double min_gap_ns, Scan& scan) const;
 
   NameTable names_;
   PodVector<NameId> name_ids_;          // per node

@@ -270,7 +270,7 @@ check_wheel() {
     local newest needed exports
     newest=$(objdump -T "$so" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n1)
     needed=$(readelf -d "$so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
-    exports=$(objdump -T "$so" | awk '$3 != "*UND*" && ($2 == "g" || $2 == "w" || $2 == "u") { print $NF }' |
+    exports=$(objdump -T "$so" | awk 'index($0, "*UND*") == 0 && ($2 == "g" || $2 == "w" || $2 == "u") { print $NF }' |
       sort | tr '\n' ' ')
     echo "$(basename "$so"): newest glibc symbol version $newest; needs: $needed; exports: $exports"
     if [ "$(printf '%s\n%s\n' "$newest" "$GLIBC_FLOOR" | sort -V | tail -n1)" != "$GLIBC_FLOOR" ]; then

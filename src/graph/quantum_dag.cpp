@@ -62,12 +62,13 @@ std::string QuantumDAG::check_invariants() const {
     for (std::size_t k = 0; k < qs.size(); ++k) {
       std::size_t e = qubit_begin_[id] + k;
       NodeId pred = pred_pool_[e];
+      // Checked first: the comparison below fails too, but would name the wrong fault.
+      if (pred != kNoNode && pred > id) return "an edge runs from a higher id to a lower one";
       if (pred != last.get(qs[k])) {
         err << "entry " << k << " of node " << id << " records predecessor " << pred
             << " but the last node on qubit " << qs[k] << " was " << last.get(qs[k]);
         return err.str();
       }
-      if (pred != kNoNode && pred > id) return "an edge runs from a higher id to a lower one";
       last.set(qs[k], id);
     }
   }

@@ -14,26 +14,27 @@
 namespace tarvex {
 
 struct QuantumDAGTestAccess {
-  /// Every stored fact as text: the name table, each node's name id, duration, qubit offset and
-  /// entries (qubit and recorded predecessor), last_on_qubit and the schedule. Capacities and the
-  /// layout of hashed tables are left out: they may change where the contents do not. Doubles are
-  /// written as bit patterns, so NaN matches NaN and -0.0 differs from 0.0.
+  /// Every stored fact as text, one column a line: the name table, each node's name id, duration
+  /// and qubit offset, each entry's qubit and recorded predecessor, last_on_qubit and the schedule.
+  /// Capacities and the layout of hashed tables are left out: they may change where the contents
+  /// do not. Doubles are written as bit patterns, so NaN matches NaN and -0.0 differs from 0.0.
+  /// Reads each column whole on its own, so it also describes a graph whose columns disagree.
   static std::string dump(const QuantumDAG& dag) {
     std::ostringstream os;
     os << "names";
     for (std::size_t i = 0; i < dag.names_.size(); ++i)
       os << " [" << dag.names_[static_cast<NameId>(i)] << "]";
-    os << "\nnodes " << dag.durations_ns_.size() << " name ids " << dag.name_ids_.size() << " offsets "
-       << dag.qubit_begin_.size() << " entries " << dag.qubit_pool_.size() << "/" << dag.pred_pool_.size()
-       << "\n";
-    for (std::size_t id = 0; id < dag.durations_ns_.size(); ++id) {
-      os << id << ": name " << dag.name_ids_[id] << " duration " << bits(dag.durations_ns_[id]) << " at "
-         << dag.qubit_begin_[id] << ":";
-      for (std::size_t e = dag.qubit_begin_[id]; e < dag.qubit_begin_[id + 1]; ++e)
-        os << " " << dag.qubit_pool_[e] << "<-" << dag.pred_pool_[e];
-      os << "\n";
-    }
-    os << "end " << dag.qubit_begin_.back() << "\nlast";
+    os << "\nname ids";
+    for (NameId id : dag.name_ids_) os << " " << id;
+    os << "\ndurations";
+    for (double d : dag.durations_ns_) os << " " << bits(d);
+    os << "\noffsets";
+    for (std::size_t b : dag.qubit_begin_) os << " " << b;
+    os << "\nqubits";
+    for (Qubit q : dag.qubit_pool_) os << " " << q;
+    os << "\npredecessors";
+    for (NodeId p : dag.pred_pool_) os << " " << p;
+    os << "\nlast";
     std::vector<std::pair<Qubit, NodeId>> last;
     dag.last_on_qubit_.for_each([&](Qubit q, NodeId id) { last.emplace_back(q, id); });
     std::sort(last.begin(), last.end());

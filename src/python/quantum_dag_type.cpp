@@ -224,7 +224,11 @@ PyObject* add_gate(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
           if (!extract_str(slots[0], name)) return conversion_failed("name");
           if (!extract_u64_list(slots[1], qubits)) return conversion_failed("qubits");
           if (!extract_f64(slots[2], duration_ns)) return conversion_failed("duration_ns");
-          return made(node_id_to_python(dag.add_gate(name, qubits.view(), duration_ns)));
+          // The id object comes first: failing to make it after the insertion would report
+          // MemoryError for a call that changed the graph.
+          PyRef id = PyRef::steal(made(node_id_to_python(dag.node_count())));
+          dag.add_gate(name, qubits.view(), duration_ns);
+          return id.release();
         });
       },
       static_cast<PyObject*>(nullptr));

@@ -43,17 +43,19 @@ bool FailingAllocations::disarm() noexcept {
 }  // namespace test
 }  // namespace tarvex
 
-// Every operator new of the program asks the hook first. The array and nothrow forms of the
-// standard library call these. Memory comes from malloc, as the standard library's own does, so
-// that ASan pairs each allocation with its release.
+// Every replaceable operator new and delete of the program, so that each allocation the standard
+// library makes (stable_sort's nothrow buffer too) asks the hook and is released by the matching
+// function. Memory comes from malloc, so that ASan pairs each allocation with its release.
 
-void* operator new(std::size_t size) {
+namespace {
+
+void* allocate(std::size_t size) {
   if (tarvex::allocation_should_fail()) throw std::bad_alloc();
   if (void* p = std::malloc(size != 0 ? size : 1)) return p;
   throw std::bad_alloc();
 }
 
-void* operator new(std::size_t size, std::align_val_t align) {
+void* allocate(std::size_t size, std::align_val_t align) {
   if (tarvex::allocation_should_fail()) throw std::bad_alloc();
   const std::size_t a = static_cast<std::size_t>(align);
   const std::size_t rounded = (size + a - 1) / a * a;
@@ -61,7 +63,39 @@ void* operator new(std::size_t size, std::align_val_t align) {
   throw std::bad_alloc();
 }
 
+template <class... Align>
+void* allocate_or_null(std::size_t size, Align... align) noexcept {
+  try {
+    return allocate(size, align...);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate_or_null(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate_or_null(size); }
+void* operator new(std::size_t size, std::align_val_t align) { return allocate(size, align); }
+void* operator new[](std::size_t size, std::align_val_t align) { return allocate(size, align); }
+void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
+  return allocate_or_null(size, align);
+}
+void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
+  return allocate_or_null(size, align);
+}
+
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }

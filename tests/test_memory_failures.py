@@ -14,14 +14,13 @@ fails (an assertion in a debug build, SystemError in a release build), with or w
 """
 
 import gc
-import subprocess
 import sys
 import textwrap
 
 import pytest
 
 from _tarvex import QuantumDAG
-from conftest import snapshot
+from conftest import Float, Index, Qubits, build, run_fresh, snapshot
 
 try:
     import _testcapi
@@ -46,38 +45,6 @@ def call_failing(k, method, args, kwargs):
         _testcapi.remove_mem_hooks()
 
 
-class Qubits:
-    """A sequence whose length and iteration run Python code."""
-
-    def __init__(self, items):
-        self.items = items
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
-
-    def __iter__(self):
-        return iter(self.items)
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Float:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
 # 300 gates, so that ids and counts are not the interpreter's cached small ints, with names old and
 # new (some not ASCII) and dense, hashed and near-2**64 qubits; the first 201 get scheduled.
 GROWING_GATES = [
@@ -96,22 +63,14 @@ SCHEDULED_GATES = [
 
 
 def growing_graph():
-    dag = QuantumDAG()
-    add = dag.add_gate
-    for gate in GROWING_GATES[:201]:
-        add(*gate)
-    dag.build_schedule()
+    dag = build(GROWING_GATES[:201])
     for gate in GROWING_GATES[201:]:
-        add(*gate)
+        dag.add_gate(*gate)
     return dag
 
 
 def scheduled_graph():
-    dag = QuantumDAG()
-    for gate in SCHEDULED_GATES:
-        dag.add_gate(*gate)
-    dag.build_schedule()
-    return dag
+    return build(SCHEDULED_GATES)
 
 
 def call(graph, name, *args, **kwargs):
@@ -257,8 +216,9 @@ def test_first_lookup_of_the_sequence_class_fails_cleanly():
     stays empty and the next call looks again. collections.abc is imported beforehand, as nearly
     every program has it: CPython 3.13.5 crashes when an import of a module not loaded yet meets
     failing allocations a few times over, with or without this module."""
-    script = textwrap.dedent("""
+    outcomes = run_fresh(textwrap.dedent("""
         import collections.abc
+        import json
         import _testcapi
         from _tarvex import QuantumDAG
 
@@ -269,22 +229,21 @@ def test_first_lookup_of_the_sequence_class_fails_cleanly():
             finally:
                 _testcapi.remove_mem_hooks()
 
+        outcomes = []
         for k in range(5000):
             dag = QuantumDAG()
             try:
                 call_failing(k, dag.add_gate, "x", 5, 1.0)
             except BaseException as exc:
-                outcome = f"{type(exc).__name__}: {exc}"
+                outcomes.append(f"{type(exc).__name__}: {exc}")
             else:
-                outcome = "returned"
+                outcomes.append("returned")
             assert dag.node_count() == 0 and dag.get_all_nodes() == [], dag.get_all_nodes()
-            print(outcome)
-            if not outcome.startswith(("MemoryError", "PanicException")):
+            if not outcomes[-1].startswith(("MemoryError", "PanicException")):
                 break
-    """)
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
-    assert run.returncode == 0, run.stderr
-    *failed, through = run.stdout.splitlines()
+        print(json.dumps(outcomes))
+    """))
+    *failed, through = outcomes
     assert through == "TypeError: argument 'qubits': 'int' object cannot be cast as 'Sequence'"
     assert failed, "no allocation of the first use failed"
     assert set(failed) <= {"MemoryError: ", f"PanicException: {LOOKUP_FAULT}"}, set(failed)

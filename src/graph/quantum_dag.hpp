@@ -145,6 +145,9 @@ class QuantumDAG {
   std::string check_invariants() const;
 
  private:
+  // Defined only by the core's unit tests, to read every column and to plant broken facts.
+  friend struct QuantumDAGTestAccess;
+
   // Makes room in the per-node and per-entry columns for one more node of `n_qubits` entries.
   // Doubling keeps appends amortised O(1).
   void reserve_insert(std::size_t n_qubits) {

@@ -121,11 +121,14 @@ PyObject* node_count(PyObject* self, PyObject*) noexcept {
 }
 
 PyObject* add_gate(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  // The id object is made before the insertion: failing to make it afterwards would report
+  // MemoryError for a call that changed the graph.
   return method<Access::kExclusive, kAddGate>(
       self, args, nargsf, kwnames, [](QuantumDAG& dag, PyObject* const* slots) {
         const GateArguments gate = convert_add_gate(slots);
-        const NodeId id = dag.add_gate(gate.name, gate.qubits.view(), gate.duration_ns);
-        return node_id_to_python(id);
+        PyRef id = PyRef::steal(node_id_to_python(dag.node_count()));
+        (void)dag.add_gate(gate.name, gate.qubits.view(), gate.duration_ns);
+        return id.release();
       });
 }
 

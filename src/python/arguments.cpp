@@ -65,6 +65,9 @@ PyObject* create_sequence_abc() {
   PyRef cls = module ? PyRef::steal(PyObject_GetAttrString(module.get(), "Sequence")) : PyRef();
   if (!cls) {
     resume_if_panic();
+    // Running out of memory is the caller's MemoryError, as everywhere else; the cell stays empty
+    // and the next non-sequence looks again.
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonErrorSet{};
     PyErr_Clear();
     raise_fault(text::kSequenceAbcLookupFailed);
   }

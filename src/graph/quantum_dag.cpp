@@ -1,7 +1,7 @@
 // Graph store: gate insertion, the recorded edges and the invariant checker.
 #include "graph/quantum_dag.hpp"
 
-#include <sstream>
+#include <string>
 
 namespace tarvex {
 
@@ -46,7 +46,6 @@ std::vector<Edge> QuantumDAG::edges_from(NodeId id) const {
 }
 
 std::string QuantumDAG::check_invariants() const {
-  std::ostringstream err;
   const std::size_t n = node_count();
   if (name_ids_.size() != n || qubit_begin_.size() != n + 1 || qubit_begin_[0] != 0 ||
       qubit_begin_.back() != qubit_pool_.size() || pred_pool_.size() != qubit_pool_.size()) {
@@ -65,9 +64,11 @@ std::string QuantumDAG::check_invariants() const {
       // Checked first: the comparison below fails too, but would name the wrong fault.
       if (pred != kNoNode && pred > id) return "an edge runs from a higher id to a lower one";
       if (pred != last.get(qs[k])) {
-        err << "entry " << k << " of node " << id << " records predecessor " << pred
-            << " but the last node on qubit " << qs[k] << " was " << last.get(qs[k]);
-        return err.str();
+        // std::to_string, not a string stream: streams would pull the locale machinery into every
+        // module that links the core.
+        return "entry " + std::to_string(k) + " of node " + std::to_string(id) + " records predecessor " +
+               std::to_string(pred) + " but the last node on qubit " + std::to_string(qs[k]) + " was " +
+               std::to_string(last.get(qs[k]));
       }
       last.set(qs[k], id);
     }

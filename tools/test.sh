@@ -114,7 +114,7 @@ within() {  # within host|root COMMAND...
 # some of their newest releases have no wheel for the newer interpreters, and their source
 # distributions need toolchains and downloads this machine lacks.
 build_in() {
-  quietly "build-$(basename "$3")" within "$1" env PIP_ONLY_BINARY=:all: \
+  quietly "build-$(basename "${3#.}")" within "$1" env PIP_ONLY_BINARY=:all: \
     PYTHONWARNINGS=ignore::ResourceWarning tools/dev-env.sh "$3" "$2"
 }
 
@@ -178,7 +178,7 @@ package_stages() {
     skip "pytest ($package, $label)" "$package missing $(because "build ($label)")"
     return 1
   fi
-  if stage "build ($package, $label)" quietly "build-$package-$(basename "$venv")" \
+  if stage "build ($package, $label)" quietly "build-$package-${venv#.}" \
     within "$where" env PIP_ONLY_BINARY=:all: "$venv/bin/python" -m pip install "$dir"; then
     stage "pytest ($package, $label)" pytest_in "$where" "$venv" 0.25 "$dir/tests"
   else

@@ -73,8 +73,11 @@ enter() {
   shift
   [ "$dir" != / ] || die "refusing to bind / into the root; run from a project folder"
   mkdir -p "$root/etc/tarvex" "$root$dir"
-  cp "$host_ca" "$root$ca_in_root"
-  cp --remove-destination /etc/resolv.conf "$root/etc/resolv.conf"
+  # Copied under a new name and renamed, since a command of another run may be reading them.
+  cp "$host_ca" "$root$ca_in_root.$$"
+  mv -f "$root$ca_in_root.$$" "$root$ca_in_root"
+  cp /etc/resolv.conf "$root/etc/resolv.conf.$$"
+  mv -f "$root/etc/resolv.conf.$$" "$root/etc/resolv.conf"
   # /dev inside is a tmpfs holding only bound copies of the harmless nodes: no directory of the
   # machine's /dev is ever reachable from the root.
   unshare --mount --propagation private -- bash -euc '

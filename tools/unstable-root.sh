@@ -118,6 +118,7 @@ verified_keyring() {
   wget -q -O "$dir/InRelease" "$mirror/dists/unstable/InRelease" ||
     die "cannot fetch $mirror/dists/unstable/InRelease"
   if gpgv --keyring "$host_key" "$dir/InRelease" >/dev/null 2>&1; then
+    rm -rf "$dir"
     echo "$host_key"
     return 0
   fi
@@ -141,6 +142,7 @@ EOF
   gpgv --keyring "$key" "$dir/InRelease" >/dev/null 2>&1 ||
     die "no keyring at hand verifies unstable's Release file on $mirror"
   cp "$key" "$cache/debian-archive-keyring.gpg"
+  rm -rf "$dir"
   echo "$cache/debian-archive-keyring.gpg"
 }
 

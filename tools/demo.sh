@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 for arg in "$@"; do
   [ "$arg" = -- ] && break
   if [ "$arg" = -h ] || [ "$arg" = --help ]; then
-    for py in python3 python3.13 "$HOME/.pyenv/versions/3.13.0/bin/python3.13"; do
+    for py in python3 python3.{13..19} "$HOME/.pyenv/versions/3.13.0/bin/python3.13"; do
       command -v "$py" >/dev/null 2>&1 && exec "$py" "$root/tarvex/demo.py" "$@"
     done
   fi

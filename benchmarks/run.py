@@ -13,7 +13,8 @@ Memory is measured in a fresh subprocess per N (resident-set growth per gate).
 Usage: .venv-bench/bin/python benchmarks/run.py [--sizes 1e4,1e5,1e6,1e7] [--repeats 5]
 Set up first with benchmarks/setup.sh. Every figure is the median of the repeats, in ns of CPU
 time of the benchmark thread per gate of the source circuit (other processes on a shared machine
-do not count). The garbage collector is off while timing, as timeit does, for every peer.
+do not count). The garbage collector is off while timing, as timeit does, for every peer. The
+tables and the targets' verdicts are made in benchmarks/run_report.py.
 """
 
 from __future__ import annotations
@@ -38,28 +39,11 @@ HERE = Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE.parent / "tests")]
 
 import workload  # noqa: E402
+from run_report import check_targets, report  # noqa: E402
 
 RESULTS_DIR = HERE / "results"
 PAGE_BYTES = os.sysconf("SC_PAGE_SIZE")
 IDLE_MIN_GAP_NS = 100.0
-
-# Targets at N = 1e6 unless noted: (what, peer, bound, kind). "max_ratio": tarvex / peer at most
-# bound; "min_speedup": peer / tarvex at least bound.
-TARGETS = [
-    ("add_gate", "call floor", 1.3, "max_ratio"),
-    ("build_schedule", "reference", 100.0, "min_speedup"),
-    ("find_idle_windows", "reference", 30.0, "min_speedup"),
-    ("apply_dd_pass", "reference", 30.0, "min_speedup"),
-    ("get_all_nodes", "reference", 3.0, "min_speedup"),
-]
-PIPELINE_TARGET_N = 100_000
-PIPELINE_MIN_SPEEDUP = 30.0
-SCALING_MAX = 1.5
-GRAPH_BYTES_MAX = 80.0
-SCHEDULE_BYTES_MAX = 16.0
-RSS_SLACK_BYTES = 2 * 4096
-# Rows that explain others; no target refers to them.
-DIAGNOSTIC_ONLY = ("build_schedule rerun",)
 
 
 def rss_bytes() -> int:
@@ -210,97 +194,132 @@ def median(values):
     return statistics.median(values) if values else None
 
 
-def measure_size(n_gates: int, repeats: int, args, peers: dict) -> dict:
-    """Median CPU seconds per figure for one N; every repeat runs all peers side by side."""
+class Samples:
+    """What the repeats of one N measured: CPU seconds and minor page faults per figure, one entry
+    per repeat, under keys "<operation>/<peer>"; and counts of what the operations returned."""
+
+    def __init__(self) -> None:
+        self.seconds: dict[str, list[float]] = {}
+        self.faults: dict[str, list[int]] = {}
+        self.facts: dict[str, int] = {}
+
+    def record(self, key: str, seconds: float, n_faults: int) -> None:
+        self.seconds.setdefault(key, []).append(seconds)
+        self.faults.setdefault(key, []).append(n_faults)
+
+
+def measure_adds(samples: Samples, chunks, dag, ref, floor) -> None:
+    """add_gate of every gate into `dag` (and into the model's `ref`, if any), side by side with
+    the call floor and its id-returning variant (if built) and an empty loop over the same chunks."""
+    adders = {"tarvex": (add_chunk, dag.add_gate), "loop_overhead": (empty_chunk, None)}
+    if floor is not None:
+        adders["call floor"] = (add_chunk, floor.add_gate)
+        adders["call floor + id"] = (add_chunk, floor.add_gate_returning_id)
+    if ref is not None:
+        adders["reference"] = (add_chunk, ref.add_gate)
+    for peer, (seconds, n_faults) in add_side_by_side(adders, chunks).items():
+        samples.record("loop_overhead" if peer == "loop_overhead" else f"add_gate/{peer}", seconds, n_faults)
+
+
+def measure_operations(samples: Samples, peer: str, graph, floor, indices, n_gates: int) -> None:
+    """Every operation of one peer on its built, unscheduled `graph`, in pipeline order:
+    build_schedule, build_schedule again, find_idle_windows, apply_dd_pass, get_all_nodes and one
+    get_node_schedule per gate. With `floor` (ours only), also the same result objects made from
+    values at hand. Each result is dropped and collected before the next clock starts, so no
+    figure pays for freeing another's objects."""
+    record = samples.record
+    record(f"build_schedule/{peer}", *clock(graph.build_schedule)[:2])
+    # Again on the same graph: the schedule's storage is there already.
+    record(f"build_schedule rerun/{peer}", *clock(graph.build_schedule)[:2])
+    seconds, n_faults, windows = clock(graph.find_idle_windows, IDLE_MIN_GAP_NS)
+    record(f"find_idle_windows/{peer}", seconds, n_faults)
+    samples.facts[f"idle_windows/{peer}"] = n_windows = len(windows)
+    del windows
+    gc.collect()
+    if floor is not None:
+        # The same result objects made from values at hand: all of the time but the walk.
+        record("find_idle_windows/objects only", *clock(floor.make_windows, n_windows)[:2])
+        gc.collect()
+    seconds, n_faults, padded = clock(graph.apply_dd_pass)
+    record(f"apply_dd_pass/{peer}", seconds, n_faults)
+    samples.facts[f"dd_result_nodes/{peer}"] = padded.node_count()
+    del padded
+    gc.collect()
+    seconds, n_faults, nodes = clock(graph.get_all_nodes)
+    record(f"get_all_nodes/{peer}", seconds, n_faults)
+    del nodes
+    gc.collect()
+    if floor is not None:
+        n_two_qubit = workload.entry_count(indices) - n_gates
+        record("get_all_nodes/objects only", *clock(floor.make_export, n_gates, n_two_qubit)[:2])
+        gc.collect()
+    record(f"get_node_schedule/{peer}", *clock(lookup_all, graph.get_node_schedule, n_gates)[:2])
+
+
+def measure_graphs(samples: Samples, chunks, indices, n_gates: int, reference_type, floor) -> None:
+    """One repeat's graph figures: adds side by side, then each peer's operations on the graph it
+    built, then (with the call floor) the cost of new memory. Both graphs are freed on return."""
     from _tarvex import QuantumDAG
 
-    indices = workload.generate(n_gates, args.seed)
-    chunks = list(workload.chunks(indices))
-    ReferenceDAG = peers["reference"] if n_gates <= args.ref_max_n else None
-    qiskit = peers["qiskit"] if n_gates <= args.qiskit_max_n else None
-    floor = peers["floor"]
-    times: dict[str, list[float]] = {}
-    faults: dict[str, list[int]] = {}
-    facts: dict[str, int] = {}
+    gc.collect()
+    dag = QuantumDAG()
+    ref = reference_type() if reference_type is not None else None
+    measure_adds(samples, chunks, dag, ref, floor)
+    measure_operations(samples, "tarvex", dag, floor, indices, n_gates)
+    if ref is not None:
+        measure_operations(samples, "reference", ref, None, indices, n_gates)
+    if floor is not None:
+        # build_schedule's own writes, 8 bytes per gate, into memory the process does not hold.
+        samples.record("fresh memory/8 bytes per gate", *clock(floor.touch_fresh, 8 * n_gates)[:2])
+    samples.facts["nodes"] = dag.node_count()
+    del dag, ref
+    gc.collect()
 
-    def record(key, seconds, n_faults):
-        times.setdefault(key, []).append(seconds)
-        faults.setdefault(key, []).append(n_faults)
 
-    for rep in range(repeats):
-        gc.collect()
-        dag = QuantumDAG()
-        ref = ReferenceDAG() if ReferenceDAG is not None else None
-        adders = {"tarvex": (add_chunk, dag.add_gate), "loop_overhead": (empty_chunk, None)}
-        if floor is not None:
-            adders["call floor"] = (add_chunk, floor.add_gate)
-            adders["call floor + id"] = (add_chunk, floor.add_gate_returning_id)
-        if ref is not None:
-            adders["reference"] = (add_chunk, ref.add_gate)
-        for peer, (seconds, n_faults) in add_side_by_side(adders, chunks).items():
-            record("loop_overhead" if peer == "loop_overhead" else f"add_gate/{peer}", seconds, n_faults)
-        for peer, graph in (("tarvex", dag), ("reference", ref)):
-            if graph is None:
-                continue
-            record(f"build_schedule/{peer}", *clock(graph.build_schedule)[:2])
-            # Again on the same graph: the schedule's storage is there already.
-            record(f"build_schedule rerun/{peer}", *clock(graph.build_schedule)[:2])
-            seconds, n_faults, windows = clock(graph.find_idle_windows, IDLE_MIN_GAP_NS)
-            record(f"find_idle_windows/{peer}", seconds, n_faults)
-            facts[f"idle_windows/{peer}"] = n_windows = len(windows)
-            del windows
-            gc.collect()
-            if peer == "tarvex" and floor is not None:
-                # The same result objects made from values at hand: all of the time but the walk.
-                record("find_idle_windows/objects only", *clock(floor.make_windows, n_windows)[:2])
-                gc.collect()
-            seconds, n_faults, padded = clock(graph.apply_dd_pass)
-            record(f"apply_dd_pass/{peer}", seconds, n_faults)
-            facts[f"dd_result_nodes/{peer}"] = padded.node_count()
-            del padded
-            gc.collect()
-            seconds, n_faults, nodes = clock(graph.get_all_nodes)
-            record(f"get_all_nodes/{peer}", seconds, n_faults)
-            del nodes
-            gc.collect()
-            if peer == "tarvex" and floor is not None:
-                n_two_qubit = workload.entry_count(indices) - n_gates
-                record("get_all_nodes/objects only", *clock(floor.make_export, n_gates, n_two_qubit)[:2])
-                gc.collect()
-            record(f"get_node_schedule/{peer}", *clock(lookup_all, graph.get_node_schedule, n_gates)[:2])
-        if floor is not None:
-            # build_schedule's own writes, 8 bytes per gate, into memory the process does not hold.
-            record("fresh memory/8 bytes per gate", *clock(floor.touch_fresh, 8 * n_gates)[:2])
-        facts["nodes"] = dag.node_count()
-        del dag, ref
-        gc.collect()
-        seconds, n_faults, exported = clock(pipeline, QuantumDAG, chunks)
-        record("pipeline/tarvex", seconds, n_faults)
-        facts["pipeline_nodes/tarvex"] = len(exported)
+def measure_pipelines(samples: Samples, chunks, reference_type, qiskit) -> None:
+    """One repeat's whole pipeline, from the gates to the exported result, with ours, the model
+    (if given) and Qiskit (if given), each result freed before the next starts."""
+    from _tarvex import QuantumDAG
+
+    seconds, n_faults, exported = clock(pipeline, QuantumDAG, chunks)
+    samples.record("pipeline/tarvex", seconds, n_faults)
+    samples.facts["pipeline_nodes/tarvex"] = len(exported)
+    del exported
+    gc.collect()
+    if reference_type is not None:
+        seconds, n_faults, exported = clock(pipeline, reference_type, chunks)
+        samples.record("pipeline/reference", seconds, n_faults)
         del exported
         gc.collect()
-        if ReferenceDAG is not None:
-            seconds, n_faults, exported = clock(pipeline, ReferenceDAG, chunks)
-            record("pipeline/reference", seconds, n_faults)
-            del exported
-            gc.collect()
-        if qiskit is not None:
-            seconds, n_faults, circuit = clock(qiskit.run, chunks)
-            record("pipeline/qiskit", seconds, n_faults)
-            facts["pipeline_instructions/qiskit"] = len(circuit.data)
-            del circuit
-            gc.collect()
-        print(f"  N={n_gates:.0e} repeat {rep + 1}/{repeats} done", file=sys.stderr, flush=True)
+    if qiskit is not None:
+        seconds, n_faults, circuit = clock(qiskit.run, chunks)
+        samples.record("pipeline/qiskit", seconds, n_faults)
+        samples.facts["pipeline_instructions/qiskit"] = len(circuit.data)
+        del circuit
+        gc.collect()
 
+
+def measure_size(n_gates: int, repeats: int, args, peers: dict) -> dict:
+    """Median CPU seconds per figure for one N; every repeat runs all peers side by side. The model
+    runs up to --ref-max-n gates, Qiskit up to --qiskit-max-n."""
+    indices = workload.generate(n_gates, args.seed)
+    chunks = list(workload.chunks(indices))
+    reference_type = peers["reference"] if n_gates <= args.ref_max_n else None
+    qiskit = peers["qiskit"] if n_gates <= args.qiskit_max_n else None
+    samples = Samples()
+    for rep in range(repeats):
+        measure_graphs(samples, chunks, indices, n_gates, reference_type, peers["floor"])
+        measure_pipelines(samples, chunks, reference_type, qiskit)
+        print(f"  N={n_gates:.0e} repeat {rep + 1}/{repeats} done", file=sys.stderr, flush=True)
     return {
         "n_gates": n_gates,
         "n_entries": workload.entry_count(indices),
         "repeats": repeats,
-        "seconds": times,
-        "minor_faults": faults,
-        "median_ns_per_gate": {k: median(v) * 1e9 / n_gates for k, v in times.items()},
-        "median_faults_per_gate": {k: median(v) / n_gates for k, v in faults.items()},
-        "facts": facts,
+        "seconds": samples.seconds,
+        "minor_faults": samples.faults,
+        "median_ns_per_gate": {k: median(v) * 1e9 / n_gates for k, v in samples.seconds.items()},
+        "median_faults_per_gate": {k: median(v) / n_gates for k, v in samples.faults.items()},
+        "facts": samples.facts,
     }
 
 
@@ -353,220 +372,28 @@ def measure_memory(n_gates: int, seed: int, peer: str) -> dict:
     return json.loads(out.stdout)
 
 
-def fmt_ns(v):
-    if v is None:
-        return "-"
-    if v >= 1e5:
-        return f"{v:,.0f}"
-    return f"{v:.1f}" if v < 100 else f"{v:.0f}"
-
-
-def fmt_ratio(r):
-    return f"{r:.1f}x" if r < 10 else f"{r:.0f}x"
-
-
-def fmt_n(n):
-    return f"10^{len(str(n)) - 1}" if str(n).strip("0") == "1" else f"{n:,}"
-
-
-OPERATIONS = (
-    "add_gate",
-    "build_schedule",
-    "build_schedule rerun",
-    "find_idle_windows",
-    "apply_dd_pass",
-    "get_all_nodes",
-    "get_node_schedule",
-    "pipeline",
-)
-
-
-def speed_rows(sizes: list[dict]) -> list[list[str]]:
-    rows = []
-    for op in OPERATIONS:
-        for s in sizes:
-            m = s["median_ns_per_gate"]
-            ours = m.get(f"{op}/tarvex")
-            if ours is None:
-                continue
-            faults = s["median_faults_per_gate"].get(f"{op}/tarvex", 0.0)
-            cells = [op, fmt_n(s["n_gates"]), fmt_ns(ours), f"{faults * 1000:.0f}"]
-            for peer in ("call floor", "reference", "qiskit"):
-                theirs = m.get(f"{op}/{peer}")
-                if theirs is None:
-                    cells.append("-")
-                elif peer == "call floor":
-                    cells.append(f"{fmt_ns(theirs)} ({ours / theirs:.2f}x)")
-                else:
-                    cells.append(f"{fmt_ns(theirs)} ({fmt_ratio(theirs / ours)} faster)")
-            rows.append(cells)
-    return rows
-
-
-def check_targets(sizes: list[dict], memory: list[dict]) -> list[list[str]]:
-    by_n = {s["n_gates"]: s["median_ns_per_gate"] for s in sizes}
-    checks = []
-
-    def verdict(ok):
-        return "met" if ok else "MISSED"
-
-    m6 = by_n.get(1_000_000)
-    for op, peer, bound, kind in TARGETS:
-        if m6 is None or f"{op}/{peer}" not in m6:
-            continue
-        ours, theirs = m6[f"{op}/tarvex"], m6[f"{op}/{peer}"]
-        if kind == "max_ratio":
-            value = ours / theirs
-            checks.append([f"{op} / {peer} at 10^6", f"<= {bound}x", f"{value:.2f}x", verdict(value <= bound)])
-        else:
-            value = theirs / ours
-            checks.append([f"{op}: {peer} / tarvex at 10^6", f">= {bound:.0f}x", fmt_ratio(value), verdict(value >= bound)])
-    m5 = by_n.get(PIPELINE_TARGET_N)
-    if m5 is not None and "pipeline/qiskit" in m5:
-        value = m5["pipeline/qiskit"] / m5["pipeline/tarvex"]
-        checks.append(
-            ["pipeline: qiskit / tarvex at 10^5", f">= {PIPELINE_MIN_SPEEDUP:.0f}x", fmt_ratio(value), verdict(value >= PIPELINE_MIN_SPEEDUP)]
-        )
-    small, large = by_n.get(100_000), by_n.get(10_000_000)
-    if small is not None and large is not None:
-        for op in OPERATIONS:
-            if op in DIAGNOSTIC_ONLY:
-                continue
-            key = f"{op}/tarvex"
-            if key in small and key in large:
-                value = large[key] / small[key]
-                checks.append([f"{op} per gate, 10^7 / 10^5", f"<= {SCALING_MAX}x", f"{value:.2f}x", verdict(value <= SCALING_MAX)])
-    for mem in memory:
-        if mem["peer"] != "tarvex":
-            continue
-        n = fmt_n(mem["n_gates"])
-        g, s = mem["graph_bytes_per_gate"], mem["schedule_bytes_per_gate"]
-        # RSS moves in pages: growth within RSS_SLACK_BYTES of the bound counts as meeting it.
-        slack = RSS_SLACK_BYTES / mem["n_gates"]
-        checks.append(
-            [f"graph memory at {n}", f"<= {GRAPH_BYTES_MAX:.0f} B/gate", f"{g:.2f} B/gate", verdict(g <= GRAPH_BYTES_MAX + slack)]
-        )
-        checks.append(
-            [f"schedule memory at {n}", f"<= {SCHEDULE_BYTES_MAX:.0f} B/gate", f"{s:.2f} B/gate", verdict(s <= SCHEDULE_BYTES_MAX + slack)]
-        )
-        if mem["n_gates"] == 10_000_000:
-            gib = mem["peak_rss"] / 2**30
-            checks.append(["peak RSS, 10^7 gates scheduled", "< 1 GiB (well under 2)", f"{gib:.2f} GiB", verdict(gib < 1.0)])
-    return checks
-
-
-def render(header: list[str], rows: list[list[str]]) -> str:
-    lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
-    lines += ["| " + " | ".join(r) + " |" for r in rows]
-    return "\n".join(lines)
-
-
-def report(result: dict) -> str:
-    sizes, memory = result["sizes"], result["memory"]
-    parts = [
-        f"ns per gate of the source circuit, median of {result['repeats']} repeats "
-        "(more for N < 10^5); "
-        f"reference model up to N = {fmt_n(result['ref_max_n'])}, Qiskit {result['qiskit_version'] or 'not installed'} "
-        f"up to N = {fmt_n(result['qiskit_max_n'])}.",
-        "",
-        render(
-            ["operation", "N", "tarvex", "page faults / 1000 gates", "call floor", "reference model", "Qiskit"],
-            speed_rows(sizes),
-        ),
-    ]
-    loop_rows = []
-    for s in sizes:
-        m = s["median_ns_per_gate"]
-        if "add_gate/call floor" in m:
-            loop, floor, ours = m["loop_overhead"], m["add_gate/call floor"], m["add_gate/tarvex"]
-            with_id = m["add_gate/call floor + id"]
-            loop_rows.append(
-                [
-                    fmt_n(s["n_gates"]),
-                    fmt_ns(loop),
-                    fmt_ns(floor),
-                    f"{fmt_ns(with_id)} ({with_id / floor:.2f}x)",
-                    f"{fmt_ns(ours)} ({ours / floor:.2f}x)",
-                    f"{(ours - loop) / (floor - loop):.2f}x",
-                ]
-            )
-    if loop_rows:
-        header = [
-            "N",
-            "empty loop",
-            "call floor",
-            "call floor returning an int",
-            "add_gate",
-            "add_gate / call floor, loop subtracted",
-        ]
-        parts += ["", "add_gate's loop, ns per call:", "", render(header, loop_rows)]
-    object_rows, fresh_rows = [], []
-    for op in ("find_idle_windows", "get_all_nodes"):
-        for s in sizes:
-            m = s["median_ns_per_gate"]
-            if f"{op}/objects only" not in m:
-                continue
-            ours, objects, model = m[f"{op}/tarvex"], m[f"{op}/objects only"], m.get(f"{op}/reference")
-            object_rows.append(
-                [
-                    op,
-                    fmt_n(s["n_gates"]),
-                    fmt_ns(ours),
-                    fmt_ns(objects),
-                    fmt_ns(ours - objects),
-                    fmt_ns(model),
-                    "-" if model is None else fmt_ratio(model / objects),
-                ]
-            )
-    for s in sizes:
-        m = s["median_ns_per_gate"]
-        if "fresh memory/8 bytes per gate" in m:
-            fresh_rows.append(
-                [
-                    fmt_n(s["n_gates"]),
-                    fmt_ns(m["build_schedule/tarvex"]),
-                    fmt_ns(m["build_schedule rerun/tarvex"]),
-                    fmt_ns(m["fresh memory/8 bytes per gate"]),
-                ]
-            )
-    if object_rows:
-        header = [
-            "operation",
-            "N",
-            "tarvex",
-            "its result objects alone",
-            "the rest",
-            "reference model",
-            "model / objects alone (the best ratio possible)",
-        ]
-        parts += ["", "Result objects made from values at hand, ns per gate:", "", render(header, object_rows)]
-    if fresh_rows:
-        header = ["N", "build_schedule", "build_schedule rerun", "writing 8 bytes per gate into new memory"]
-        parts += ["", "New memory, ns per gate:", "", render(header, fresh_rows)]
-    if memory:
-        mem_rows = [
-            [
-                m["peer"],
-                fmt_n(m["n_gates"]),
-                f"{m['graph_bytes_per_gate']:.2f}",
-                f"{m['schedule_bytes_per_gate']:.2f}",
-                f"{m['total_peak_bytes_per_gate']:.2f}",
-                f"{m['peak_rss'] / 2**20:,.0f}",
-            ]
-            for m in memory
-        ]
-        parts += [
-            "",
-            render(["memory", "N", "graph B/gate", "schedule B/gate", "peak growth B/gate", "peak RSS MiB"], mem_rows),
-        ]
-    checks = check_targets(sizes, memory)
-    if checks:
-        parts += ["", render(["target", "bound", "measured", "verdict"], checks)]
-    return "\n".join(parts)
-
-
 def parse_sizes(text: str) -> list[int]:
     return [int(float(s)) for s in text.split(",") if s]
+
+
+def load_peers() -> dict:
+    """The peers this environment has: the call floor module, the model's class and the Qiskit
+    pipeline, None for one that is not installed (said on stderr)."""
+    peers = {"floor": None, "reference": None, "qiskit": None}
+    try:
+        import _call_floor
+
+        peers["floor"] = _call_floor
+    except ImportError:
+        print("call floor not built (run benchmarks/setup.sh): skipped", file=sys.stderr)
+    from reference_model import ReferenceDAG
+
+    peers["reference"] = ReferenceDAG
+    try:
+        peers["qiskit"] = QiskitPipeline()
+    except ImportError:
+        print("qiskit not installed (run benchmarks/setup.sh): skipped", file=sys.stderr)
+    return peers
 
 
 def main() -> None:
@@ -589,22 +416,7 @@ def main() -> None:
         print(report(json.loads(args.report.read_text())))
         return
     args.ref_max_n, args.qiskit_max_n = int(args.ref_max_n), int(args.qiskit_max_n)
-
-    peers = {"floor": None, "reference": None, "qiskit": None}
-    try:
-        import _call_floor
-
-        peers["floor"] = _call_floor
-    except ImportError:
-        print("call floor not built (run benchmarks/setup.sh): skipped", file=sys.stderr)
-    from reference_model import ReferenceDAG
-
-    peers["reference"] = ReferenceDAG
-    try:
-        peers["qiskit"] = QiskitPipeline()
-    except ImportError:
-        print("qiskit not installed (run benchmarks/setup.sh): skipped", file=sys.stderr)
-
+    peers = load_peers()
     sizes = parse_sizes(args.sizes)
     gc.disable()
     measured = []

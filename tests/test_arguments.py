@@ -6,15 +6,14 @@ import operator
 import pytest
 
 from _tarvex import QuantumDAG
-from conftest import (Float, Hook, Index, Qubits, interpreter_error, raised_on_other_thread, small_graph, snapshot,
-                      unraisable_records)
+from conftest import (CALLER_CODE, PANIC, U64_MAX, Float, Hook, Index, Qubits, Touched, Unprintable, interpreter_error,
+                      raised_on_other_thread, small_graph, snapshot, unraisable_records)
 
 try:
     from _testlimitedcapi import pylong_asunsignedlonglong
 except ImportError:
     pylong_asunsignedlonglong = None
 
-U64_MAX = 2**64 - 1
 REPLACED_SURROGATE = "\ufffd" * 3  # one lone surrogate, encoded with surrogatepass, decoded with replace
 
 
@@ -31,7 +30,18 @@ SurrogateNamed.__qualname__ = "S\udc80"
 
 
 def call(method, *args, **kwargs):
-    return lambda dag: getattr(dag, method)(*args, **kwargs)
+    """dag.<method>(*args, **kwargs) as a function of dag, named after the call for test ids."""
+
+    def invoke(dag):
+        return getattr(dag, method)(*args, **kwargs)
+
+    def shown(value):  # plain values as written, other objects by their type
+        plain = (str, bytes, bytearray, int, float, complex, list, set, frozenset, dict, type(None))
+        return ascii(value) if type(value) in plain else ascii(type(value).__qualname__)[1:-1] + "()"
+
+    words = [*map(shown, args), *(f"{ascii(key)[1:-1]}={shown(value)}" for key, value in kwargs.items())]
+    invoke.__name__ = f"{method}({', '.join(words)})"
+    return invoke
 
 
 ADD = "QuantumDAG.add_gate()"
@@ -65,7 +75,7 @@ PARSER_CASES = [
 ]
 
 
-@pytest.mark.parametrize("invoke, message", PARSER_CASES)
+@pytest.mark.parametrize("invoke, message", PARSER_CASES, ids=[invoke.__name__ for invoke, _ in PARSER_CASES])
 def test_parser_messages(invoke, message):
     dag = small_graph()
     before = snapshot(dag)
@@ -85,6 +95,7 @@ def test_parser_messages(invoke, message):
         ((), {"a": 1}, "QuantumDAG.__new__() got an unexpected keyword argument 'a'"),
         ((), {"b": 1, "a": 2}, "QuantumDAG.__new__() got an unexpected keyword argument 'b'"),
     ],
+    ids=["one positional", "two positional", "positional and keyword", "keyword", "two keywords"],
 )
 def test_constructor_messages(args, kwargs, message):
     with pytest.raises(TypeError) as caught:
@@ -147,7 +158,7 @@ CONVERSION_CASES = [
 ]
 
 
-@pytest.mark.parametrize("invoke, message", CONVERSION_CASES)
+@pytest.mark.parametrize("invoke, message", CONVERSION_CASES, ids=[invoke.__name__ for invoke, _ in CONVERSION_CASES])
 def test_conversion_messages(invoke, message):
     dag = small_graph()
     before = snapshot(dag)
@@ -194,47 +205,17 @@ class TypeErrorKind(TypeError):
     pass
 
 
-# (how the error is raised during conversion)
-def via_index(exc):
-    return call("get_node_schedule", Index(exc))
-
-
-def via_qubit_index(exc):
-    return call("add_gate", "x", [0, Index(exc)], 1.0)
-
-
-def via_float(exc):
-    return call("add_gate", "x", [0], Float(exc))
-
-
-def via_min_gap(exc):
-    return call("find_idle_windows", Float(exc))
-
-
-def via_iter(exc):
-    return call("add_gate", "x", Qubits([0], iter_error=exc), 1.0)
-
-
-def via_next(exc):
-    return call("add_gate", "x", Qubits([0], next_error=exc), 1.0)
-
-
-def via_len(exc):
-    return call("add_gate", "x", Qubits([0], len_error=exc), 1.0)
-
-
-RAISERS = [via_index, via_qubit_index, via_float, via_min_gap, via_iter, via_next]
-
-
 ORDINARY_ERRORS = [ValueError("v"), TypeErrorKind("sub"), RuntimeError("r"), OverflowError("o")]
 NON_EXCEPTION_ERRORS = [KeyboardInterrupt(), SystemExit(3), GeneratorExit(), type("Direct", (BaseException,), {})("d")]
+# An Exception from a sequence's __len__ is ignored: the sequence is iterated anyway.
+RAISED_ON = {label: path for label, path in CALLER_CODE.items() if label != "qubits __len__"}
 
 
 @pytest.mark.parametrize(
     "raiser, error",
-    [(raiser, error) for raiser in RAISERS for error in ORDINARY_ERRORS + NON_EXCEPTION_ERRORS]
-    + [(via_len, error) for error in NON_EXCEPTION_ERRORS],
-    ids=lambda value: getattr(value, "__name__", type(value).__name__),
+    [pytest.param(make, error, id=f"{label}-{type(error).__name__}")
+     for label, (_, make) in CALLER_CODE.items()
+     for error in (ORDINARY_ERRORS if label in RAISED_ON else []) + NON_EXCEPTION_ERRORS],
 )
 def test_other_errors_from_caller_code_are_the_same_object(raiser, error):
     dag = small_graph()
@@ -245,10 +226,8 @@ def test_other_errors_from_caller_code_are_the_same_object(raiser, error):
     assert snapshot(dag) == before
 
 
-@pytest.mark.parametrize("raiser", RAISERS)
-def test_exact_type_error_from_caller_code_is_renamed(raiser):
-    parameter = {via_index: "node_id", via_qubit_index: "qubits", via_float: "duration_ns",
-                 via_min_gap: "min_gap_ns", via_iter: "qubits", via_next: "qubits"}[raiser]
+@pytest.mark.parametrize("parameter, raiser", RAISED_ON.values(), ids=RAISED_ON)
+def test_exact_type_error_from_caller_code_is_renamed(parameter, raiser):
     cause = KeyError("k")
     original = TypeError("first", "second")
     original.__cause__ = cause
@@ -266,6 +245,7 @@ def test_exact_type_error_from_caller_code_is_renamed(raiser):
 @pytest.mark.parametrize(
     "message, expected",
     [("plain", "argument 'node_id': plain"), ("a\udc80b", f"argument 'node_id': a{REPLACED_SURROGATE}b")],
+    ids=["plain", "lone surrogate"],
 )
 def test_renamed_type_error_text(message, expected):
     with pytest.raises(TypeError) as caught:
@@ -274,10 +254,6 @@ def test_renamed_type_error_text(message, expected):
 
 
 def test_unprintable_type_error():
-    class Unprintable:
-        def __str__(self):
-            raise ValueError("no text")
-
     with unraisable_records() as records:
         with pytest.raises(TypeError) as caught:
             small_graph().get_node_schedule(Index(TypeError(Unprintable())))
@@ -299,9 +275,9 @@ def test_unprintable_type_error():
         (array.array("Q", [7, U64_MAX]), [7, U64_MAX]),
         ([Index(7), Index(U64_MAX)], [7, U64_MAX]),
         ([type("Int", (int,), {"__index__": lambda self: 99})(5)], [5]),
-        (Qubits([4, 1], len_error=ValueError("len")), [4, 1]),
-        (Qubits([4, 1], len_error=TypeError("len")), [4, 1]),
-        (Qubits([4, 1], len_error=RuntimeError("len")), [4, 1]),
+        (Qubits([4, 1], on_len=ValueError("len")), [4, 1]),
+        (Qubits([4, 1], on_len=TypeError("len")), [4, 1]),
+        (Qubits([4, 1], on_len=RuntimeError("len")), [4, 1]),
         (type("Huge", (Qubits,), {"__len__": lambda self: 2**62})([8, 9]), [8, 9]),
     ],
     ids=["empty", "list", "repeat", "u64 max", "bools", "bytes", "bytearray", "range", "array",
@@ -320,6 +296,8 @@ def test_accepted_qubits(qubits, expected):
         (type("F", (float,), {"__float__": lambda self: 99.0})(2.5), 2.5), (2**53, 2.0**53),
         (-0.0, -0.0), (math.inf, math.inf), (-math.inf, -math.inf), (math.nan, math.nan),
     ],
+    ids=["int", "bool", "negative", "__float__ negative", "__float__", "__index__", "float subclass", "2**53",
+         "-0.0", "inf", "-inf", "nan"],
 )
 def test_accepted_durations(duration, expected):
     dag = QuantumDAG()
@@ -333,13 +311,15 @@ def test_accepted_durations(duration, expected):
     "node_id, expected",
     [(U64_MAX, None), (Index(U64_MAX), None), (True, (10.0, 30.0)), (Index(0), (0.0, 10.0)),
      (type("Int", (int,), {"__index__": lambda self: 0})(1), (10.0, 30.0)), (2, None)],
+    ids=["u64 max", "__index__ u64 max", "bool", "__index__", "int subclass", "past the end"],
 )
 def test_accepted_node_ids(node_id, expected):
     assert small_graph().get_node_schedule(node_id) == expected
 
 
 @pytest.mark.parametrize(
-    "name", ["", "a\x00b\x00", "é漢😀", type("Text", (str,), {"__str__": lambda s: "other"})("own")]
+    "name", ["", "a\x00b\x00", "é漢😀", type("Text", (str,), {"__str__": lambda s: "other"})("own")],
+    ids=["empty", "nul characters", "non-ascii", "str subclass"],
 )
 def test_names_round_trip(name):
     dag = QuantumDAG()
@@ -347,29 +327,6 @@ def test_names_round_trip(name):
     stored = dag.get_all_nodes()[0][0]
     assert type(stored) is str
     assert stored == str.__str__(name)
-
-
-class Touched:
-    """Records every protocol call the module makes on it."""
-
-    def __init__(self, log, label):
-        self.log, self.label = log, label
-
-    def __len__(self):
-        self.log.append(f"{self.label}.__len__")
-        return 1
-
-    def __getitem__(self, i):
-        self.log.append(f"{self.label}.__getitem__")
-        raise IndexError
-
-    def __iter__(self):
-        self.log.append(f"{self.label}.__iter__")
-        return iter([0])
-
-    def __float__(self):
-        self.log.append(f"{self.label}.__float__")
-        return 1.0
 
 
 @pytest.mark.parametrize(
@@ -380,6 +337,7 @@ class Touched:
         ("x", False, [], TypeError),
         ("x", True, ["qubits.__len__", "qubits.__iter__", "duration.__float__"], None),
     ],
+    ids=["name not a str", "name not encodable", "qubits a str", "all converted"],
 )
 def test_parameters_are_converted_in_order_and_stop_at_the_first_failure(name, qubits_ok, expected_log, error):
     log = []
@@ -417,9 +375,9 @@ def test_parser_errors_come_before_the_borrow_and_the_borrow_before_conversion()
     ]
 
 
-def test_parser_errors_come_before_the_thread_check(panic_exception):
+def test_parser_errors_come_before_the_thread_check():
     dag = QuantumDAG()
     missing = raised_on_other_thread(dag.add_gate)
     assert type(missing) is TypeError
     assert str(missing) == f"{ADD} missing 3 required positional arguments: 'name', 'qubits', and 'duration_ns'"
-    assert type(raised_on_other_thread(dag.add_gate, 5, [0], 1.0)) is panic_exception
+    assert type(raised_on_other_thread(dag.add_gate, 5, [0], 1.0)) is PANIC

@@ -2,59 +2,32 @@
 import pytest
 
 from _tarvex import QuantumDAG
-from conftest import Hook, HookIter, HookLen, small_graph, snapshot
-
-
-def outer_add_gate_via_float(dag, hook):
-    return dag.add_gate("outer", [5], hook)
-
-
-def outer_add_gate_via_len(dag, hook):
-    return dag.add_gate("outer", hook, 1.0)
-
-
-def outer_add_gate_via_iter(dag, hook):
-    return dag.add_gate("outer", hook, 1.0)
-
-
-def outer_add_gate_via_qubit_index(dag, hook):
-    return dag.add_gate("outer", [hook], 1.0)
-
-
-def outer_get_node_schedule_via_index(dag, hook):
-    return dag.get_node_schedule(hook)
-
-
-def outer_find_idle_windows_via_float(dag, hook):
-    return dag.find_idle_windows(hook)
-
+from conftest import Hook, HookIter, HookLen, bits, small_graph, snapshot
 
 # (outer call, how the hook converts, value it converts to, whether the outer call borrows exclusively)
 OUTER = [
-    (outer_add_gate_via_float, Hook, 1.0, True),
-    (outer_add_gate_via_len, HookLen, [5], True),
-    (outer_add_gate_via_iter, HookIter, [5], True),
-    (outer_add_gate_via_qubit_index, Hook, 5, True),
-    (outer_get_node_schedule_via_index, Hook, 1, False),
-    (outer_find_idle_windows_via_float, Hook, 0.0, False),
+    pytest.param(lambda dag, hook: dag.add_gate("outer", [5], hook), Hook, 1.0, True, id="add_gate duration_ns"),
+    pytest.param(lambda dag, hook: dag.add_gate("outer", hook, 1.0), HookLen, [5], True, id="add_gate qubits len"),
+    pytest.param(lambda dag, hook: dag.add_gate("outer", hook, 1.0), HookIter, [5], True, id="add_gate qubits iter"),
+    pytest.param(lambda dag, hook: dag.add_gate("outer", [hook], 1.0), Hook, 5, True, id="add_gate qubit"),
+    pytest.param(lambda dag, hook: dag.get_node_schedule(hook), Hook, 1, False, id="get_node_schedule"),
+    pytest.param(lambda dag, hook: dag.find_idle_windows(hook), Hook, 0.0, False, id="find_idle_windows"),
 ]
 
-# (inner call on the same instance, whether it borrows exclusively)
-INNER = [
-    (lambda dag: dag.node_count(), False),
-    (lambda dag: dag.get_all_nodes(), False),
-    (lambda dag: dag.get_node_schedule(1), False),
-    (lambda dag: dag.find_idle_windows(0.0), False),
-    (lambda dag: dag.apply_dd_pass().get_all_nodes(), False),
-    (lambda dag: dag.add_gate("inner", [0], 1.0), True),
-    (lambda dag: dag.build_schedule(), True),
-]
-INNER_IDS = ["node_count", "get_all_nodes", "get_node_schedule", "find_idle_windows", "apply_dd_pass",
-             "add_gate", "build_schedule"]
+# inner call on the same instance -> whether it borrows exclusively
+INNER = {
+    "node_count": (lambda dag: dag.node_count(), False),
+    "get_all_nodes": (lambda dag: dag.get_all_nodes(), False),
+    "get_node_schedule": (lambda dag: dag.get_node_schedule(1), False),
+    "find_idle_windows": (lambda dag: dag.find_idle_windows(0.0), False),
+    "apply_dd_pass": (lambda dag: dag.apply_dd_pass().get_all_nodes(), False),
+    "add_gate": (lambda dag: dag.add_gate("inner", [0], 1.0), True),
+    "build_schedule": (lambda dag: dag.build_schedule(), True),
+}
 
 
-@pytest.mark.parametrize("inner, inner_exclusive", INNER, ids=INNER_IDS)
-@pytest.mark.parametrize("outer, hook_type, value, outer_exclusive", OUTER, ids=lambda v: getattr(v, "__name__", None))
+@pytest.mark.parametrize("inner, inner_exclusive", INNER.values(), ids=INNER)
+@pytest.mark.parametrize("outer, hook_type, value, outer_exclusive", OUTER)
 def test_reentrant_call(outer, hook_type, value, outer_exclusive, inner, inner_exclusive):
     dag = small_graph()
     before = snapshot(dag)
@@ -72,7 +45,7 @@ def test_reentrant_call(outer, hook_type, value, outer_exclusive, inner, inner_e
     count, nodes, schedule = snapshot(dag)
     if outer_exclusive:
         assert (count, nodes[:2], schedule[:2]) == (3, before[1], before[2][:2])
-        assert nodes[2] == ("outer", [5], 1.0) and schedule[2] is None
+        assert nodes[2] == ("outer", (5,), bits(1.0)) and schedule[2] is None
     else:
         assert (count, nodes, schedule) == before
     assert dag.add_gate("after", [0], 1.0) == count

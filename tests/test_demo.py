@@ -1,6 +1,7 @@
 """`python -m tarvex.demo` end to end: its summary figures and the two timelines it writes."""
 
 import re
+import shutil
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
@@ -8,7 +9,10 @@ from pathlib import Path
 
 import pytest
 
+from tarvex.demo import main
+
 NS = {"svg": "http://www.w3.org/2000/svg"}
+ROOT = Path(__file__).resolve().parents[1]
 
 
 def run_demo(cwd: Path, *args: str) -> subprocess.CompletedProcess[str]:
@@ -73,12 +77,114 @@ def test_demo_summary_and_timelines(tmp_path: Path, n_qubits: int) -> None:
         assert len(root.findall(".//svg:g[@class='gate dd']/svg:rect", NS)) == n_dd_boxes
 
 
-def test_help_and_a_refused_option(tmp_path: Path) -> None:
-    shown = run_demo(tmp_path, "--help")
-    assert shown.returncode == 0 and shown.stdout.startswith("usage: python -m tarvex.demo [-h]")
-    refused = run_demo(tmp_path, "--qubits", "0")
-    assert refused.returncode == 2
-    assert refused.stderr.splitlines()[-1] == (
-        "python -m tarvex.demo: error: argument --qubits: must be at least 1, not 0"
+def test_help_prints_without_any_setup(tmp_path: Path) -> None:
+    # A copy of the script beside the demonstration's source alone: any setup step would fail here.
+    for name in ("tools/demo.sh", "tarvex/demo.py"):
+        (tmp_path / name).parent.mkdir(exist_ok=True)
+        shutil.copy(ROOT / name, tmp_path / name)
+    for flag in ("--help", "-h"):
+        shown = subprocess.run(
+            ["bash", "tools/demo.sh", "out", flag], cwd=tmp_path, capture_output=True, text=True
+        )
+        assert shown.returncode == 0, shown.stderr
+        assert shown.stdout.startswith("usage: python -m tarvex.demo [-h]") and shown.stderr == ""
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["tarvex", "tools"]
+
+
+def run_main(argv: list[str], capsys: pytest.CaptureFixture[str]) -> tuple[object, str, str]:
+    """Exit status, standard output and standard error of the demonstration run in-process."""
+    try:
+        status: object = main(argv)
+    except SystemExit as leaving:
+        status = leaving.code
+    return (status, *capsys.readouterr())
+
+
+@pytest.mark.parametrize(
+    ("args", "error"),
+    [
+        ("--qubits abc", "--qubits: must be a whole number of at least 1, not 'abc'"),
+        ("--qubits 0", "--qubits: must be a whole number of at least 1, not '0'"),
+        ("--list -1", "--list: must be a whole number of at least 0, not '-1'"),
+        ("--width 1.5", "--width: must be a whole number of at least 1, not '1.5'"),
+        ("--single-ns 0", "--single-ns: must be a finite number of ns above 0, not '0'"),
+        ("--two-ns=-inf", "--two-ns: must be a finite number of ns above 0, not '-inf'"),
+        ("--two-ns 3ns", "--two-ns: must be a finite number of ns above 0, not '3ns'"),
+        ("--min-idle-ns nan", "--min-idle-ns: must be a finite number of ns, 0 or more, not 'nan'"),
+        ("--min-idle-ns -5", "--min-idle-ns: must be a finite number of ns, 0 or more, not '-5'"),
+        (
+            "--min-idle-ns 1e999",
+            "--min-idle-ns: must be a finite number of ns, 0 or more, not '1e999'",
+        ),
+    ],
+    ids=[
+        "qubits-text",
+        "qubits-zero",
+        "list-negative",
+        "width-fraction",
+        "single-ns-zero",
+        "two-ns-infinite",
+        "two-ns-text",
+        "min-idle-nan",
+        "min-idle-negative",
+        "min-idle-infinite",
+    ],
+)
+def test_a_bad_option_gets_one_line_naming_it_and_the_rule(
+    tmp_path: Path,
+    monkeypatch: pytest.MonkeyPatch,
+    capsys: pytest.CaptureFixture[str],
+    args: str,
+    error: str,
+) -> None:
+    monkeypatch.chdir(tmp_path)  # the default OUT_DIR
+    assert run_main(args.split(), capsys) == (
+        2,
+        "",
+        f"python -m tarvex.demo: error: argument {error}\n",
     )
     assert list(tmp_path.iterdir()) == []
+
+
+FOLDER = "error: argument OUT_DIR: must be a folder that can be created and written;"
+
+
+@pytest.mark.parametrize(
+    ("out_dir", "status", "error"),
+    [
+        pytest.param(
+            "{tmp}/file/out",
+            2,
+            FOLDER + " cannot create '{tmp}/file/out' (Not a directory)",
+            id="below-a-file",
+        ),
+        pytest.param("{tmp}/file", 2, FOLDER + " '{tmp}/file' is a file", id="a-file"),
+        # sysfs takes no new file from anyone, root included, whom permission bits do not stop
+        pytest.param(
+            "/sys",
+            2,
+            FOLDER + " cannot write in '/sys' (Permission denied)",
+            id="unwritable",
+            marks=pytest.mark.skipif(not Path("/sys/kernel").is_dir(), reason="no sysfs here"),
+        ),
+        pytest.param(
+            "{tmp}/taken",
+            1,
+            "error: cannot write '{tmp}/taken/timeline-before.svg' (Is a directory)",
+            id="file-name-taken",
+        ),
+    ],
+)
+def test_an_unusable_output_folder_gets_one_line(
+    tmp_path: Path, capsys: pytest.CaptureFixture[str], out_dir: str, status: int, error: str
+) -> None:
+    (tmp_path / "file").touch()
+    (tmp_path / "taken/timeline-before.svg").mkdir(parents=True)
+    argv = [out_dir.format(tmp=tmp_path), "--qubits", "2"]
+    line = f"python -m tarvex.demo: {error.format(tmp=tmp_path)}\n"
+    assert run_main(argv, capsys) == (status, "", line)
+    assert sorted(path.name for path in tmp_path.rglob("*")) == [
+        "file",
+        "taken",
+        "timeline-before.svg",
+    ]

@@ -13,9 +13,9 @@ from bisect import bisect_left
 import pytest
 
 import _tarvex
+from conftest import U64_MAX, same
 from reference_model import ReferenceDAG, schedule_missing_message
 
-U64_MAX = 2**64 - 1
 IDLE_THRESHOLDS_NS = (0.0, 100.0, -math.inf, math.nan)
 HUGE_QUBITS = (U64_MAX, U64_MAX - 1, 2**63, 2**63 - 1, 2**32, 2**32 - 1)
 SPECIAL_DURATIONS_NS = (
@@ -25,24 +25,6 @@ NAMES = ("h", "x", "cx", "measure", "", "\x00", "a\x00b", "DD_X", "DD_Y", "ü", 
 
 # ---------------------------------------------------------------------------------------------
 # Comparison helpers
-
-
-def same_float(a, b):
-    """Equal as doubles: NaN matches NaN, and 0.0 does not match -0.0."""
-    if math.isnan(a) or math.isnan(b):
-        return math.isnan(a) and math.isnan(b)
-    return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
-
-
-def same(a, b):
-    """Structural equality of results, with floats compared by `same_float` and types checked."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, float):
-        return same_float(a, b)
-    if isinstance(a, (tuple, list)):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
-    return a == b
 
 
 def assert_same(got, expected, what):

@@ -4,45 +4,15 @@ Every case runs in a fresh interpreter (a subprocess), so the import it looks at
 in that process.
 """
 
-from __future__ import annotations
-
-import json
-import os
-import subprocess
-import sys
-import sysconfig
-
 import pytest
 
-FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
-free_threaded_only = pytest.mark.skipif(
-    not FREE_THREADED, reason="needs the free-threaded build of CPython"
-)
+from conftest import free_threaded_only, run_fresh
 
 GIL_WARNING = (
     "The global interpreter lock (GIL) has been enabled to load module '_tarvex', which has not"
     " declared that it can run safely without the GIL. To override this behavior and keep the"
     " GIL disabled (at your own risk), run with PYTHON_GIL=0 or -Xgil=0."
 )
-
-
-def run_python(code: str, tmp_path, python_gil: str | None = None) -> dict:
-    """Runs `code` in a new interpreter and returns the JSON object it prints last."""
-    env = dict(os.environ)
-    env.pop("PYTHON_GIL", None)
-    if python_gil is not None:
-        env["PYTHON_GIL"] = python_gil
-    done = subprocess.run(
-        [sys.executable, "-c", code],
-        cwd=tmp_path,
-        env=env,
-        capture_output=True,
-        text=True,
-        timeout=120,
-    )
-    assert done.returncode == 0, done.stderr
-    return json.loads(done.stdout.splitlines()[-1])
-
 
 GIL_STATE = """
 import json, sys, warnings
@@ -69,7 +39,7 @@ print(json.dumps({
 def test_import_turns_the_gil_on_unless_forced_off(
     tmp_path, python_gil, gil_after, expected_warnings
 ):
-    state = run_python(GIL_STATE, tmp_path, python_gil)
+    state = run_fresh(GIL_STATE, python_gil, cwd=tmp_path, timeout=120)
     assert state == {"before": False, "after": gil_after, "warnings": expected_warnings}
 
 
@@ -115,7 +85,7 @@ print(json.dumps({
     ],
 )
 def test_concurrent_imports_share_one_module(tmp_path, python_gil):
-    state = run_python(CONCURRENT_IMPORTS, tmp_path, python_gil)
+    state = run_fresh(CONCURRENT_IMPORTS, python_gil, cwd=tmp_path, timeout=120)
     assert state == {
         "distinct": 1,
         "same_as_sys_modules": True,

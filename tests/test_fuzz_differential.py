@@ -9,18 +9,8 @@ import math
 from hypothesis import given
 from hypothesis import strategies as st
 
-from conftest import fuzz_settings
-from test_differential import (
-    HUGE_QUBITS,
-    NAMES,
-    SPECIAL_DURATIONS_NS,
-    U64_MAX,
-    check_circuit,
-    replay,
-)
-
-
-
+from conftest import U64_MAX, fuzz_settings
+from test_differential import HUGE_QUBITS, NAMES, SPECIAL_DURATIONS_NS, check_circuit, replay
 
 qubits_small = st.integers(0, 4)
 qubits_any = st.one_of(

@@ -18,7 +18,6 @@ import decimal
 import fractions
 import math
 import operator
-import struct
 import sys
 import warnings
 
@@ -27,12 +26,7 @@ from hypothesis import event, given
 from hypothesis import strategies as st
 
 from _tarvex import QuantumDAG
-from conftest import fuzz_settings, raised_on_other_thread
-
-U64_MAX = 2**64 - 1
-PANIC = type(raised_on_other_thread(QuantumDAG().node_count))
-
-
+from conftest import PANIC, U64_MAX, UserError, bits, fuzz_settings, schedule_entry, snapshot
 
 # The interpreter's own protocol functions, for the model: the sequence test and the unsigned
 # conversion (whose OverflowError texts the module passes on).
@@ -42,10 +36,6 @@ _sequence_check.restype = ctypes.c_int
 _as_u64 = ctypes.pythonapi.PyLong_AsUnsignedLongLong
 _as_u64.argtypes = [ctypes.py_object]
 _as_u64.restype = ctypes.c_ulonglong
-
-
-class UserError(Exception):
-    pass
 
 
 class UserTypeError(TypeError):
@@ -498,29 +488,6 @@ def check_outcome(expected, got, run):
         assert type(exc) is expected[1] and str(exc) == expected[2], repr(exc)
         if expected[3]:
             assert exc is run.raised[-1]
-
-
-def bits(x):
-    assert type(x) is float
-    return "nan" if math.isnan(x) else struct.pack("<d", x)
-
-
-def schedule_entry(entry):
-    if entry is None:
-        return None
-    assert type(entry) is tuple and len(entry) == 2
-    return bits(entry[0]), bits(entry[1])
-
-
-def snapshot(dag):
-    """Count, export and every node's schedule, with floats compared bit for bit (NaN as NaN)."""
-    count = dag.node_count()
-    nodes = dag.get_all_nodes()
-    assert len(nodes) == count
-    for name, qubits, _ in nodes:
-        assert type(name) is str and type(qubits) is list and all(type(q) is int for q in qubits)
-    return (count, [(name, tuple(qubits), bits(duration)) for name, qubits, duration in nodes],
-            [schedule_entry(dag.get_node_schedule(i)) for i in range(count + 1)])
 
 
 def windows(found):

@@ -10,14 +10,12 @@ import contextlib
 import gc
 import os
 import sys
-import threading
 
 import pytest
 
 from _tarvex import QuantumDAG, TarvexError
-from conftest import raised_on_other_thread
+from conftest import CALLER_CODE, PANIC, Float, Index, Qubits, UserError, build, on_new_thread
 
-PANIC = type(raised_on_other_thread(QuantumDAG().node_count))
 HAS_TOTAL = hasattr(sys, "gettotalrefcount")
 REFCOUNT_CALLS = 1000  # per round; a leak of one reference per call shows as >= this many
 RSS_CALLS = 20_000
@@ -68,14 +66,7 @@ def checked(call, expected):
 
 
 def on_thread(fn, other_thread):
-    if not other_thread:
-        return fn()
-    result = []
-    thread = threading.Thread(target=lambda: result.append(fn()))
-    thread.start()
-    thread.join()
-    assert result, "the check failed on its thread"
-    return result[0]
+    return on_new_thread(fn) if other_thread else fn()
 
 
 def refcount_deltas(attempt, watched):
@@ -115,50 +106,6 @@ class Long:
 Long.__qualname__ = Long.__name__ = "L" * 4000
 
 
-class Index:
-    def __init__(self, action):
-        self.action = action
-
-    def __index__(self):
-        return self.action()
-
-
-class Float:
-    def __init__(self, action):
-        self.action = action
-
-    def __float__(self):
-        return self.action()
-
-
-class Qubits:
-    """A sequence of many qubits whose __len__, __iter__ or a late __next__ can fail."""
-
-    def __init__(self, len_action=None, iter_action=None, next_action=None):
-        self.items = list(range(1000, 1200))
-        self.len_action, self.iter_action, self.next_action = len_action, iter_action, next_action
-
-    def __len__(self):
-        return self.len_action() if self.len_action else len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
-
-    def __iter__(self):
-        if self.iter_action:
-            self.iter_action()
-        return self.generate()
-
-    def generate(self):
-        yield from self.items
-        if self.next_action:
-            self.next_action()
-
-
-class UserError(Exception):
-    pass
-
-
 class UserInterrupt(BaseException):
     pass
 
@@ -175,27 +122,26 @@ def raiser(cls, message="m" * 1000, cause=False):
 
 
 def scheduled():
-    dag = QuantumDAG()
-    for name, qubits, duration_ns in [("a", [0], 10.0), ("b", [1], 300.0), ("c", [0, 1], 20.0), ("d", [0], 5.0)]:
-        dag.add_gate(name, qubits, duration_ns)
-    dag.build_schedule()
-    return dag
+    return build([("a", [0], 10.0), ("b", [1], 300.0), ("c", [0, 1], 20.0), ("d", [0], 5.0)])
 
 
 def unscheduled():
-    dag = QuantumDAG()
-    dag.add_gate("a", [0], 10.0)
-    return dag
+    return build([("a", [0], 10.0)], schedule=False)
 
 
-def conflicting(outer, inner):
-    """`outer` called on a graph with an argument whose hook calls `inner` on the same graph; the hook
-    lets the borrow error through, so the outer call fails with it."""
+via_index, via_float, via_min_gap = (CALLER_CODE[place][1] for place in
+                                     ("node_id __index__", "duration_ns __float__", "min_gap_ns __float__"))
+
+
+def conflicting(via, inner):
+    """A call on a graph whose argument's hook (placed by a CALLER_CODE `via`) calls `inner` on the
+    same graph; the hook lets the borrow error through, so the outer call fails with it."""
     dag = scheduled()
-    return (lambda: outer(dag, lambda: inner(dag))), [dag]
+    outer = via(lambda: inner(dag))
+    return (lambda: outer(dag)), [dag]
 
 
-def swallowed(outer, inner, then):
+def swallowed(via, inner, then):
     """As `conflicting`, but the hook catches the borrow error and goes on with `then`."""
     dag = scheduled()
 
@@ -206,19 +152,8 @@ def swallowed(outer, inner, then):
             pass
         return then()
 
-    return (lambda: outer(dag, hook)), [dag]
-
-
-def via_float(dag, action):
-    return dag.add_gate("x", [0], Float(action))
-
-
-def via_index(dag, action):
-    return dag.get_node_schedule(Index(action))
-
-
-def via_min_gap(dag, action):
-    return dag.find_idle_windows(Float(action))
+    outer = via(hook)
+    return (lambda: outer(dag)), [dag]
 
 
 NAME = "n" * 2000
@@ -263,8 +198,8 @@ CASES = [
     case("add_gate", lambda: fresh("add_gate", NAME, QUBITS, float("12.5"))),
     case("add_gate keywords", lambda: fresh("add_gate", duration_ns=float("2.5"), qubits=QUBITS, name=NAME)),
     case("add_gate bytes qubits", lambda: fresh("add_gate", NAME, bytes(range(200)), 1.0)),
-    case("add_gate len ValueError", lambda: fresh("add_gate", NAME, Qubits(len_action=raiser(ValueError)), 1.0)),
-    case("add_gate len huge", lambda: fresh("add_gate", NAME, Qubits(len_action=lambda: sys.maxsize), 1.0)),
+    case("add_gate len ValueError", lambda: fresh("add_gate", NAME, Qubits(QUBITS, on_len=raiser(ValueError)), 1.0)),
+    case("add_gate len huge", lambda: fresh("add_gate", NAME, Qubits(QUBITS, on_len=lambda: sys.maxsize), 1.0)),
     case("add_gate missing", lambda: method(scheduled, "add_gate", NAME), TypeError),
     case("add_gate too many", lambda: method(scheduled, "add_gate", NAME, QUBITS, 1.0, NAME), TypeError),
     case("add_gate twice", lambda: method(scheduled, "add_gate", NAME, QUBITS, 1.0, name=NAME), TypeError),
@@ -283,15 +218,15 @@ CASES = [
     case("add_gate qubit __index__ TypeError",
          lambda: method(scheduled, "add_gate", NAME, QUBITS + [Index(raiser(TypeError, cause=True))], 1.0), TypeError),
     case("add_gate len interrupt",
-         lambda: method(scheduled, "add_gate", NAME, Qubits(len_action=raiser(UserInterrupt)), 1.0), UserInterrupt),
-    case("add_gate len panic", lambda: method(scheduled, "add_gate", NAME, Qubits(len_action=raiser(PANIC)), 1.0),
+         lambda: method(scheduled, "add_gate", NAME, Qubits(QUBITS, on_len=raiser(UserInterrupt)), 1.0), UserInterrupt),
+    case("add_gate len panic", lambda: method(scheduled, "add_gate", NAME, Qubits(QUBITS, on_len=raiser(PANIC)), 1.0),
          PANIC),
-    case("add_gate iter", lambda: method(scheduled, "add_gate", NAME, Qubits(iter_action=raiser(UserError)), 1.0),
+    case("add_gate iter", lambda: method(scheduled, "add_gate", NAME, Qubits(QUBITS, on_iter=raiser(UserError)), 1.0),
          UserError),
-    case("add_gate next", lambda: method(scheduled, "add_gate", NAME, Qubits(next_action=raiser(UserError)), 1.0),
+    case("add_gate next", lambda: method(scheduled, "add_gate", NAME, Qubits(QUBITS, on_next=raiser(UserError)), 1.0),
          UserError),
     case("add_gate next TypeError",
-         lambda: method(scheduled, "add_gate", NAME, Qubits(next_action=raiser(TypeError)), 1.0), TypeError),
+         lambda: method(scheduled, "add_gate", NAME, Qubits(QUBITS, on_next=raiser(TypeError)), 1.0), TypeError),
     case("add_gate duration str", lambda: method(scheduled, "add_gate", NAME, QUBITS, NAME), TypeError),
     case("add_gate duration huge int", lambda: method(scheduled, "add_gate", NAME, QUBITS, 10**400), OverflowError),
     case("add_gate __float__ error",

@@ -4,24 +4,9 @@ import math
 import pytest
 
 from _tarvex import QuantumDAG, TarvexError
-from conftest import snapshot
+from conftest import U64_MAX, build, same, snapshot
 
 NAN, INF = math.nan, math.inf
-U64_MAX = 2**64 - 1
-
-
-def build(gates, schedule=True):
-    dag = QuantumDAG()
-    for name, qubits, duration_ns in gates:
-        dag.add_gate(name, qubits, duration_ns)
-    if schedule:
-        dag.build_schedule()
-    return dag
-
-
-def same(actual, expected):
-    """Equality that also tells float from int, and NaN from everything but NaN."""
-    return repr(actual) == repr(expected)
 
 
 def test_ids_and_count():
@@ -39,16 +24,16 @@ def test_values_are_stored_unchanged():
     assert same(build(gates, schedule=False).get_all_nodes(), gates)
 
 
-EXPORT_CASES = [
-    ([], []),
-    ([("X", [0], 1.0), ("CX", [0, 1], 2.0), ("H", [1], 3.0)], None),
-    ([("a", [5], 1.0), ("b", [1], 1.0), ("c", [5], 1.0), ("d", [0], 1.0)], None),
-    ([("empty", [], 4.0), ("repeat", [3, 3], 1.0)], None),
-]
+EXPORT_CASES = {
+    "empty": ([], []),
+    "chain": ([("X", [0], 1.0), ("CX", [0, 1], 2.0), ("H", [1], 3.0)], None),
+    "interleaved": ([("a", [5], 1.0), ("b", [1], 1.0), ("c", [5], 1.0), ("d", [0], 1.0)], None),
+    "no qubits and repeats": ([("empty", [], 4.0), ("repeat", [3, 3], 1.0)], None),
+}
 
 
-@pytest.mark.parametrize("gates, expected", EXPORT_CASES)
-@pytest.mark.parametrize("schedule", [False, True])
+@pytest.mark.parametrize("gates, expected", EXPORT_CASES.values(), ids=EXPORT_CASES)
+@pytest.mark.parametrize("schedule", [False, True], ids=["unscheduled", "scheduled"])
 def test_export_in_id_order(gates, expected, schedule):
     dag = build(gates, schedule)
     exported = dag.get_all_nodes()
@@ -64,21 +49,21 @@ def test_export_is_a_copy():
     assert dag.get_all_nodes() == [("a", [0, 1], 1.0)]
 
 
-SCHEDULE_CASES = [
-    ([], []),
-    ([("a", [0], 20.0)], [(0.0, 20.0)]),
-    ([("a", [0], 20.0), ("b", [1], 30.0), ("c", [0, 1], 10.0)], [(0.0, 20.0), (0.0, 30.0), (30.0, 40.0)]),
-    ([("a", [2], 5.0), ("b", [1], 7.0), ("c", [0], 9.0)], [(0.0, 5.0), (0.0, 7.0), (0.0, 9.0)]),
-    ([("a", [0], 50.0), ("b", [0], 50.0), ("e", [], 3.0)], [(0.0, 50.0), (50.0, 100.0), (0.0, 3.0)]),
-    ([("a", [2], 4.0), ("b", [2, 2], 1.0)], [(0.0, 4.0), (4.0, 5.0)]),
-    ([("a", [0], -10.0), ("b", [0], 5.0)], [(0.0, -10.0), (0.0, 5.0)]),
-    ([("a", [0], NAN), ("b", [1], 7.0), ("c", [0, 1], 5.0)], [(0.0, NAN), (0.0, 7.0), (7.0, 12.0)]),
-    ([("a", [0], INF), ("b", [0, 1], 1.0)], [(0.0, INF), (INF, INF)]),
-    ([("a", [0], 10.0), ("b", [1], 10.0), ("c", [1, 0], 1.0)], [(0.0, 10.0), (0.0, 10.0), (10.0, 11.0)]),
-]
+SCHEDULE_CASES = {
+    "empty": ([], []),
+    "one gate": ([("a", [0], 20.0)], [(0.0, 20.0)]),
+    "join": ([("a", [0], 20.0), ("b", [1], 30.0), ("c", [0, 1], 10.0)], [(0.0, 20.0), (0.0, 30.0), (30.0, 40.0)]),
+    "parallel": ([("a", [2], 5.0), ("b", [1], 7.0), ("c", [0], 9.0)], [(0.0, 5.0), (0.0, 7.0), (0.0, 9.0)]),
+    "no qubits": ([("a", [0], 50.0), ("b", [0], 50.0), ("e", [], 3.0)], [(0.0, 50.0), (50.0, 100.0), (0.0, 3.0)]),
+    "repeated qubit": ([("a", [2], 4.0), ("b", [2, 2], 1.0)], [(0.0, 4.0), (4.0, 5.0)]),
+    "negative": ([("a", [0], -10.0), ("b", [0], 5.0)], [(0.0, -10.0), (0.0, 5.0)]),
+    "nan": ([("a", [0], NAN), ("b", [1], 7.0), ("c", [0, 1], 5.0)], [(0.0, NAN), (0.0, 7.0), (7.0, 12.0)]),
+    "inf": ([("a", [0], INF), ("b", [0, 1], 1.0)], [(0.0, INF), (INF, INF)]),
+    "tie": ([("a", [0], 10.0), ("b", [1], 10.0), ("c", [1, 0], 1.0)], [(0.0, 10.0), (0.0, 10.0), (10.0, 11.0)]),
+}
 
 
-@pytest.mark.parametrize("gates, expected", SCHEDULE_CASES)
+@pytest.mark.parametrize("gates, expected", SCHEDULE_CASES.values(), ids=SCHEDULE_CASES)
 def test_schedule(gates, expected):
     dag = build(gates, schedule=False)
     assert dag.build_schedule() is None
@@ -103,33 +88,34 @@ WORKED_WINDOWS = [("a", [0], 10.0), ("b", [1], 30.0), ("c", [0, 1], 5.0), ("d", 
 FIRST_USE = [("q7", [7], 10.0), ("q3", [3], 20.0), ("qmax", [U64_MAX], 30.0), ("q0", [0], 40.0),
              ("blocker", [5], 100.0), ("all", [0, 5, U64_MAX, 3, 7], 1.0)]
 
-WINDOW_CASES = [
-    (WORKED_WINDOWS, 20.0, [(0, 10.0, 30.0)]),
-    (WORKED_WINDOWS, 20.000001, []),
-    (WORKED_WINDOWS, 0.0, [(0, 10.0, 30.0), (0, 35.0, 35.0), (1, 30.0, 30.0)]),
-    (WORKED_WINDOWS, NAN, []),
-    (WORKED_WINDOWS, -INF, [(0, 10.0, 30.0), (0, 35.0, 35.0), (1, 30.0, 30.0)]),
-    (FIRST_USE, 0.0,
-     [(7, 10.0, 100.0), (3, 20.0, 100.0), (U64_MAX, 30.0, 100.0), (0, 40.0, 100.0), (5, 100.0, 100.0)]),
-    (FIRST_USE, 65.0, [(7, 10.0, 100.0), (3, 20.0, 100.0), (U64_MAX, 30.0, 100.0)]),
-    ([], 0.0, []),
-    ([("late", [4], 1.0), ("other", [1], 500.0), ("on4", [1, 4], 1.0)], 0.0, [(4, 1.0, 500.0), (1, 500.0, 500.0)]),
-    ([("w", [9], 500.0), ("only", [9, 4], 1.0)], -INF, [(9, 500.0, 500.0)]),
-    ([("nan", [0], NAN), ("b", [1], 50.0), ("c", [0, 1], 1.0), ("d", [0], 1.0)], -INF,
-     [(0, 51.0, 51.0), (1, 50.0, 50.0)]),
-    ([("z", [4, 4], 0.0)], 0.0, [(4, 0.0, 0.0)]),
-    ([("twice", [4, 4], 5.0)], 0.0, []),
-    ([("twice", [4, 4], 5.0)], -5.0, [(4, 5.0, 0.0)]),
-]
+WINDOW_CASES = {
+    "worked 20": (WORKED_WINDOWS, 20.0, [(0, 10.0, 30.0)]),
+    "worked just above 20": (WORKED_WINDOWS, 20.000001, []),
+    "worked 0": (WORKED_WINDOWS, 0.0, [(0, 10.0, 30.0), (0, 35.0, 35.0), (1, 30.0, 30.0)]),
+    "worked nan": (WORKED_WINDOWS, NAN, []),
+    "worked -inf": (WORKED_WINDOWS, -INF, [(0, 10.0, 30.0), (0, 35.0, 35.0), (1, 30.0, 30.0)]),
+    "first use 0": (FIRST_USE, 0.0,
+                    [(7, 10.0, 100.0), (3, 20.0, 100.0), (U64_MAX, 30.0, 100.0), (0, 40.0, 100.0), (5, 100.0, 100.0)]),
+    "first use 65": (FIRST_USE, 65.0, [(7, 10.0, 100.0), (3, 20.0, 100.0), (U64_MAX, 30.0, 100.0)]),
+    "empty": ([], 0.0, []),
+    "late first use": ([("late", [4], 1.0), ("other", [1], 500.0), ("on4", [1, 4], 1.0)], 0.0,
+                       [(4, 1.0, 500.0), (1, 500.0, 500.0)]),
+    "none before first": ([("w", [9], 500.0), ("only", [9, 4], 1.0)], -INF, [(9, 500.0, 500.0)]),
+    "nan end": ([("nan", [0], NAN), ("b", [1], 50.0), ("c", [0, 1], 1.0), ("d", [0], 1.0)], -INF,
+                [(0, 51.0, 51.0), (1, 50.0, 50.0)]),
+    "repeat zero duration": ([("z", [4, 4], 0.0)], 0.0, [(4, 0.0, 0.0)]),
+    "repeat 0": ([("twice", [4, 4], 5.0)], 0.0, []),
+    "repeat -5": ([("twice", [4, 4], 5.0)], -5.0, [(4, 5.0, 0.0)]),
+}
 
 
-@pytest.mark.parametrize("gates, min_gap_ns, expected", WINDOW_CASES)
+@pytest.mark.parametrize("gates, min_gap_ns, expected", WINDOW_CASES.values(), ids=WINDOW_CASES)
 def test_idle_windows(gates, min_gap_ns, expected):
     dag = build(gates)
     before = snapshot(dag)
     assert same(dag.find_idle_windows(min_gap_ns), expected)
     assert same(dag.find_idle_windows(min_gap_ns), expected)
-    assert same(snapshot(dag), before)
+    assert snapshot(dag) == before
 
 
 def test_idle_windows_read_only_the_stored_schedule():
@@ -167,9 +153,11 @@ DD_CASES = [
     ([("w", [1], 300.0), ("é\x00", [U64_MAX, 1], -3.5), ("i", [U64_MAX], INF)],
      [("w", [1], 300.0), *dd(U64_MAX), ("é\x00", [U64_MAX, 1], -3.5), ("i", [U64_MAX], INF)]),
 ]
+DD_IDS = ["worked", "empty", "idle 100 after a gate", "idle under 100 after a gate", "idle 100 from the start",
+          "idle under 100 from the start", "gate order", "repeated qubit", "no qubits", "nan end", "odd values"]
 
 
-@pytest.mark.parametrize("gates, expected", DD_CASES)
+@pytest.mark.parametrize("gates, expected", DD_CASES, ids=DD_IDS)
 def test_dd_pass(gates, expected):
     source = build(gates)
     before = snapshot(source)
@@ -177,7 +165,7 @@ def test_dd_pass(gates, expected):
     assert type(result) is QuantumDAG and result is not source
     assert same(result.get_all_nodes(), expected)
     assert [result.get_node_schedule(i) for i in range(len(expected))] == [None] * len(expected)
-    assert same(snapshot(source), before)
+    assert snapshot(source) == before
 
 
 def test_dd_worked_example_scheduled():
@@ -197,6 +185,7 @@ def test_dd_worked_example_scheduled():
     [([], [("a", [0], 1.0), ("b", [1], 1.0)], "0 of 2"),
      (WORKED_DD, [("late", [0], 1.0), ("later", [], 1.0)], "3 of 5"),
      ([("a", [0], 1.0)], [("b", [0], 1.0)], "1 of 2")],
+    ids=["never scheduled", "two added after", "one added after"],
 )
 def test_dd_pass_needs_a_complete_schedule(scheduled, added, message_counts):
     dag = build(scheduled, schedule=bool(scheduled))

@@ -6,9 +6,8 @@ import pytest
 
 import _tarvex
 from _tarvex import QuantumDAG
-from conftest import (DROPPED_ON_ANOTHER_THREAD, FREE_THREADED, SENT_TO_ANOTHER_THREAD, Float, Index, Qubits,
-                      raised_on_other_thread, small_graph, snapshot, start_thread_cleanly,
-                      unraisable_records)
+from conftest import (CALLER_CODE, DROPPED_ON_ANOTHER_THREAD, FREE_THREADED, PANIC, SENT_TO_ANOTHER_THREAD, Index,
+                      Unprintable, on_new_thread, raised_on_other_thread, small_graph, snapshot, unraisable_records)
 
 THREAD_CHECK = re.compile(
     re.escape(f"assertion `left == right` failed: {SENT_TO_ANOTHER_THREAD}") + r"\n  left: (\d+)\n right: (\d+)"
@@ -29,22 +28,15 @@ def thread_numbers(exc):
     return int(match[1]), int(match[2])
 
 
-def on_new_thread(fn):
-    """Runs fn() on a new thread and returns its result."""
-    result = []
-    start_thread_cleanly(lambda: result.append(fn()))
-    return result[0]
-
-
 @pytest.mark.parametrize(
     "attribute, expected",
     [("__name__", "PanicException"), ("__qualname__", "PanicException"), ("__module__", "tarvex_runtime"),
      ("__bases__", (BaseException,)), ("__doc__", PANIC_DOC)],
 )
-def test_class_shape(panic_exception, attribute, expected):
-    assert getattr(panic_exception, attribute) == expected
-    assert not issubclass(panic_exception, Exception)
-    assert panic_exception not in vars(_tarvex).values()
+def test_class_shape(attribute, expected):
+    assert getattr(PANIC, attribute) == expected
+    assert not issubclass(PANIC, Exception)
+    assert PANIC not in vars(_tarvex).values()
 
 
 CROSS_THREAD_CALLS = {
@@ -60,11 +52,11 @@ CROSS_THREAD_CALLS = {
 
 @pytest.mark.parametrize("make", [small_graph, lambda: small_graph().apply_dd_pass()], ids=["new", "from dd pass"])
 @pytest.mark.parametrize("method", CROSS_THREAD_CALLS)
-def test_call_from_another_thread(panic_exception, capfd, make, method):
+def test_call_from_another_thread(capfd, make, method):
     dag = make()
     before = snapshot(dag)
     fault = raised_on_other_thread(CROSS_THREAD_CALLS[method], dag)
-    assert type(fault) is panic_exception
+    assert type(fault) is PANIC
     calling, owner = thread_numbers(fault)
     assert calling != owner
     assert SENT_TO_ANOTHER_THREAD in capfd.readouterr().err
@@ -72,7 +64,7 @@ def test_call_from_another_thread(panic_exception, capfd, make, method):
     assert dag.add_gate("owner", [0], 1.0) == before[0]
 
 
-def test_not_caught_by_except_exception(panic_exception):
+def test_not_caught_by_except_exception():
     dag = QuantumDAG()
 
     def attempt():
@@ -81,7 +73,7 @@ def test_not_caught_by_except_exception(panic_exception):
         except Exception:
             return "caught as Exception"
 
-    assert type(raised_on_other_thread(attempt)) is panic_exception
+    assert type(raised_on_other_thread(attempt)) is PANIC
 
 
 def test_thread_numbers_identify_threads_and_are_not_reused():
@@ -99,63 +91,26 @@ def test_thread_numbers_identify_threads_and_are_not_reused():
     assert len({first_caller, second_caller, main, worker}) == 4
 
 
-def panic_via_index(exc):
-    return lambda dag: dag.get_node_schedule(Index(exc))
-
-
-def panic_via_qubit_index(exc):
-    return lambda dag: dag.add_gate("x", [0, Index(exc)], 1.0)
-
-
-def panic_via_float(exc):
-    return lambda dag: dag.add_gate("x", [0], Float(exc))
-
-
-def panic_via_min_gap(exc):
-    return lambda dag: dag.find_idle_windows(Float(exc))
-
-
-def panic_via_len(exc):
-    return lambda dag: dag.add_gate("x", Qubits([0], len_error=exc), 1.0)
-
-
-def panic_via_iter(exc):
-    return lambda dag: dag.add_gate("x", Qubits([0], iter_error=exc), 1.0)
-
-
-def panic_via_next(exc):
-    return lambda dag: dag.add_gate("x", Qubits([0], next_error=exc), 1.0)
-
-
-class Unprintable:
-    def __str__(self):
-        raise ValueError("no text")
-
-
-@pytest.mark.parametrize(
-    "raiser",
-    [panic_via_index, panic_via_qubit_index, panic_via_float, panic_via_min_gap, panic_via_len, panic_via_iter,
-     panic_via_next],
-)
+@pytest.mark.parametrize("raiser", [make for _, make in CALLER_CODE.values()], ids=CALLER_CODE)
 @pytest.mark.parametrize(
     "argument, message",
     [("resumed in Python", "resumed in Python"), (Unprintable(), "Unwrapped panic from Python code")],
     ids=["message", "unprintable"],
 )
-def test_panic_from_python_code_is_resumed(panic_exception, capfd, monkeypatch, raiser, argument, message):
+def test_panic_from_python_code_is_resumed(capfd, monkeypatch, raiser, argument, message):
     sentinel = ValueError("last exception before the call")
     for name in ("last_exc", "last_type", "last_value", "last_traceback"):
         monkeypatch.setattr(sys, name, sentinel, raising=False)
     dag = small_graph()
     before = snapshot(dag)
-    original = panic_exception(argument)
+    original = PANIC(argument)
     capfd.readouterr()
 
     with pytest.raises(BaseException) as caught:
         raiser(original)(dag)
 
     resumed = caught.value
-    assert type(resumed) is panic_exception and resumed is not original
+    assert type(resumed) is PANIC and resumed is not original
     assert resumed.args == (message,)
     lines = capfd.readouterr().err.splitlines()
     assert lines[:3] == [RESUMPTION_NOTICE, "Python stack trace below:", "Traceback (most recent call last):"]
@@ -166,8 +121,8 @@ def test_panic_from_python_code_is_resumed(panic_exception, capfd, monkeypatch, 
     assert dag.add_gate("after", [0], 1.0) == 2
 
 
-def test_panic_subclass_from_python_code_is_passed_on(panic_exception):
-    derived = type("DerivedPanic", (panic_exception,), {})("not the module's own")
+def test_panic_subclass_from_python_code_is_passed_on():
+    derived = type("DerivedPanic", (PANIC,), {})("not the module's own")
     with pytest.raises(BaseException) as caught:
         small_graph().get_node_schedule(Index(derived))
     assert caught.value is derived

@@ -6,21 +6,16 @@ threads really run at the same time and reach the process-wide cells first.
 """
 
 import gc
-import json
 import os
 import random
-import subprocess
 import sys
-import sysconfig
 import threading
 
 import pytest
 
 from _tarvex import QuantumDAG
+from conftest import DROPPED_ON_ANOTHER_THREAD, SENT_TO_ANOTHER_THREAD, Touched, free_threaded_only, run_fresh
 
-FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
-SENT_TO_ANOTHER_THREAD = "_tarvex::PyQuantumDAG is unsendable, but sent to another thread"
-DROPPED_ON_ANOTHER_THREAD = "_tarvex::PyQuantumDAG is unsendable, but is being dropped on another thread"
 N_THREADS = 6
 ROUNDS = 12
 
@@ -125,16 +120,6 @@ def test_parallel_work_matches_one_thread():
     assert run_parallel() == []
 
 
-def run_fresh(code, python_gil):
-    env = dict(os.environ)
-    env.pop("PYTHON_GIL", None)
-    if python_gil is not None:
-        env["PYTHON_GIL"] = python_gil
-    done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=300)
-    assert done.returncode == 0, done.stderr
-    return json.loads(done.stdout.splitlines()[-1])
-
-
 PARALLEL_IN_FRESH_INTERPRETER = f"""
 import json, sys
 sys.path.insert(0, {os.path.dirname(__file__)!r})
@@ -144,7 +129,7 @@ print(json.dumps({{"gil": sys._is_gil_enabled(), "problems": problems}}))
 """
 
 
-@pytest.mark.skipif(not FREE_THREADED, reason="needs the free-threaded build of CPython")
+@free_threaded_only
 def test_parallel_work_without_the_gil():
     assert run_fresh(PARALLEL_IN_FRESH_INTERPRETER, "0") == {"gil": False, "problems": []}
 
@@ -180,40 +165,13 @@ print(json.dumps({
 
 @pytest.mark.parametrize(
     "python_gil",
-    [None, pytest.param("0", marks=pytest.mark.skipif(not FREE_THREADED, reason="needs the free-threaded build"))],
+    [None, pytest.param("0", marks=free_threaded_only)],
     ids=["default", "gil-forced-off"],
 )
 def test_concurrent_initialisation_creates_one_module(python_gil):
     assert run_fresh(CONCURRENT_INITIALISATION, python_gil) == {
         "modules": 1, "classes": 1, "all": ["TarvexError", "QuantumDAG"], "works": 0,
     }
-
-
-class Watched:
-    """Records every conversion hook the module runs on it."""
-
-    def __init__(self, log):
-        self.log = log
-
-    def __len__(self):
-        self.log.append("__len__")
-        return 1
-
-    def __getitem__(self, i):
-        self.log.append("__getitem__")
-        raise IndexError
-
-    def __iter__(self):
-        self.log.append("__iter__")
-        return iter([0])
-
-    def __index__(self):
-        self.log.append("__index__")
-        return 0
-
-    def __float__(self):
-        self.log.append("__float__")
-        return 1.0
 
 
 @pytest.mark.parametrize(
@@ -232,7 +190,7 @@ def test_call_from_another_thread_runs_no_conversion(invoke):
 
     def other_thread():
         try:
-            invoke(dag, Watched(log))
+            invoke(dag, Touched(log, "hooked"))
         except BaseException as exc:
             caught.append(exc)
 
@@ -241,5 +199,5 @@ def test_call_from_another_thread_runs_no_conversion(invoke):
     thread.join()
     assert [type(exc).__name__ for exc in caught] == ["PanicException"]
     assert log == []
-    invoke(dag, Watched(log))
+    invoke(dag, Touched(log, "hooked"))
     assert log != []

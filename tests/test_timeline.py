@@ -175,3 +175,26 @@ def test_refuses_a_stale_schedule(scheduled_first: bool, expected: str) -> None:
         f"render_svg() needs a schedule for every gate: {expected} gates are scheduled; "
         "call build_schedule() first"
     )
+
+
+def test_dd_gates_stay_visible_and_single_qubit_gates_apart_at_any_scale() -> None:
+    # q0 waits 10^6 ns for q1, so at 1100 px the 50 ns DD gates and the 10 ns gates are < 0.1 px
+    source = build(("a", [0], 10.0), ("long", [1], 1e6), ("b", [0, 1], 10.0), ("c", [1], 10.0))
+    source.build_schedule()
+    dag = source.apply_dd_pass()
+    dag.build_schedule()
+    root = parse(dag)
+    found = boxes(root)
+    assert (
+        sorted(kind for kind, *_ in found.values())
+        == ["dd", "dd", "gate", "gate", "gate"] + ["multi"] * 2
+    )
+    heights = {}
+    for kind, _, _, rect in found.values():
+        assert rect.get("fill") == COLOURS[kind]
+        assert float(rect.get("width", "")) >= (4.0 if kind == "dd" else 2.0)  # as documented
+        heights[kind] = float(rect.get("height", ""))
+    assert heights["gate"] < heights["multi"] and COLOURS["gate"] != COLOURS["multi"]
+    # DD boxes come last, so that no widened neighbour covers them
+    drawn = [g.get("class") for g in root.iterfind(".//svg:g[@data-node]", NS)]
+    assert drawn[-2:] == ["gate dd", "gate dd"] and "gate dd" not in drawn[:-2]

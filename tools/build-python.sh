@@ -2,28 +2,44 @@
 # Builds CPython 3.13 from the python3.13 source package of Debian 13 (trixie) into a cache folder
 # outside the repository and prints the path of its python executable as the last line of output.
 # Usage: tools/build-python.sh ft|debug
-#   ft     free-threaded build (--disable-gil)       -> $TARVEX_CACHE/python-3.13t
-#   debug  debug build (--with-pydebug, refcounts)   -> $TARVEX_CACHE/python-3.13d
+#   ft     free-threaded build (--disable-gil)                        -> $TARVEX_CACHE/python-3.13t
+#   debug  debug build (--with-pydebug: reference totals; _testcapi)   -> $TARVEX_CACHE/python-3.13d
 # TARVEX_CACHE defaults to ~/.cache/tarvex. A finished build is reused: a second run only prints
-# the path. Progress goes to standard error, the interpreter's path alone to standard output.
+# the path. A finished build records its configure options beside its stamp, so that a build made
+# with other options (by an older version of this script) is made again. Progress goes to
+# standard error, the interpreter's path alone to standard output.
 # The source is fetched with apt from the mirror that the machine's apt configuration names, using
 # a private sources list and list directory, so the machine's own apt state is not touched.
 set -euo pipefail
+tools=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=debian-apt.sh
+. "$tools/debian-apt.sh"
+# shellcheck source=progress.sh
+. "$tools/progress.sh"
 
+# The debug interpreter gets CPython's test modules, for _testcapi, which the allocation-failure
+# tests use; CPython's own test package is not installed with them (TEST_MODULES=no at install),
+# which would about double the install time.
 flavour=${1:-}
 case "$flavour" in
-  ft) configure_flags=(--disable-gil); suffix=t ;;
-  debug) configure_flags=(--with-pydebug); suffix=d ;;
+  ft) configure_flags=(--with-ensurepip=install --disable-test-modules --disable-gil); suffix=t ;;
+  debug) configure_flags=(--with-ensurepip=install --with-pydebug); suffix=d ;;
   *) echo "usage: $0 ft|debug" >&2; exit 2 ;;
 esac
 
 cache=${TARVEX_CACHE:-$HOME/.cache/tarvex}
 prefix=$cache/python-3.13$suffix
+# The stamp holds the python path alone, as older versions of this script expect to find it.
 stamp=$prefix/.tarvex-build-complete
+options_file=$prefix/.tarvex-configure-options
+options="${configure_flags[*]}"
 log() { echo "build-python: $*" >&2; }
+finished() {
+  [ -f "$stamp" ] && [ -x "$(cat "$stamp")" ] && [ "$(cat "$options_file" 2>/dev/null)" = "$options" ]
+}
 
 # Fast path without taking the lock.
-if [ -f "$stamp" ] && [ -x "$(cat "$stamp")" ]; then
+if finished; then
   cat "$stamp"
   exit 0
 fi
@@ -31,54 +47,10 @@ fi
 mkdir -p "$cache"
 exec 9>"$cache/.build-python.lock"
 flock 9  # one build at a time per cache, also across concurrent runs
-if [ -f "$stamp" ] && [ -x "$(cat "$stamp")" ]; then
+if finished; then
   cat "$stamp"
   exit 0
 fi
-
-apt_install() {  # apt_install PACKAGE...: installs those of the packages that are missing
-  local missing=() pkg
-  for pkg in "$@"; do
-    dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$pkg")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  log "installing ${missing[*]}"
-  apt-get -o DPkg::Lock::Timeout=600 update -qq >&2
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}" >&2
-}
-
-# The deb822 stanza of the machine's main archive (the one that carries the release's own suite):
-# prints its first URI and its keyring.
-main_archive() {
-  local codename sources=/etc/apt/sources.list.d/debian.sources
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  if [ -f "$sources" ]; then
-    awk -v suite="$codename" 'BEGIN { RS = ""; FS = "\n" }
-      {
-        types = uris = suites = key = ""
-        for (i = 1; i <= NF; i++) {
-          if ($i ~ /^Types:/) types = " " substr($i, 7) " "
-          else if ($i ~ /^URIs:/) uris = substr($i, 6)
-          else if ($i ~ /^Suites:/) suites = " " substr($i, 8) " "
-          else if ($i ~ /^Signed-By:/) key = substr($i, 11)
-        }
-        gsub(/[ \t]+/, " ", suites); gsub(/[ \t]+/, " ", types)
-        if (types ~ / deb / && suites ~ (" " suite " ")) {
-          split(uris, u, " "); sub(/^[ \t]+/, "", key)
-          print u[1] ? u[1] : u[2]; print key; exit
-        }
-      }' "$sources"
-  elif [ -f /etc/apt/sources.list ]; then
-    awk -v suite="$codename" '$1 == "deb" && $0 ~ (" " suite " ") {
-        key = ""; uri = ""
-        for (i = 2; i <= NF; i++) {
-          if ($i ~ /^\[?signed-by=/) { key = $i; sub(/^\[?signed-by=/, "", key); sub(/\]$/, "", key) }
-          else if ($i ~ /^[a-z+]+:\/\//) { uri = $i; break }
-        }
-        print uri; print key; exit
-      }' /etc/apt/sources.list
-  fi
-}
 
 fetch_source() {  # downloads the trixie python3.13 source package into $cache/src
   local srcdir=$cache/src
@@ -89,9 +61,10 @@ fetch_source() {  # downloads the trixie python3.13 source package into $cache/s
   key=$(sed -n 2p <<<"$info")
   [ -n "$uri" ] || { log "no Debian archive found in the apt configuration"; return 1; }
   [ -n "$key" ] || key=/usr/share/keyrings/debian-archive-keyring.gpg
-  local aptdir=$cache/apt
+  local aptdir=$cache/apt opts
   rm -rf "$aptdir" "$srcdir.part"
-  mkdir -p "$aptdir/parts" "$aptdir/lists/partial" "$aptdir/cache" "$srcdir.part"
+  mkdir -p "$srcdir.part"
+  mapfile -t opts < <(private_apt_options "$aptdir")
   cat >"$aptdir/parts/trixie-src.sources" <<EOF
 Types: deb-src
 URIs: $uri
@@ -99,9 +72,6 @@ Suites: trixie
 Components: main
 Signed-By: $key
 EOF
-  local opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$aptdir/parts"
-    -o "Dir::State::Lists=$aptdir/lists" -o "Dir::Cache=$aptdir/cache"
-    -o APT::Sandbox::User=root -qq)
   log "fetching the python3.13 source package of trixie"
   apt-get "${opts[@]}" update >&2
   (cd "$srcdir.part" && apt-get "${opts[@]}" source --download-only python3.13 >&2)
@@ -124,7 +94,8 @@ start=$SECONDS
 tar -xJf "$tarball" -C "$build" --strip-components=1
 step() {  # step NAME COMMAND...: runs one build step in the build folder, output to the log
   local name=$1 began=$SECONDS; shift
-  if ! (cd "$build" && "$@") >>"$build.log" 2>&1; then
+  if ! logged "build-python: $name ($flavour)" "$build.log" bash -c 'cd "$1" && shift && exec "$@"' \
+    bash "$build" "$@"; then
     tail -n 40 "$build.log" >&2
     log "$name failed, see $build.log"
     exit 1
@@ -132,10 +103,9 @@ step() {  # step NAME COMMAND...: runs one build step in the build folder, outpu
   log "$name: $((SECONDS - began)) s"
 }
 : >"$build.log"
-step configure ./configure --prefix="$prefix" --with-ensurepip=install --disable-test-modules \
-  "${configure_flags[@]}"
+step configure ./configure --prefix="$prefix" "${configure_flags[@]}"
 step make make -j2
-step install make install
+step install make install TEST_MODULES=no
 
 python=$prefix/bin/python3.13
 [ -x "$python" ] || python=$(compgen -G "$prefix/bin/python3.13*" | head -n1)
@@ -151,6 +121,7 @@ else:
 print(sys.version)
 EOF
 rm -rf "$build"
+echo "$options" >"$options_file"
 echo "$python" >"$stamp"
 log "done in $((SECONDS - start)) s"
 echo "$python"

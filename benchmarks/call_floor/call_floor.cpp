@@ -1,18 +1,18 @@
 // The call floor: add_gate's argument binding and conversion, with the module's own code, and nothing else.
 //
 // `_call_floor.add_gate(name, qubits, duration_ns)` runs exactly the steps that QuantumDAG.add_gate
-// runs before and after it touches the graph: the fault trap, extract_arguments_fastcall with the
-// same FunctionDescription, extract_str, extract_u64_list into a QubitBuffer and extract_f64, with
-// the same error path. It then drops the values and returns None. What add_gate costs above this
-// (receiver and thread check, borrow, insertion, the id's int) is the price of the graph itself.
-// `add_gate_returning_id` also returns a new int, as add_gate does, to show the id's own share.
+// runs around the graph: the same entry (fault trap, error value, binding with kAddGate) and the
+// same convert_add_gate, with the same error path. It then drops the values and returns None. What
+// add_gate costs above this (receiver and thread check, borrow, insertion, the id's int) is the
+// price of the graph itself. `add_gate_returning_id` also returns a new int, as add_gate does, to
+// show the id's own share.
 #include <Python.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
 
-#include "python/arguments.hpp"
+#include "python/add_gate_arguments.hpp"
+#include "python/entry.hpp"
 #include "python/panic.hpp"
 #include "python/py_ref.hpp"
 
@@ -20,43 +20,17 @@ namespace {
 
 using namespace tarvex::py;
 
-constexpr const char* kAddGateParams[] = {"name", "qubits", "duration_ns"};
-constexpr FunctionDescription kAddGate{"QuantumDAG.add_gate()", kAddGateParams};
-
 // Keeps the converted values observable, so that no optimiser can drop the conversions.
 template <class T>
 void keep(const T& value) {
   asm volatile("" : : "g"(&value) : "memory");
 }
 
-bool conversion_failed(const char* name) {
-  argument_extraction_error(name);
-  return false;
-}
-
-// Binds and converts the arguments; true with the values dropped, or false with the error set.
-bool bind_and_convert(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  PyObject* slots[3];
-  if (!extract_arguments_fastcall(kAddGate, args, PyVectorcall_NARGS(nargsf), kwnames, slots)) return false;
-  std::string_view name;
-  QubitBuffer qubits;
-  double duration_ns;
-  if (!extract_str(slots[0], name)) return conversion_failed("name");
-  if (!extract_u64_list(slots[1], qubits)) return conversion_failed("qubits");
-  if (!extract_f64(slots[2], duration_ns)) return conversion_failed("duration_ns");
-  keep(name);
-  keep(qubits);
-  keep(duration_ns);
-  return true;
-}
-
 PyObject* add_gate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-  return trap(
-      [&]() -> PyObject* {
-        if (!bind_and_convert(args, nargsf, kwnames)) return nullptr;
-        Py_RETURN_NONE;
-      },
-      static_cast<PyObject*>(nullptr));
+  return entry<kAddGate>(args, nargsf, kwnames, [](PyObject* const* slots) {
+    keep(convert_add_gate(slots));
+    Py_RETURN_NONE;
+  });
 }
 
 // The same, returning a new int made as add_gate makes the node id: shows what the id alone costs.
@@ -64,31 +38,29 @@ std::uint64_t next_id = 0;
 
 PyObject* add_gate_returning_id(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                 PyObject* kwnames) noexcept {
-  return trap(
-      [&]() -> PyObject* {
-        if (!bind_and_convert(args, nargsf, kwnames)) return nullptr;
-        return PyLong_FromLongLong(static_cast<long long>(next_id++));
-      },
-      static_cast<PyObject*>(nullptr));
+  return entry<kAddGate>(args, nargsf, kwnames, [](PyObject* const* slots) {
+    keep(convert_add_gate(slots));
+    return PyLong_FromLongLong(static_cast<long long>(next_id++));
+  });
 }
 
 // ---- floors of the other operations ---------------------------------------------------------------
 
 PyObject* new_float(double v) {
   PyObject* f = PyFloat_FromDouble(v);
-  if (f == nullptr) throw tarvex::py::PythonErrorSet{};
+  if (f == nullptr) throw PythonErrorSet{};
   return f;
 }
 
 Py_ssize_t size_argument(PyObject* const* args, Py_ssize_t nargs, Py_ssize_t i) {
   if (nargs <= i) {
     PyErr_SetString(PyExc_TypeError, "missing argument");
-    throw tarvex::py::PythonErrorSet{};
+    throw PythonErrorSet{};
   }
   Py_ssize_t v = PyLong_AsSsize_t(args[i]);
   if (v < 0) {
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "negative size");
-    throw tarvex::py::PythonErrorSet{};
+    throw PythonErrorSet{};
   }
   return v;
 }
@@ -97,25 +69,23 @@ Py_ssize_t size_argument(PyObject* const* args, Py_ssize_t nargs, Py_ssize_t i) 
 // (int, float, float) with small qubit ints and two new floats each, made the same way, from
 // values already at hand. What is left of find_idle_windows' time above it is the walk.
 PyObject* make_windows(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  return trap(
-      [&]() -> PyObject* {
-        const Py_ssize_t count = size_argument(args, nargs, 0);
-        PyRef list = PyRef::steal(PyList_New(count));
-        if (!list) return nullptr;
-        for (Py_ssize_t i = 0; i < count; ++i) {
-          PyRef qubit = PyRef::steal(PyLong_FromLongLong(i % 100));
-          PyRef start = PyRef::steal(new_float(static_cast<double>(i)));
-          PyRef end = PyRef::steal(new_float(static_cast<double>(i) + 150.0));
-          PyObject* t = PyTuple_New(3);
-          if (!qubit || t == nullptr) throw PythonErrorSet{};
-          PyTuple_SET_ITEM(t, 0, qubit.release());
-          PyTuple_SET_ITEM(t, 1, start.release());
-          PyTuple_SET_ITEM(t, 2, end.release());
-          PyList_SET_ITEM(list.get(), i, t);
-        }
-        return list.release();
-      },
-      static_cast<PyObject*>(nullptr));
+  return entry([&]() -> PyObject* {
+    const Py_ssize_t count = size_argument(args, nargs, 0);
+    PyRef list = PyRef::steal(PyList_New(count));
+    if (!list) return nullptr;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyRef qubit = PyRef::steal(PyLong_FromLongLong(i % 100));
+      PyRef start = PyRef::steal(new_float(static_cast<double>(i)));
+      PyRef end = PyRef::steal(new_float(static_cast<double>(i) + 150.0));
+      PyObject* t = PyTuple_New(3);
+      if (!qubit || t == nullptr) throw PythonErrorSet{};
+      PyTuple_SET_ITEM(t, 0, qubit.release());
+      PyTuple_SET_ITEM(t, 1, start.release());
+      PyTuple_SET_ITEM(t, 2, end.release());
+      PyList_SET_ITEM(list.get(), i, t);
+    }
+    return list.release();
+  });
 }
 
 // make_export(count, two_qubit_count): the objects get_all_nodes returns for `count` gates, of
@@ -123,46 +93,42 @@ PyObject* make_windows(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexc
 // one shared str and one shared float, as the export shares repeated names and durations, and a new
 // tuple and a new qubit list per gate. What is left of get_all_nodes' time above it is the walk.
 PyObject* make_export(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  return trap(
-      [&]() -> PyObject* {
-        const Py_ssize_t count = size_argument(args, nargs, 0);
-        const Py_ssize_t two = size_argument(args, nargs, 1);
-        PyRef name = PyRef::steal(PyUnicode_FromString("cx"));
-        PyRef duration = PyRef::steal(new_float(40.0));
-        PyRef list = PyRef::steal(PyList_New(count));
-        if (!name || !list) return nullptr;
-        for (Py_ssize_t i = 0; i < count; ++i) {
-          const Py_ssize_t k = (i + 1) * two / count != i * two / count ? 2 : 1;
-          PyRef qubits = PyRef::steal(PyList_New(k));
-          if (!qubits) return nullptr;
-          for (Py_ssize_t j = 0; j < k; ++j) PyList_SET_ITEM(qubits.get(), j, PyLong_FromLongLong(j));
-          PyObject* t = PyTuple_New(3);
-          if (t == nullptr) return nullptr;
-          PyTuple_SET_ITEM(t, 0, Py_NewRef(name.get()));
-          PyTuple_SET_ITEM(t, 1, qubits.release());
-          PyTuple_SET_ITEM(t, 2, Py_NewRef(duration.get()));
-          PyList_SET_ITEM(list.get(), i, t);
-        }
-        return list.release();
-      },
-      static_cast<PyObject*>(nullptr));
+  return entry([&]() -> PyObject* {
+    const Py_ssize_t count = size_argument(args, nargs, 0);
+    const Py_ssize_t two = size_argument(args, nargs, 1);
+    PyRef name = PyRef::steal(PyUnicode_FromString("cx"));
+    PyRef duration = PyRef::steal(new_float(40.0));
+    PyRef list = PyRef::steal(PyList_New(count));
+    if (!name || !list) return nullptr;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      const Py_ssize_t k = (i + 1) * two / count != i * two / count ? 2 : 1;
+      PyRef qubits = PyRef::steal(PyList_New(k));
+      if (!qubits) return nullptr;
+      for (Py_ssize_t j = 0; j < k; ++j) PyList_SET_ITEM(qubits.get(), j, PyLong_FromLongLong(j));
+      PyObject* t = PyTuple_New(3);
+      if (t == nullptr) return nullptr;
+      PyTuple_SET_ITEM(t, 0, Py_NewRef(name.get()));
+      PyTuple_SET_ITEM(t, 1, qubits.release());
+      PyTuple_SET_ITEM(t, 2, Py_NewRef(duration.get()));
+      PyList_SET_ITEM(list.get(), i, t);
+    }
+    return list.release();
+  });
 }
 
 // touch_fresh(nbytes): allocates nbytes, writes a double every 8 bytes (as build_schedule writes
 // one start time per gate) and frees them. Shows what memory the process does not hold yet costs.
 PyObject* touch_fresh(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  return trap(
-      [&]() -> PyObject* {
-        const Py_ssize_t nbytes = size_argument(args, nargs, 0);
-        const std::size_t count = static_cast<std::size_t>(nbytes) / sizeof(double);
-        auto* p = static_cast<double*>(std::malloc(count * sizeof(double) + 1));
-        if (p == nullptr) return PyErr_NoMemory();
-        for (std::size_t i = 0; i < count; ++i) p[i] = static_cast<double>(i);
-        keep(p);
-        std::free(p);
-        Py_RETURN_NONE;
-      },
-      static_cast<PyObject*>(nullptr));
+  return entry([&]() -> PyObject* {
+    const Py_ssize_t nbytes = size_argument(args, nargs, 0);
+    const std::size_t count = static_cast<std::size_t>(nbytes) / sizeof(double);
+    auto* p = static_cast<double*>(std::malloc(count * sizeof(double) + 1));
+    if (p == nullptr) return PyErr_NoMemory();
+    for (std::size_t i = 0; i < count; ++i) p[i] = static_cast<double>(i);
+    keep(p);
+    std::free(p);
+    Py_RETURN_NONE;
+  });
 }
 
 PyMethodDef call_floor_methods[] = {

@@ -9,8 +9,8 @@ std::size_t QuantumDAG::dd_walk(BusyUntil& busy_until_ns, QuantumDAG* out, NameI
   std::size_t n_pairs = 0;
   const std::size_t n_scheduled = start_ns_.size();
   for (NodeId id = 0; id < n_scheduled; ++id) {
-    const double start_ns = start_ns_[id];
-    const double end_ns = start_ns + durations_ns_[id];
+    const double start_ns = this->start_ns(id);
+    const double end_ns = this->end_ns(id);
     const std::span<const Qubit> qs = qubits(id);
     for (const Qubit& q : qs) {
       // False for a NaN on either side, so a NaN end time before never earns a pair.

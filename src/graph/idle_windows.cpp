@@ -26,92 +26,74 @@ struct RawWindow {
   double end_ns;
 };
 
-}  // namespace
-
-std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
-  // Only the stored schedule counts: nodes added since the last build_schedule are not seen.
-  const std::size_t n_scheduled = start_ns_.size();
-  if (n_scheduled == 0) return {};
-  std::vector<IdleWindow> windows;
-  with_qubit_values(last_on_qubit_, QubitWalk{},
-                    [&](auto& walks) { windows = collect_idle_windows(walks, min_gap_ns); });
-  return windows;
-}
-
-template <class Walks>
-std::vector<IdleWindow> QuantumDAG::collect_idle_windows(Walks& walks, double min_gap_ns) const {
-  const std::size_t n_scheduled = start_ns_.size();
-  // One walk over the scheduled nodes in id order, qubit-list order within a node: each qubit's
-  // intervals arrive in gathering order. Along a qubit the starts nearly always ascend already,
-  // and then consecutive intervals in arrival order are consecutive by start (a stable sort by
-  // start would keep that order), so the gaps are measured on the fly. The windows of a qubit
-  // whose starts go out of order are dropped afterwards and measured again after a sort.
+// What the gap walk gathers: the qubits in order of first use (a qubit's group is its index here)
+// and every window it measured, in the order it found them.
+struct GapScan {
   std::vector<Qubit> group_qubit;
   std::vector<RawWindow> raw;
-  const std::size_t* begin = qubit_begin_.data();
-  const Qubit* pool = qubit_pool_.data();
-  for (NodeId id = 0; id < n_scheduled; ++id) {
-    const double start_ns = start_ns_[id];
-    const double end_ns = start_ns + durations_ns_[id];
-    const std::size_t e_end = begin[id + 1];
-    for (std::size_t e = begin[id]; e < e_end; ++e) {
-      QubitWalk& w = walks.at(pool[e]);
-      if (w.group == kNoGroup) [[unlikely]] {
-        if (group_qubit.size() >= kNoGroup) throw std::bad_alloc();
-        w.group = static_cast<std::uint32_t>(group_qubit.size());
-        group_qubit.push_back(pool[e]);
-      }
-      w.out_of_order |= start_ns < w.last_start_ns;
-      if (start_ns - w.last_end_ns >= min_gap_ns) raw.push_back(RawWindow{w.group, w.last_end_ns, start_ns});
-      w.last_start_ns = start_ns;
-      w.last_end_ns = end_ns;
-    }
-  }
-  const std::size_t n_groups = group_qubit.size();
-  std::vector<char> out_of_order(n_groups);
-  bool any_out_of_order = false;
+};
+
+// The groups whose qubit's starts went out of order, with their windows measured again.
+struct Resorted {
+  std::vector<char> out_of_order;                // per group
+  bool any = false;                              // any group out of order
+  std::vector<std::uint32_t> slot;               // per group: its index in `windows`, or kNoGroup
+  std::vector<std::vector<IdleWindow>> windows;  // per out-of-order group, ascending in time
+};
+
+/// Re-measures the groups whose starts went out of order (negative durations): gathers each such
+/// qubit's intervals again, stably sorts them by start (starts are never NaN, so that order is
+/// total) and takes the gaps of at least `min_gap_ns` between neighbours. Their windows in `scan`
+/// are void. O(entries) when any group is out of order, plus the sorts; else O(groups).
+template <class Walks>
+Resorted resort_out_of_order(const QuantumDAG& dag, Walks& walks, const GapScan& scan, double min_gap_ns) {
+  const std::size_t n_groups = scan.group_qubit.size();
+  Resorted out;
+  out.out_of_order.resize(n_groups);
   for (std::size_t g = 0; g < n_groups; ++g) {
-    out_of_order[g] = walks.at(group_qubit[g]).out_of_order;
-    any_out_of_order |= out_of_order[g] != 0;
+    out.out_of_order[g] = walks.at(scan.group_qubit[g]).out_of_order;
+    out.any |= out.out_of_order[g] != 0;
   }
+  if (!out.any) return out;
+
+  out.slot.assign(n_groups, kNoGroup);
+  std::vector<std::vector<NodeSchedule>> intervals;
+  for (std::uint32_t g = 0; g < n_groups; ++g) {
+    if (!out.out_of_order[g]) continue;
+    out.slot[g] = static_cast<std::uint32_t>(intervals.size());
+    intervals.emplace_back();
+  }
+  for (NodeId id = 0; id < dag.scheduled_count(); ++id) {
+    for (Qubit q : dag.qubits(id)) {
+      const std::uint32_t slot = out.slot[walks.at(q).group];
+      if (slot != kNoGroup) intervals[slot].push_back(NodeSchedule{dag.start_ns(id), dag.end_ns(id)});
+    }
+  }
+  out.windows.resize(intervals.size());
+  auto by_start = [](const NodeSchedule& a, const NodeSchedule& b) { return a.start_ns < b.start_ns; };
+  for (std::uint32_t g = 0; g < n_groups; ++g) {
+    const std::uint32_t slot = out.slot[g];
+    if (slot == kNoGroup) continue;
+    std::vector<NodeSchedule>& list = intervals[slot];
+    std::stable_sort(list.begin(), list.end(), by_start);
+    for (std::size_t i = 0; i + 1 < list.size(); ++i) {
+      if (list[i + 1].start_ns - list[i].end_ns >= min_gap_ns)
+        out.windows[slot].push_back(IdleWindow{scan.group_qubit[g], list[i].end_ns, list[i + 1].start_ns});
+    }
+  }
+  return out;
+}
+
+/// The result: every group's windows together, groups in order of first use; a group in order
+/// keeps the windows of `scan` in the order found, an out-of-order one takes those of `resorted`.
+/// A counting sort over the groups: O(windows + groups).
+std::vector<IdleWindow> group_by_qubit(const GapScan& scan, const Resorted& resorted) {
+  const std::size_t n_groups = scan.group_qubit.size();
   std::vector<std::size_t> n_windows(n_groups);
-  for (const RawWindow& r : raw) ++n_windows[r.group];
-
-  // A qubit whose starts went out of order (negative durations) gets its intervals gathered again
-  // and stably sorted by start; starts are never NaN, so that order is total.
-  std::vector<std::vector<IdleWindow>> sorted_windows;
-  std::vector<std::uint32_t> sorted_slot;
-  if (any_out_of_order) {
-    sorted_slot.assign(n_groups, kNoGroup);
-    std::vector<std::vector<NodeSchedule>> intervals;
-    for (std::uint32_t g = 0; g < n_groups; ++g) {
-      if (!out_of_order[g]) continue;
-      sorted_slot[g] = static_cast<std::uint32_t>(intervals.size());
-      intervals.emplace_back();
-    }
-    for (NodeId id = 0; id < n_scheduled; ++id) {
-      for (std::size_t e = qubit_begin_[id]; e < qubit_begin_[id + 1]; ++e) {
-        std::uint32_t slot = sorted_slot[walks.at(qubit_pool_[e]).group];
-        if (slot != kNoGroup)
-          intervals[slot].push_back(NodeSchedule{start_ns_[id], start_ns_[id] + durations_ns_[id]});
-      }
-    }
-    sorted_windows.resize(intervals.size());
-    auto by_start = [](const NodeSchedule& a, const NodeSchedule& b) { return a.start_ns < b.start_ns; };
-    for (std::uint32_t g = 0; g < n_groups; ++g) {
-      std::uint32_t slot = sorted_slot[g];
-      if (slot == kNoGroup) continue;
-      std::vector<NodeSchedule>& list = intervals[slot];
-      std::stable_sort(list.begin(), list.end(), by_start);
-      for (std::size_t i = 0; i + 1 < list.size(); ++i) {
-        if (list[i + 1].start_ns - list[i].end_ns >= min_gap_ns)
-          sorted_windows[slot].push_back(IdleWindow{group_qubit[g], list[i].end_ns, list[i + 1].start_ns});
-      }
-      n_windows[g] = sorted_windows[slot].size();
-    }
+  for (const RawWindow& r : scan.raw) ++n_windows[r.group];
+  for (std::size_t g = 0; resorted.any && g < n_groups; ++g) {
+    if (resorted.out_of_order[g]) n_windows[g] = resorted.windows[resorted.slot[g]].size();
   }
-
-  // Group the windows by qubit, groups in order of first use: a counting sort over the groups.
   std::vector<std::size_t> cursor(n_groups);
   std::size_t total = 0;
   for (std::size_t g = 0; g < n_groups; ++g) {
@@ -119,16 +101,62 @@ std::vector<IdleWindow> QuantumDAG::collect_idle_windows(Walks& walks, double mi
     total += n_windows[g];
   }
   std::vector<IdleWindow> windows(total);
-  for (const RawWindow& r : raw) {
-    if (!out_of_order[r.group])
-      windows[cursor[r.group]++] = IdleWindow{group_qubit[r.group], r.start_ns, r.end_ns};
+  for (const RawWindow& r : scan.raw) {
+    if (!resorted.out_of_order[r.group])
+      windows[cursor[r.group]++] = IdleWindow{scan.group_qubit[r.group], r.start_ns, r.end_ns};
   }
-  for (std::size_t g = 0; any_out_of_order && g < n_groups; ++g) {
-    if (out_of_order[g])
-      std::copy(sorted_windows[sorted_slot[g]].begin(), sorted_windows[sorted_slot[g]].end(),
-                windows.begin() + cursor[g]);
+  for (std::size_t g = 0; resorted.any && g < n_groups; ++g) {
+    if (resorted.out_of_order[g]) {
+      const std::vector<IdleWindow>& sorted = resorted.windows[resorted.slot[g]];
+      std::copy(sorted.begin(), sorted.end(), windows.begin() + cursor[g]);
+    }
   }
   return windows;
+}
+
+}  // namespace
+
+std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
+  // Only the stored schedule counts: nodes added since the last build_schedule are not seen.
+  if (start_ns_.size() == 0) return {};
+  std::vector<IdleWindow> windows;
+  with_qubit_values(last_on_qubit_, QubitWalk{}, [&](auto& walks) {
+    GapScan scan;
+    walk_gaps(walks, min_gap_ns, scan);
+    const Resorted resorted = resort_out_of_order(*this, walks, scan, min_gap_ns);
+    windows = group_by_qubit(scan, resorted);
+  });
+  return windows;
+}
+
+template <class Walks, class Scan>
+void QuantumDAG::walk_gaps(Walks& walks, double min_gap_ns, Scan& scan) const {
+  // One walk over the scheduled nodes in id order, qubit-list order within a node: each qubit's
+  // intervals arrive in gathering order. Along a qubit the starts nearly always ascend already,
+  // and then consecutive intervals in arrival order are consecutive by start (a stable sort by
+  // start would keep that order), so the gaps are measured on the fly. A qubit whose starts go out
+  // of order is marked, for resort_out_of_order.
+  const std::size_t n_scheduled = start_ns_.size();
+  const std::size_t* begin = qubit_begin_.data();
+  const Qubit* pool = qubit_pool_.data();
+  for (NodeId id = 0; id < n_scheduled; ++id) {
+    const double start_ns = this->start_ns(id);
+    const double end_ns = this->end_ns(id);
+    const std::size_t e_end = begin[id + 1];
+    for (std::size_t e = begin[id]; e < e_end; ++e) {
+      QubitWalk& w = walks.at(pool[e]);
+      if (w.group == kNoGroup) [[unlikely]] {
+        if (scan.group_qubit.size() >= kNoGroup) throw std::bad_alloc();
+        w.group = static_cast<std::uint32_t>(scan.group_qubit.size());
+        scan.group_qubit.push_back(pool[e]);
+      }
+      w.out_of_order |= start_ns < w.last_start_ns;
+      if (start_ns - w.last_end_ns >= min_gap_ns)
+        scan.raw.push_back(RawWindow{w.group, w.last_end_ns, start_ns});
+      w.last_start_ns = start_ns;
+      w.last_end_ns = end_ns;
+    }
+  }
 }
 
 }  // namespace tarvex

@@ -11,6 +11,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "graph/allocation_hook.hpp"
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
@@ -90,7 +92,7 @@ class PodVector {
   void reserve(std::size_t n) {
     if (n <= capacity_) return;
     if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-    void* grown = std::realloc(data_, n * sizeof(T));
+    void* grown = allocation_should_fail() ? nullptr : std::realloc(data_, n * sizeof(T));
     if (grown == nullptr) throw std::bad_alloc();
     data_ = static_cast<T*>(grown);
     capacity_ = n;

@@ -1,7 +1,7 @@
 // Graph store: gate insertion, the recorded edges and the invariant checker.
 #include "graph/quantum_dag.hpp"
 
-#include <sstream>
+#include <string>
 
 namespace tarvex {
 
@@ -12,9 +12,13 @@ void QuantumDAG::reserve(std::size_t n_nodes, std::size_t n_entries) {
   name_ids_.reserve_to_fill(capacity);
   durations_ns_.reserve_to_fill(capacity);
   qubit_begin_.reserve_to_fill(capacity + 1);
-  qubit_pool_.reserve_to_fill(qubit_pool_.size() + n_entries);
   pred_pool_.reserve_to_fill(pred_pool_.size() + n_entries);
+  qubit_pool_.reserve_to_fill(qubit_pool_.size() + n_entries);
 }
+
+// In both groups the column that reserve_insert checks grows last. When a growth fails halfway, the
+// columns grown before the failure only have spare room; the checked one still has none, so the
+// next insertion grows the group again instead of appending past the end of a column left short.
 
 void QuantumDAG::grow_nodes(std::size_t capacity) {
   name_ids_.reserve(capacity);
@@ -25,8 +29,8 @@ void QuantumDAG::grow_nodes(std::size_t capacity) {
 void QuantumDAG::grow_entries(std::size_t size, std::size_t extra) {
   if (size + extra < extra) throw std::bad_alloc();
   const std::size_t capacity = std::max(size + extra, 2 * qubit_pool_.capacity());
-  qubit_pool_.reserve(capacity);
   pred_pool_.reserve(capacity);
+  qubit_pool_.reserve(capacity);
 }
 
 std::vector<Edge> QuantumDAG::edges_from(NodeId id) const {
@@ -42,7 +46,6 @@ std::vector<Edge> QuantumDAG::edges_from(NodeId id) const {
 }
 
 std::string QuantumDAG::check_invariants() const {
-  std::ostringstream err;
   const std::size_t n = node_count();
   if (name_ids_.size() != n || qubit_begin_.size() != n + 1 || qubit_begin_[0] != 0 ||
       qubit_begin_.back() != qubit_pool_.size() || pred_pool_.size() != qubit_pool_.size()) {
@@ -58,12 +61,15 @@ std::string QuantumDAG::check_invariants() const {
     for (std::size_t k = 0; k < qs.size(); ++k) {
       std::size_t e = qubit_begin_[id] + k;
       NodeId pred = pred_pool_[e];
-      if (pred != last.get(qs[k])) {
-        err << "entry " << k << " of node " << id << " records predecessor " << pred
-            << " but the last node on qubit " << qs[k] << " was " << last.get(qs[k]);
-        return err.str();
-      }
+      // Checked first: the comparison below fails too, but would name the wrong fault.
       if (pred != kNoNode && pred > id) return "an edge runs from a higher id to a lower one";
+      if (pred != last.get(qs[k])) {
+        // std::to_string, not a string stream: streams would pull the locale machinery into every
+        // module that links the core.
+        return "entry " + std::to_string(k) + " of node " + std::to_string(id) + " records predecessor " +
+               std::to_string(pred) + " but the last node on qubit " + std::to_string(qs[k]) + " was " +
+               std::to_string(last.get(qs[k]));
+      }
       last.set(qs[k], id);
     }
   }

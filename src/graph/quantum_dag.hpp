@@ -107,7 +107,7 @@ class QuantumDAG {
   /// The stored times of `id`, or nothing if it has none (never scheduled, or added since). O(1).
   std::optional<NodeSchedule> node_schedule(NodeId id) const noexcept {
     if (id >= start_ns_.size()) return std::nullopt;
-    return NodeSchedule{start_ns_[id], start_ns_[id] + durations_ns_[id]};
+    return NodeSchedule{start_ns(id), end_ns(id)};
   }
   /// Number of nodes the stored schedule covers (always ids 0 .. scheduled_count() - 1). O(1).
   std::size_t scheduled_count() const noexcept { return start_ns_.size(); }
@@ -121,6 +121,11 @@ class QuantumDAG {
 
   /// The stored start times, one per scheduled node in id order. O(1).
   std::span<const double> start_times_ns() const noexcept { return {start_ns_.data(), start_ns_.size()}; }
+  /// The stored start of `id`; `id` must be below scheduled_count(). O(1).
+  double start_ns(NodeId id) const noexcept { return start_ns_[id]; }
+  /// The end of `id`: start + duration, the very sum the scheduler computed, so it is not stored;
+  /// `id` must be below scheduled_count(). O(1).
+  double end_ns(NodeId id) const noexcept { return start_ns_[id] + durations_ns_[id]; }
 
   /// Per qubit, every gap between consecutive intervals of the stored schedule that is >= min_gap_ns
   /// (NaN gaps never). Windows of one qubit stand together in ascending time; the qubits' groups
@@ -149,6 +154,9 @@ class QuantumDAG {
   std::string check_invariants() const;
 
  private:
+  // Defined only by the core's unit tests, to read every column and to plant broken facts.
+  friend struct QuantumDAGTestAccess;
+
   // Makes room in the per-node and per-entry columns for one more node of `n_qubits` entries.
   // Doubling keeps appends amortised O(1).
   void reserve_insert(std::size_t n_qubits) {
@@ -186,9 +194,10 @@ class QuantumDAG {
   // The DD walk over the scheduled ids: counts the pairs, and inserts into `out` unless it is null.
   template <class BusyUntil>
   std::size_t dd_walk(BusyUntil& busy_until_ns, QuantumDAG* out, NameId dd_first, NameId dd_second) const;
-  // The idle-window walk over the scheduled ids, with `walks` a map from qubit to its walk state.
-  template <class Walks>
-  std::vector<IdleWindow> collect_idle_windows(Walks& walks, double min_gap_ns) const;
+  // The gap walk of find_idle_windows over the scheduled ids, with `walks` a map from qubit to its
+  // walk state; `scan` gathers the windows and the qubits in order of first use.
+  template <class Walks, class Scan>
+  void walk_gaps(Walks& walks, double min_gap_ns, Scan& scan) const;
 
   NameTable names_;
   PodVector<NameId> name_ids_;          // per node

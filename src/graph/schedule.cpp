@@ -22,7 +22,8 @@ void QuantumDAG::schedule_walk(FreeAt& free_at_ns) {
     const Qubit* q = pool + begin[id];
     const std::size_t k = begin[id + 1] - begin[id];
     double start_ns = 0.0;
-    if (k - 1 < 2) {
+    // The two tests compile to one unsigned compare, k - 1 < 2, which a gate without qubits fails.
+    if (k == 1 || k == 2) {
       // One or two qubits, nearly every gate: no loop. For one qubit, q1 is q0 again.
       const Qubit q0 = q[0], q1 = q[k - 1];
       const double t0 = free_at_ns.get(q0), t1 = free_at_ns.get(q1);

@@ -18,7 +18,8 @@ class OnceCell {
   PyObject* get() const noexcept { return value_.load(std::memory_order_acquire); }
 
   /// The object, creating it with `create` (returns a new reference, or nullptr with an exception
-  /// set) if the cell is empty. Returns a borrowed reference, or nullptr with the exception set.
+  /// set, or throws) if the cell is empty. Returns a borrowed reference, or nullptr with the
+  /// exception set; what `create` throws passes through, and the cell stays empty.
   template <class Create>
   PyObject* get_or_init(Create&& create) {
     if (PyObject* v = get()) return v;

@@ -1,7 +1,6 @@
 // The fault trap: internal faults become PanicException, and no C++ exception reaches the interpreter.
 #include "python/panic.hpp"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,9 +16,7 @@ namespace {
 OnceCell panic_type_cell;
 
 [[noreturn]] void abort_uncaught() noexcept {
-  std::fputs(text::kUncaughtPanic, stderr);
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
+  write_uncaught_panic();
   std::abort();
 }
 
@@ -34,11 +31,13 @@ void set_panic(const char* message) {
 }  // namespace
 
 void raise_fault(std::string message, std::source_location where) {
-  std::fprintf(stderr, "tarvex: internal fault on thread %llu at %s:%u:%u:\n%s\n",
-               static_cast<unsigned long long>(current_thread_number()), where.file_name(),
-               static_cast<unsigned>(where.line()), static_cast<unsigned>(where.column()), message.c_str());
-  std::fflush(stderr);
-  throw Fault(std::move(message), where);
+  write_fault_report(current_thread_number(), message.c_str(), &where);
+  throw Fault(std::move(message));
+}
+
+void python_call_failed() {
+  resume_if_panic();
+  throw PythonErrorSet{};
 }
 
 PyObject* panic_exception_type() {
@@ -63,12 +62,11 @@ void resume_if_panic() {
       message.assign(utf8, static_cast<std::size_t>(size));
   }
   PyErr_Clear();
-  std::fprintf(stderr, "%s\n%s\n", text::kResumeNotice, text::kStackTraceBelow);
-  std::fflush(stderr);
+  write_resume_notice();
   PyErr_SetRaisedException(exc.release());
   PyErr_PrintEx(0);
   // Reported above with its Python traceback, so it skips the report of raise_fault.
-  throw Fault(std::move(message), std::source_location::current());
+  throw Fault(std::move(message));
 }
 
 void raise_caught(std::exception_ptr caught) noexcept {
@@ -76,18 +74,15 @@ void raise_caught(std::exception_ptr caught) noexcept {
     try {
       std::rethrow_exception(caught);
     } catch (const PythonErrorSet&) {
-      if (PyErr_Occurred() == nullptr) PyErr_SetString(PyExc_SystemError, text::kNoExceptionSet);
+      raise_if_none_set();
     } catch (const std::bad_alloc&) {
       PyErr_NoMemory();
     } catch (const std::exception& e) {
-      if (dynamic_cast<const Fault*>(&e) == nullptr) {
-        std::fprintf(stderr, "tarvex: internal fault on thread %llu: %s\n",
-                     static_cast<unsigned long long>(current_thread_number()), e.what());
-      }
+      if (dynamic_cast<const Fault*>(&e) == nullptr)
+        write_fault_report(current_thread_number(), e.what(), nullptr);
       set_panic(e.what());
     } catch (...) {
-      std::fprintf(stderr, "tarvex: internal fault on thread %llu: %s\n",
-                   static_cast<unsigned long long>(current_thread_number()), text::kNoTextFault);
+      write_fault_report(current_thread_number(), text::kNoTextFault, nullptr);
       set_panic(text::kNoTextFault);
     }
   } catch (...) {

@@ -9,7 +9,4 @@ namespace tarvex::py {
 /// with the interpreter's exception set when the type cannot be created.
 PyObject* quantum_dag_type();
 
-/// The module's TarvexError class (owned by the module's initialisation).
-PyObject* tarvex_error_type();
-
 }  // namespace tarvex::py

@@ -2,15 +2,17 @@
 
 `compare_dd()` transpiles a quantum Fourier transform to a GenericBackendV2, pads it with an
 [x, x] sequence once with Qiskit's ALAPScheduleAnalysis + PadDynamicalDecoupling and once with
-the native fused pass, times both and compares the outputs; `summary_lines()` words the result
-and `timeline_graph()` gives the native output as a scheduled `_tarvex.QuantumDAG` for
-`tarvex.timeline`.
+the native fused pass, times both and compares the outputs; `DdComparison.timeline_graph()`
+gives the native output as a scheduled `_tarvex.QuantumDAG` for `tarvex.timeline`.
+`qiskit_part` is the part `python -m tarvex.demo` runs.
 """
 
 from __future__ import annotations
 
+import argparse
 import time
 from dataclasses import dataclass
+from pathlib import Path
 from typing import Any
 
 from qiskit import QuantumCircuit, transpile
@@ -40,9 +42,19 @@ class DdComparison:
         return self.native_output == self.qiskit_output
 
     def timeline_graph(self) -> Any:
-        """The native output as a `_tarvex.QuantumDAG` in ns, scheduled: its delays fill every
-        gap, so the ASAP schedule keeps the output's timing."""
-        graph = to_quantum_dag(self.native_output, self.target)
+        """The native output as a scheduled `_tarvex.QuantumDAG` in ns for drawing: its delays fill
+        every gap, so the ASAP schedule keeps the output's timing. Delays on qubits the circuit
+        leaves unused are left out, and where the input has no x gate, the output's x gates are
+        the DD pulses and are named DD_X."""
+        from _tarvex import QuantumDAG
+
+        nodes = to_quantum_dag(self.native_output, self.target).get_all_nodes()
+        used = {q for name, qubits, _ in nodes if name != "delay" for q in qubits}
+        renamed = {} if "x" in self.circuit.count_ops() else {"x": "DD_X"}
+        graph = QuantumDAG()
+        for name, qubits, duration_ns in nodes:
+            if used.issuperset(qubits):
+                graph.add_gate(renamed.get(name, name), qubits, duration_ns)
         graph.build_schedule()
         return graph
 
@@ -74,14 +86,34 @@ def compare_dd(n_qubits: int = 27, qft_qubits: int = 12, seed: int = 1, runs: in
     return DdComparison(circuit, target, qiskit_output, native_output, qiskit_seconds, native_seconds)
 
 
-def summary_lines(result: DdComparison) -> list[str]:
-    """The comparison in a few lines for the demonstration's output."""
-    n_in = len(result.circuit.data)
-    n_out = len(result.native_output.data)
-    return [
-        f"qiskit:     {result.circuit.num_qubits}-qubit GenericBackendV2, {n_in} instructions after transpile, "
-        f"{n_out} after DD ([x, x], ALAP)",
-        f"outputs:    {'equal' if result.equal else 'DIFFERENT'} (Qiskit's ==, global phase included)",
-        f"time taken: Qiskit {result.qiskit_seconds * 1e3:.1f} ms, tarvex_qiskit {result.native_seconds * 1e3:.1f} ms "
-        f"({result.qiskit_seconds / result.native_seconds:.0f}x)",
-    ]
+def qiskit_part(args: argparse.Namespace, out_dir: Path) -> Any:
+    """The demonstration's Qiskit part: `compare_dd()` with its defaults, the native output drawn
+    into `out_dir`/timeline-qiskit.svg (delays left blank), and a `tarvex.demo.Report` of it.
+    `args` gives the drawing's width and shaded idle windows. Raises `OSError` when the timeline
+    cannot be written."""
+    from tarvex.demo import Report
+    from tarvex.timeline import write_svg
+
+    result = compare_dd()
+    n_in, n_out = len(result.circuit.data), len(result.native_output.data)
+    svg = write_svg(
+        result.timeline_graph(),
+        out_dir / "timeline-qiskit.svg",
+        min_idle_ns=args.min_idle_ns,
+        plot_width_px=args.width,
+        hidden_names={"delay"},
+        title=f"{result.circuit.num_qubits}-qubit GenericBackendV2: transpiled QFT after [x, x] DD "
+        f"by tarvex_qiskit ({n_out} instructions, delays blank)",
+    )
+    speed_up = result.qiskit_seconds / result.native_seconds
+    return Report(
+        [],
+        [
+            ("circuit", f"QFT transpiled to a {result.circuit.num_qubits}-qubit GenericBackendV2: "
+             f"{n_in} instructions, {n_out} after DD ([x, x], ALAP)"),
+            ("outputs", f"{'equal' if result.equal else 'DIFFERENT'} (Qiskit's ==, global phase included)"),
+            ("time taken", f"Qiskit {result.qiskit_seconds * 1e3:.1f} ms, tarvex_qiskit "
+             f"{result.native_seconds * 1e3:.1f} ms ({speed_up:.0f}x)"),
+            ("timeline", str(svg)),
+        ],
+    )

@@ -149,6 +149,19 @@ bool raise_no_duration(std::string_view name, const std::uint32_t* qubits, std::
   return false;
 }
 
+// The duration in ns of an instruction other than a delay, from `table` (a barrier's is 0); control
+// flow and an operation the table has no duration for raise TranspilerError.
+bool fixed_duration_ns(QkOperationKind kind, const QkCircuitInstructionView& v, int slot,
+                       const DurationTable& table, double& ns) {
+  if (kind == QkOperationKind_ControlFlow) {
+    PyErr_Format(transpiler_error(), "%s: control flow has no duration",
+                 label({v.name, v.name_len}, v.qubits, v.num_qubits).c_str());
+    return false;
+  }
+  ns = kind == QkOperationKind_Barrier ? 0.0 : table.get(slot, {v.qubits, v.num_qubits});
+  return !std::isnan(ns) || raise_no_duration({v.name, v.name_len}, v.qubits, v.num_qubits);
+}
+
 bool fill_from_dag(const QkDag* dag, PyObject* delays, NameCache& names, const DurationTable& table,
                    GraphFiller& filler) {
   const std::size_t n = qk_dag_num_op_nodes(dag);
@@ -172,13 +185,8 @@ bool fill_from_dag(const QkDag* dag, PyObject* delays, NameCache& names, const D
       }
       ns = PyFloat_AsDouble(value);
       if (ns == -1.0 && PyErr_Occurred()) return false;
-    } else if (kind == QkOperationKind_ControlFlow) {
-      PyErr_Format(transpiler_error(), "%s: control flow has no duration",
-                   label({v.name, v.name_len}, v.qubits, v.num_qubits).c_str());
+    } else if (!fixed_duration_ns(kind, v, e->slot, table, ns)) {
       return false;
-    } else if (kind != QkOperationKind_Barrier) {
-      ns = table.get(e->slot, {v.qubits, v.num_qubits});
-      if (std::isnan(ns)) return raise_no_duration({v.name, v.name_len}, v.qubits, v.num_qubits);
     }
     if (!filler.add(e->text.get(), v.qubits, v.num_qubits, ns)) return false;
   }
@@ -204,13 +212,8 @@ bool fill_from_circuit(const QkCircuit* qc, double dt_ns, NameCache& names, cons
                      unit == QkDelayUnit_DT ? " without the target's dt" : "");
         return false;
       }
-    } else if (kind == QkOperationKind_ControlFlow) {
-      PyErr_Format(transpiler_error(), "%s: control flow has no duration",
-                   label({v.name, v.name_len}, v.qubits, v.num_qubits).c_str());
+    } else if (!fixed_duration_ns(kind, v, e->slot, table, ns)) {
       return false;
-    } else if (kind != QkOperationKind_Barrier) {
-      ns = table.get(e->slot, {v.qubits, v.num_qubits});
-      if (std::isnan(ns)) return raise_no_duration({v.name, v.name_len}, v.qubits, v.num_qubits);
     }
     if (!filler.add(e->text.get(), v.qubits, v.num_qubits, ns)) return false;
   }

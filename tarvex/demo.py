@@ -170,8 +170,7 @@ def qiskit_part(args: argparse.Namespace, out_dir: Path) -> Report:
     except ImportError as error:
         reason = f"{error}; pip install ./plugins/qiskit adds it"
         return Report([], [("qiskit", f"skipped, the plugin tarvex_qiskit is missing ({reason})")])
-    report: Report = part(args, out_dir)
-    return report
+    return Report([], part(args, out_dir))
 
 
 #: The parts of the demonstration, run in this order.

@@ -132,11 +132,11 @@ _no_compiler_path() {
   echo "$bin"
 }
 
-# _test PYTHON WORK SUITE MODULE WHEEL[extra] [MORE WHEELS...]: installs the wheels (binaries
-# only) into a fresh venv in WORK with no compiler on PATH, checks that MODULE is imported from
-# that venv, and runs the pytest suite in SUITE (a folder with tests/ and no package sources).
+# _test PYTHON WORK SUITE MODULES WHEEL[extra] [MORE WHEELS...]: installs the wheels (binaries
+# only) into a fresh venv in WORK with no compiler on PATH, checks that each of MODULES (comma
+# separated) is imported from that venv, and runs the pytest suite in SUITE (a folder with tests/ and no package sources).
 _test() {
-  local python=$1 work=$2 suite=$3 module=$4
+  local python=$1 work=$2 suite=$3 modules=$4
   shift 4
   rm -rf "$work"
   mkdir -p "$work"
@@ -148,14 +148,15 @@ _test() {
   local run=(env -u CC -u CXX -u PYTHONPATH PYTHONNOUSERSITE=1 PYTHONSAFEPATH=1
     "PATH=$venv/bin:$path")
   "${run[@]}" pip install --quiet --disable-pip-version-check --only-binary=:all: "$@"
-  (cd "$suite" && "${run[@]}" python - "$venv" "$module" <<'EOF'
+  (cd "$suite" && "${run[@]}" python - "$venv" "$modules" <<'EOF'
 import importlib, os, sys
-venv, name = sys.argv[1], sys.argv[2]
-module = importlib.import_module(name)
-where = os.path.realpath(module.__file__)
-print(f"{name} from {where}")
-if not where.startswith(venv + os.sep):
-    sys.exit(f"{name} was imported from {where}, not from the venv {venv}")
+venv, names = sys.argv[1], sys.argv[2]
+for name in names.split(","):
+    module = importlib.import_module(name)
+    where = os.path.realpath(module.__file__)
+    print(f"{name} from {where}")
+    if not where.startswith(venv + os.sep):
+        sys.exit(f"{name} was imported from {where}, not from the venv {venv}")
 EOF
   )
   (cd "$suite" && "${run[@]}" python -m pytest -q -p no:cacheprovider tests)
@@ -290,20 +291,26 @@ check_wheel() {
   return "$status"
 }
 
-# suite_from SDIST DIR: DIR gets what the tests read from the sdist (tests/, pyproject.toml and the
-# stub they compare with), and nothing importable as the package.
+# Files of the checkout that the tests read, besides tests/: the metadata and the stub they compare
+# with, and the demonstration's script with its source, which a test runs on a bare copy.
+SUITE_FILES=(pyproject.toml src/python/_tarvex.pyi tools/demo.sh tarvex/demo.py)
+
+# suite_from SDIST DIR: DIR gets tests/ and whichever of SUITE_FILES the sdist has. tarvex/ in it
+# holds demo.py alone, no __init__.py, so the installed package still wins an import (the tests
+# check where it came from).
 suite_from() {
-  local sdist=$1 dir=$2 top
+  local sdist=$1 dir=$2 top file
   rm -rf "$dir"
   mkdir -p "$dir.unpacked"
   tar -xzf "$sdist" -C "$dir.unpacked"
   top=$(echo "$dir.unpacked"/*/)
   mkdir -p "$dir"
-  cp -r "$top/tests" "$top/pyproject.toml" "$dir/"
-  if [ -f "$top/src/python/_tarvex.pyi" ]; then
-    mkdir -p "$dir/src/python"
-    cp "$top/src/python/_tarvex.pyi" "$dir/src/python/"
-  fi
+  cp -r "$top/tests" "$dir/"
+  for file in "${SUITE_FILES[@]}"; do
+    [ -f "$top/$file" ] || continue
+    mkdir -p "$dir/$(dirname "$file")"
+    cp -p "$top/$file" "$dir/$file"
+  done
   rm -rf "$dir.unpacked"
 }
 
@@ -312,11 +319,11 @@ failures=()
 add_result() { results+=("$1|$2|$3|$4"); }
 released=""  # the wheel that release_wheel made last
 
-# release_wheel LABEL SOURCE SUITE MODULE [TEST WHEELS...]: builds, repairs, checks and tests one
+# release_wheel LABEL SOURCE SUITE MODULES [TEST WHEELS...]: builds, repairs, checks and tests one
 # wheel of SOURCE (an sdist) for the interpreter LABEL, copies it to $out and names it in
 # $released. TEST WHEELS are installed beside it for the tests (the tarvex wheel, for the plugin).
 release_wheel() {
-  local label=$1 source=$2 suite=$3 module=$4
+  local label=$1 source=$2 suite=$3 modules=$4
   shift 4
   released=""
   local name info where python
@@ -359,7 +366,7 @@ release_wheel() {
   sed -n '/consistent with/,/^$/p; /newest glibc/p' "$dir/check.log" | tr -s ' \n' ' ' |
     sed 's/^/    /; s/$/\n/' >&2
   step "$name $label: tests against the installed wheel, no compiler on PATH" "$dir/test.log" \
-    on "$where" "$self" _test "$python" "$dir/test" "$suite" "$module" "${wheel}[test]" "$@" ||
+    on "$where" "$self" _test "$python" "$dir/test" "$suite" "$modules" "${wheel}[test]" "$@" ||
     { failed tests "$dir/test.log"; return 1; }
   local summary
   summary=$(grep -E '[0-9]+ passed' "$dir/test.log" | tail -n1 | sed 's/=//g; s/^ *//; s/ in [0-9.]*s.*//')
@@ -473,7 +480,7 @@ main() {
 
   local label
   for label in "${labels[@]}"; do
-    if release_wheel "$label" "$sdist" "$work/suite" _tarvex; then
+    if release_wheel "$label" "$sdist" "$work/suite" _tarvex,tarvex; then
       tarvex_wheel[$label]=$released
     fi
   done

@@ -24,7 +24,7 @@ from typing import TYPE_CHECKING, NoReturn
 if TYPE_CHECKING:
     from _tarvex import QuantumDAG
 
-__all__ = ["PARTS", "Report", "main", "print_report", "qft_gates", "qft_part"]
+__all__ = ["PARTS", "Report", "main", "print_report", "qft_gates", "qft_part", "qiskit_part"]
 
 PROG = "python -m tarvex.demo"
 
@@ -42,7 +42,8 @@ def print_report(report: Report) -> None:
     """Prints `report` to standard output."""
     for line in report.listing:
         print(line)
-    print()
+    if report.listing:
+        print()
     for label, value in report.summary:
         print(f"{label + ':':<12}{value}")
 
@@ -160,8 +161,21 @@ def qft_part(args: argparse.Namespace, out_dir: Path) -> Report:
     return Report(listing, summary)
 
 
+def qiskit_part(args: argparse.Namespace, out_dir: Path) -> Report:
+    """Dynamical decoupling of a transpiled circuit by Qiskit's passes and by the plugin
+    `tarvex_qiskit`, compared, timed and drawn (timeline-qiskit.svg); where the plugin is not
+    installed, a report that says so."""
+    try:
+        from tarvex_qiskit.demo import qiskit_part as part
+    except ImportError as error:
+        reason = f"{error}; pip install ./plugins/qiskit adds it"
+        return Report([], [("qiskit", f"skipped, the plugin tarvex_qiskit is missing ({reason})")])
+    report: Report = part(args, out_dir)
+    return report
+
+
 #: The parts of the demonstration, run in this order.
-PARTS: tuple[Callable[[argparse.Namespace, Path], Report], ...] = (qft_part,)
+PARTS: tuple[Callable[[argparse.Namespace, Path], Report], ...] = (qft_part, qiskit_part)
 
 
 # Option values: each parser states its rule in the one-line error, whatever the text was.
@@ -214,7 +228,9 @@ def _parser() -> _Parser:
         prog=PROG,
         description="Builds a quantum Fourier transform from timed gates, schedules it, lists its "
         "idle windows, inserts dynamical-decoupling pairs, schedules the result and writes both "
-        "timelines (timeline-before.svg, timeline-after.svg).",
+        "timelines (timeline-before.svg, timeline-after.svg); then, with the Qiskit plugin, "
+        "decouples a transpiled circuit with Qiskit's passes and the plugin's and draws the "
+        "result (timeline-qiskit.svg).",
     )
     parser.add_argument(
         "out_dir",
@@ -222,7 +238,7 @@ def _parser() -> _Parser:
         metavar="OUT_DIR",
         default=".",
         type=Path,
-        help="folder for the two SVG files (created if missing; default: current folder)",
+        help="folder for the SVG files (created if missing; default: current folder)",
     )
     for flag, parse, default, metavar, text in (
         ("--qubits", _whole_number(1), 20, "N", "number of qubits"),

@@ -27,6 +27,7 @@ import math
 import os
 import re
 import xml.etree.ElementTree as ET
+from collections.abc import Collection
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -142,9 +143,14 @@ class _Layout:
 
 
 def _layout(
-    dag: QuantumDAG, min_idle_ns: float, plot_width_px: float, title: str | None
+    dag: QuantumDAG,
+    min_idle_ns: float,
+    plot_width_px: float,
+    title: str | None,
+    hidden_names: Collection[str] = (),
 ) -> _Layout:
     """Reads `dag`'s gates, stored schedule and idle windows and places every lane, box and shade.
+    Gates named in `hidden_names` keep their lanes but get no box.
 
     Raises `TarvexError` when a gate has no stored times. Gates that cannot be drawn are left out
     and counted in `notes`. Cost: one `get_all_nodes`, one `get_node_schedule` per gate, one
@@ -167,6 +173,8 @@ def _layout(
     for node_id, ((name, qubits, _), span) in enumerate(zip(nodes, times, strict=True)):
         assert span is not None
         start_ns, end_ns = span
+        if name in hidden_names:
+            continue
         if not qubits:
             n_no_qubits += 1
         elif not (math.isfinite(start_ns) and math.isfinite(end_ns)):
@@ -448,17 +456,19 @@ def render_svg(
     min_idle_ns: float = 100.0,
     plot_width_px: float = 1200.0,
     title: str | None = None,
+    hidden_names: Collection[str] = (),
 ) -> str:
     """The timeline of `dag`'s stored schedule as an SVG document.
 
     `dag` must be scheduled: every gate needs times from `build_schedule`, else `TarvexError` is
     raised. `min_idle_ns` is the shortest idle window that is shaded; `plot_width_px` the width of
-    the time axis, which spans 0 to the latest drawn time. Cost: O(G log G) for G gates; the text
+    the time axis, which spans 0 to the latest drawn time. Gates named in `hidden_names` (delays
+that pad a circuit, say) are not drawn; their time reads as blank. Cost: O(G log G) for G gates; the text
     takes about 400 bytes per gate.
     """
     if not plot_width_px > 0.0:
         raise ValueError(f"plot_width_px must be positive, not {plot_width_px!r}")
-    layout = _layout(dag, min_idle_ns, plot_width_px, title)
+    layout = _layout(dag, min_idle_ns, plot_width_px, title, frozenset(hidden_names))
     svg = _draw_frame(layout)
     for draw in (_draw_lanes, _draw_idle, _draw_gates, _draw_axis, _draw_legend):
         draw(svg, layout)
@@ -472,11 +482,18 @@ def write_svg(
     min_idle_ns: float = 100.0,
     plot_width_px: float = 1200.0,
     title: str | None = None,
+    hidden_names: Collection[str] = (),
 ) -> Path:
     """Writes `render_svg(dag, ...)` to `path` as UTF-8 and returns the path."""
     path = Path(path)
     path.write_text(
-        render_svg(dag, min_idle_ns=min_idle_ns, plot_width_px=plot_width_px, title=title),
+        render_svg(
+            dag,
+            min_idle_ns=min_idle_ns,
+            plot_width_px=plot_width_px,
+            title=title,
+            hidden_names=hidden_names,
+        ),
         encoding="utf-8",
     )
     return path

@@ -198,3 +198,12 @@ def test_dd_gates_stay_visible_and_single_qubit_gates_apart_at_any_scale() -> No
     # DD boxes come last, so that no widened neighbour covers them
     drawn = [g.get("class") for g in root.iterfind(".//svg:g[@data-node]", NS)]
     assert drawn[-2:] == ["gate dd", "gate dd"] and "gate dd" not in drawn[:-2]
+
+
+def test_hidden_names_keep_their_lanes_and_time_but_draw_no_box() -> None:
+    dag = build(("x", [0], 100.0), ("delay", [1], 300.0), ("cx", [0, 1], 200.0))
+    dag.build_schedule()
+    root = ET.fromstring(render_svg(dag, plot_width_px=PLOT_WIDTH_PX, hidden_names={"delay"}))
+    assert set(lane_rows(root)) == {0, 1}
+    assert {node for node, _ in boxes(root)} == {0, 2}
+    assert boxes(root)[(2, 1)][1:3] == (300.0, 500.0)

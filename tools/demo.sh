@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the development environment (.venv, via tools/dev-env.sh) and runs the demonstration:
-# a quantum Fourier transform scheduled, decoupled and drawn as two SVG timelines.
+# a quantum Fourier transform scheduled, decoupled and drawn as two SVG timelines, then a circuit
+# transpiled with Qiskit decoupled by Qiskit's passes and by the plugin tarvex_qiskit, compared
+# and drawn.
 # Usage: tools/demo.sh [OUT_DIR] [OPTIONS]   (OPTIONS as `tools/demo.sh --help` lists them)
 # Setup messages go to standard error, the demonstration's report to standard output. Each setup
 # step writes its output to a log in build/demo-setup/, says every 30 s that it is still running,
@@ -79,5 +81,17 @@ if ! command -v python3.13 >/dev/null 2>&1 && [ ! -x "$HOME/.pyenv/versions/3.13
 fi
 
 step "setting up $root/.venv" "$logs/dev-env.log" "$root/tools/dev-env.sh" .venv "${python[@]}"
+# The Qiskit part needs the pinned Qiskit series and the plugin; Qiskit publishes no wheel for a
+# free-threaded interpreter, where the demonstration says the part is skipped.
+install_plugin() {
+  local pip=("$root/.venv/bin/python" -m pip install --disable-pip-version-check)
+  "${pip[@]}" "qiskit~=2.6.0" &&
+    "${pip[@]}" --no-build-isolation -Cbuild-dir="$root/build/demo-qiskit-plugin" "$root/plugins/qiskit"
+}
+if "$root/.venv/bin/python" -c 'import sys, sysconfig; sys.exit(0 if sysconfig.get_config_var("Py_GIL_DISABLED") else 1)'; then
+  echo "==> no Qiskit plugin: Qiskit publishes no wheel for free-threaded CPython" >&2
+else
+  step "installing Qiskit and the Qiskit plugin" "$logs/qiskit-plugin.log" install_plugin
+fi
 # Run from the caller's folder, so that a relative OUT_DIR means what the caller meant.
 exec "$root/.venv/bin/python" -m tarvex.demo "$@"

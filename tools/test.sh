@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up everything the tests need and runs every test: the core's unit tests (ctest); the pytest
 # suite on CPython 3.13, 3.14, 3.15 and a free-threaded 3.13; the leak and allocation-failure
-# tests on debug builds of 3.13, 3.14 and 3.15; and the tests under AddressSanitizer and UBSan.
+# tests on debug builds of 3.13, 3.14 and 3.15; the Qiskit plugin's build and tests on 3.13, 3.14
+# and 3.15 (Qiskit has no free-threaded wheel); and the tests under AddressSanitizer and UBSan.
 # The free-threaded and debug 3.13 are built once into ~/.cache/tarvex (TARVEX_CACHE) by
 # tools/build-python.sh. 3.14 and 3.15 are Debian unstable's packages, which run only on that
 # suite's libc, so they run in a Debian unstable root that tools/unstable-root.sh builds once into
@@ -71,6 +72,11 @@ stage() {  # stage NAME COMMAND...: runs one stage and records how it went; retu
 skip() {  # skip NAME REASON: a stage that cannot run, and why
   say "==> $1: skipped: $2"
   record "$1" skipped 0 0 "$2"
+}
+
+not_applicable() {  # not_applicable NAME REASON: a stage that has nothing to run here by design
+  say "==> $1: not applicable: $2"
+  record "$1" "n/a" 0 0 "$2"
 }
 
 # because STAGE: "'STAGE' failed" (or "was skipped"), the reason given for a stage skipped after it.
@@ -186,6 +192,10 @@ package_stages() {
   fi
 }
 
+# qiskit_plugin_stages LABEL WHERE VENV: the Qiskit plugin (its build pulls the pinned Qiskit
+# series into VENV) and its tests.
+qiskit_plugin_stages() { package_stages tarvex-qiskit plugins/qiskit "$@"; }
+
 # ---------------------------------------------------------------------------------------------
 # The lanes.
 
@@ -220,6 +230,7 @@ main_lane() {
   else
     skip "pytest (CPython 3.13)" "the module missing $(because "build (CPython 3.13)")"
   fi
+  qiskit_plugin_stages "CPython 3.13" host .venv
   host_stage "core unit tests (ctest)" gtest core_tests
   # The sanitizer stage is the longest. Its generated-input tests repeat, much slower, what ran in
   # full on CPython 3.13, so they run at a quarter length; the typing tests run mypy on the stubs,
@@ -229,7 +240,7 @@ main_lane() {
 }
 
 cpython_lane() {
-  local flavour label venv what python
+  local flavour label venv what python stage_name
   for flavour in ft debug; do
     case $flavour in
       ft) label="free-threaded CPython 3.13" venv=.venv-ft what=suite ;;
@@ -247,6 +258,11 @@ cpython_lane() {
     else
       skip_interpreter "$label" $what "cmake or g++ missing $(because "system packages")"
     fi
+    if [ $flavour = ft ]; then
+      for stage_name in "build (tarvex-qiskit, $label)" "pytest (tarvex-qiskit, $label)"; do
+        not_applicable "$stage_name" "Qiskit publishes no wheel for free-threaded CPython"
+      done
+    fi
   done
 }
 
@@ -257,11 +273,16 @@ unstable_lane() {
       skip_interpreter "CPython $version" suite "CPython $version missing $(because "Debian unstable root")"
       skip_interpreter "debug CPython $version" debug \
         "CPython $version missing $(because "Debian unstable root")"
+      skip "build (tarvex-qiskit, CPython $version)" \
+        "CPython $version missing $(because "Debian unstable root")"
+      skip "pytest (tarvex-qiskit, CPython $version)" \
+        "CPython $version missing $(because "Debian unstable root")"
     done
     return
   fi
   for version in 3.14 3.15; do
     interpreter_stages "CPython $version" root "python$version" ".venv-$version" 0.25 suite
+    qiskit_plugin_stages "CPython $version" root ".venv-$version"
     interpreter_stages "debug CPython $version" root "python${version}d" ".venv-${version}d" 1 debug
   done
 }
@@ -311,5 +332,6 @@ done
 passed=$(awk -F'\t' '$2 == "passed"' "$results" | wc -l)
 failed=$(awk -F'\t' '$2 == "FAILED"' "$results" | wc -l)
 skipped=$(awk -F'\t' '$2 == "skipped"' "$results" | wc -l)
-echo "stages: $passed passed, $failed failed, $skipped skipped"
+excluded=$(awk -F'\t' '$2 == "n/a"' "$results" | wc -l)
+echo "stages: $passed passed, $failed failed, $skipped skipped, $excluded not applicable"
 [ "$failed" -eq 0 ] && [ "$skipped" -eq 0 ]

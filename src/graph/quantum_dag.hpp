@@ -112,6 +112,15 @@ class QuantumDAG {
   /// Number of nodes the stored schedule covers (always ids 0 .. scheduled_count() - 1). O(1).
   std::size_t scheduled_count() const noexcept { return start_ns_.size(); }
 
+  /// Gives every node its ALAP start and end, stored like build_schedule's: the ASAP walk run from
+  /// the last node with time mirrored, so that each node ends when the earliest later node on its
+  /// qubits starts, and the last node of each qubit at the circuit's end (the longest chain of
+  /// durations). Exact for whole-number durations below 2^53, such as counts of hardware cycles;
+  /// NaN and negative durations flow through IEEE arithmetic. O(nodes + entries).
+  void build_alap_schedule();
+
+  /// The stored start times, one per scheduled node in id order. O(1).
+  std::span<const double> start_times_ns() const noexcept { return {start_ns_.data(), start_ns_.size()}; }
   /// The stored start of `id`; `id` must be below scheduled_count(). O(1).
   double start_ns(NodeId id) const noexcept { return start_ns_[id]; }
   /// The end of `id`: start + duration, the very sum the scheduler computed, so it is not stored;

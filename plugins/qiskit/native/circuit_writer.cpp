@@ -1,0 +1,119 @@
+// Writing the padded circuit through the C API.
+#include "circuit_writer.hpp"
+
+#include <algorithm>
+
+#include "parameterized_gate.h"
+#include "ref.hpp"
+
+namespace tarvex::qiskit_plugin {
+
+bool import_capi_for_circuit_writer() { return qk_import() == 0; }
+
+CircuitWriter::~CircuitWriter() {
+  if (circuit_ != nullptr) qk_circuit_free(circuit_);
+}
+
+bool CircuitWriter::check(QkExitCode code, const char* what) {
+  if (code == QkExitCode_Success) return true;
+  PyErr_Format(PyExc_RuntimeError, "tarvex_qiskit: Qiskit refused %s (exit code %d)", what,
+               static_cast<int>(code));
+  return false;
+}
+
+bool CircuitWriter::begin(const QkDag* like) {
+  // An empty copy keeps every bit, register and the global phase; the C API turns it into a
+  // circuit that later appends extend.
+  QkDag* empty = qk_dag_copy_empty_like(like, QkVarsMode_Alike, QkBlocksMode_Drop);
+  circuit_ = qk_dag_to_circuit(empty);
+  qk_dag_free(empty);
+  return true;
+}
+
+bool CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std::uint8_t gate,
+                         std::span<const Qubit> wires, std::uint32_t n_qubits) {
+  // The wires the reader stored: the qubits, then for a measurement its clbit after all qubits.
+  // Reading them back from the core saves the C API a node lookup per call.
+  qubits_.assign(wires.begin(), wires.end());
+  const std::uint32_t* qubits = qubits_.data();
+  const auto n_wires = static_cast<std::uint32_t>(qubits_.size());
+  switch (kind) {
+    case OpKind::kGate: {
+      std::int16_t& n_params = gate_params_[gate];
+      if (n_params < 0) n_params = static_cast<std::int16_t>(qk_gate_num_params(static_cast<QkGate>(gate)));
+      if (n_params == 0)
+        return check(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), qubits, nullptr), "a gate");
+      QkCircuitInstructionView view;
+      qk_dag_view_instruction(src, qk_id, &view);
+      const std::size_t stride = qk_param_stride();
+      const char* base = reinterpret_cast<const char*>(view.params);
+      params_.resize(n_params);
+      symbolic_.resize(n_params);
+      bool all_real = true;
+      for (std::int16_t k = 0; k < n_params; ++k) {
+        const QkParam* p = reinterpret_cast<const QkParam*>(base + k * stride);
+        symbolic_[k] = p;
+        all_real = all_real && qk_param_kind(p) == QkParamKind_Real;
+        if (all_real) params_[k] = qk_param_as_real(p);
+      }
+      if (all_real)
+        return check(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), qubits, params_.data()), "a gate");
+      return check(
+          tarvex_circuit_parameterized_gate(circuit_, static_cast<QkGate>(gate), qubits, symbolic_.data()),
+          "a parameterized gate");
+    }
+    case OpKind::kMeasure:
+      return check(qk_circuit_measure(circuit_, qubits[0], qubits[1] - n_qubits), "a measurement");
+    case OpKind::kReset:
+      return check(qk_circuit_reset(circuit_, qubits[0]), "a reset");
+    case OpKind::kBarrier:
+      return check(qk_circuit_barrier(circuit_, qubits, n_wires), "a barrier");
+    case OpKind::kUnitary: {
+      matrix_.resize(std::size_t{1} << (2 * n_wires));
+      qk_dag_op_node_unitary(src, qk_id, matrix_.data());
+      return check(qk_circuit_unitary(circuit_, matrix_.data(), qubits, n_wires, false), "a unitary");
+    }
+    case OpKind::kDelay:
+      break;
+  }
+  return true;  // delays of the input are never copied: their time is padded anew
+}
+
+bool CircuitWriter::delay(std::uint32_t qubit, double duration_dt) {
+  return check(qk_circuit_delay_dt(circuit_, qubit, static_cast<std::int64_t>(duration_dt)), "a delay");
+}
+
+bool CircuitWriter::gate(std::uint8_t gate, std::uint32_t qubit, const double* params) {
+  return check(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), &qubit, params), "a pulse gate");
+}
+
+bool CircuitWriter::set_global_phase(double phase) {
+  QkParam* p = qk_param_from_double(phase);
+  const QkExitCode code = qk_circuit_set_global_phase(circuit_, p);
+  qk_param_free(p);
+  return check(code, "the global phase");
+}
+
+PyObject* CircuitWriter::finish(std::uint32_t& first_op) {
+  QkDag* dag = qk_circuit_to_dag(circuit_);
+  qk_circuit_free(circuit_);
+  circuit_ = nullptr;
+  // A DAG made from a circuit numbers an input and an output node per wire first, then the
+  // operations in the circuit's order: the start times recorded in writing order describe op node
+  // first_op + k. Checked on the wire nodes, which must take exactly the ids below first_op.
+  const std::uint32_t n_qubits = qk_dag_num_qubits(dag), n_clbits = qk_dag_num_clbits(dag);
+  first_op = 2 * (n_qubits + n_clbits);
+  std::uint32_t highest = 0;
+  for (std::uint32_t q = 0; q < n_qubits; ++q)
+    highest = std::max({highest, qk_dag_qubit_in_node(dag, q), qk_dag_qubit_out_node(dag, q)});
+  for (std::uint32_t c = 0; c < n_clbits; ++c)
+    highest = std::max({highest, qk_dag_clbit_in_node(dag, c), qk_dag_clbit_out_node(dag, c)});
+  if (first_op != 0 && highest + 1 != first_op) {
+    qk_dag_free(dag);
+    PyErr_SetString(PyExc_RuntimeError, "tarvex_qiskit: Qiskit numbered the output's nodes unexpectedly");
+    return nullptr;
+  }
+  return qk_dag_to_python(dag);
+}
+
+}  // namespace tarvex::qiskit_plugin

@@ -1,0 +1,104 @@
+"""Timing data for the native code: durations in dt from a Target or InstructionDurations.
+
+The native passes work in whole dt. Everything here reads Qiskit's objects the way Qiskit's own
+scheduling passes do, and answers None where the native path cannot reproduce them exactly; the
+passes then run Qiskit's implementation instead.
+"""
+
+from __future__ import annotations
+
+import weakref
+from qiskit.circuit.duration import duration_in_dt
+from qiskit.dagcircuit import DAGCircuit
+from qiskit.transpiler.instruction_durations import InstructionDurations
+from qiskit.transpiler.target import Target
+from qiskit.utils import apply_prefix
+
+Entry = tuple[str, "tuple[int, ...] | None", int]
+
+
+def scheduling_durations(
+    target: Target | None, durations: InstructionDurations | None
+) -> InstructionDurations | None:
+    """The durations Qiskit's passes use: the target's when there is one."""
+    return target.durations() if target is not None else durations
+
+
+def in_dt(value: object, unit: str, dt: float) -> object:
+    """A duration in `unit` as Qiskit's unit conversion gives it in dt (rounded, whole)."""
+    if unit == "dt":
+        return value
+    seconds = value if unit == "s" else apply_prefix(value, unit)
+    return duration_in_dt(seconds, dt)
+
+
+def whole(value: object) -> bool:
+    """A whole, non-negative number of dt, as Qiskit's conversions give them (a Python int)."""
+    return type(value) is int and value >= 0
+
+
+# InstructionDurations -> (its sizes and dt, its entries): a target hands out the same object
+# until it changes, and then a new one, so new passes on an unchanged target reuse the entries.
+_ENTRIES: weakref.WeakKeyDictionary[InstructionDurations, tuple[tuple[object, ...], list[Entry] | None]] = (
+    weakref.WeakKeyDictionary()
+)
+
+
+def duration_entries(durations: InstructionDurations | None) -> list[Entry] | None:
+    """(name, qubits or None for any, duration in dt) for every duration; None unless all are
+    whole numbers of dt with a known dt and none depends on gate parameters."""
+    if durations is None or durations.dt is None or durations.duration_by_name_qubits_params:
+        return None
+    key = (durations.dt, len(durations.duration_by_name_qubits), len(durations.duration_by_name))
+    cached = _ENTRIES.get(durations)
+    if cached is not None and cached[0] == key:
+        return cached[1]
+    entries: list[Entry] | None = []
+    for (name, qubits), (value, unit) in durations.duration_by_name_qubits.items():
+        dt_value = in_dt(value, unit, durations.dt)
+        if not whole(dt_value):
+            entries = None
+            break
+        entries.append((name, tuple(qubits), dt_value))
+    for name, (value, unit) in durations.duration_by_name.items() if entries is not None else ():
+        dt_value = in_dt(value, unit, durations.dt)
+        if not whole(dt_value):
+            entries = None
+            break
+        entries.append((name, None, dt_value))
+    _ENTRIES[durations] = (key, entries)
+    return entries
+
+
+def delay_durations(dag: DAGCircuit, dt: float) -> dict[int, int] | None:
+    """Node id -> duration in dt of every delay, converted as Qiskit's unit conversion would;
+    None when one is an expression or not a plain number."""
+    delays: dict[int, int] = {}
+    if "delay" not in dag.count_ops(recurse=False):  # counted natively: no walk over the nodes
+        return delays
+    for node in dag.named_nodes("delay"):
+        op = node.op
+        if op.unit == "expr" or not isinstance(op.duration, (int, float)):
+            return None
+        value = in_dt(op.duration, op.unit, dt)
+        if not whole(value):
+            return None
+        delays[node._node_id] = value
+    return delays
+
+
+def plain_bits(dag: DAGCircuit) -> bool:
+    """The DAG's bits are its registers' bits, register after register, and it has no classical
+    variables: what Qiskit's padding passes rebuild their output from. Checked on each register's
+    first and last bit, O(registers): reading every bit of a register costs microseconds each."""
+    if dag.num_vars or dag.num_stretches:
+        return False
+    for registers, count in ((dag.qregs, dag.num_qubits()), (dag.cregs, dag.num_clbits())):
+        offset = 0
+        for reg in registers.values():
+            if reg.size and (dag.find_bit(reg[0]).index != offset or dag.find_bit(reg[reg.size - 1]).index != offset + reg.size - 1):
+                return False
+            offset += reg.size
+        if offset != count:
+            return False
+    return True

@@ -1,0 +1,356 @@
+"""PadDynamicalDecoupling and PadDelay: Qiskit's padding passes, scheduled and padded natively.
+
+Each pass reads the DAG through Qiskit's C API, schedules it with the Tarvex core (or takes the
+start times a Qiskit scheduling analysis left in the property set), plans every delay and pulse
+sequence in the core and writes the output natively. Where the native path cannot promise
+Qiskit's exact output (see `_native_request`), the pass runs Qiskit's own implementation on a copy
+of the DAG instead, so the output is the same either way and the input DAG is never modified.
+"""
+
+from __future__ import annotations
+
+import copy
+from collections.abc import Iterable
+from typing import Any
+
+import numpy as np
+from qiskit.circuit import Gate, ParameterExpression
+from qiskit.circuit.library import IGate
+from qiskit.dagcircuit import DAGCircuit
+from qiskit.quantum_info.operators.predicates import matrix_equal
+from qiskit.transpiler.basepasses import TransformationPass
+from qiskit.transpiler.exceptions import TranspilerError
+from qiskit.transpiler.instruction_durations import InstructionDurations
+from qiskit.transpiler.passes import (
+    ALAPScheduleAnalysis,
+    ASAPScheduleAnalysis,
+    TimeUnitConversion,
+)
+from qiskit.transpiler.passes import PadDelay as QiskitPadDelay
+from qiskit.transpiler.passes import PadDynamicalDecoupling as QiskitPadDynamicalDecoupling
+from qiskit.transpiler.target import Target
+
+from . import _native, _timing
+from ._start_times import StartTimes
+
+_SCHEDULERS = {"alap": ALAPScheduleAnalysis, "asap": ASAPScheduleAnalysis}
+# One byte per qubit for the native code: bit 0 pads the qubit, bit 1 lets it take a sequence.
+_PAD, _DECOUPLE = 1, 2
+
+
+class _NativePadding(TransformationPass):
+    """Shared run logic: native request, fallback and the start-time record."""
+
+    def __init__(
+        self,
+        target: Target | None,
+        durations: InstructionDurations | None,
+        scheduling: str,
+        record_start_times: bool | None,
+    ):
+        super().__init__()
+        if scheduling not in _SCHEDULERS:
+            raise TranspilerError(f"scheduling must be 'alap' or 'asap', not {scheduling!r}")
+        self.target = target
+        self.durations = durations
+        self.scheduling = scheduling
+        self.record_start_times = record_start_times
+        self._cache: tuple[Any, tuple[Any, ...], dict[str, Any] | None] | None = None
+
+    # What subclasses provide.
+    def _qiskit_pass(self) -> TransformationPass:
+        raise NotImplementedError
+
+    def _pass_request(
+        self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]
+    ) -> dict[str, Any] | None:
+        """The subclass's native arguments for a DAG of `num_qubits` qubits; None: fall back."""
+        raise NotImplementedError
+
+    def _check_input(self, dag: DAGCircuit) -> None:
+        """Refuses what Qiskit's pass refuses, before any work."""
+
+    def _dag_supported(self, dag: DAGCircuit) -> bool:
+        """False where this DAG needs Qiskit's implementation."""
+        return True
+
+    def run(self, dag: DAGCircuit) -> DAGCircuit:
+        """Pads `dag` (never modified) and returns the padded copy.
+
+        Fused use (no node_start_time in the property set): schedules first, "alap" or "asap".
+        Drop-in use: takes node_start_time. With `record_start_times` (default: only in drop-in
+        use) node_start_time then describes the returned DAG; otherwise it is removed.
+        """
+        ps = self.property_set
+        drop_in = "node_start_time" in ps and ps["node_start_time"] is not None
+        record = drop_in if self.record_start_times is None else bool(self.record_start_times)
+        if drop_in and ps["time_unit"] == "stretch":
+            raise TranspilerError("circuits with stretch durations cannot be scheduled")
+        self._check_input(dag)
+        request = self._native_request(dag, drop_in)
+        if request is None:
+            return self._qiskit_fallback(dag, drop_in, record)
+        scheduling = ps["node_start_time"] if drop_in else self.scheduling
+        out, _, end, start_times, first_op = _native.pad(dag, scheduling=scheduling, record=record, **request)
+        out.name = dag.name
+        out.metadata = dag.metadata
+        out._unit = "dt"
+        out._duration = end
+        ps["time_unit"] = "dt"
+        if record:
+            ps["node_start_time"] = StartTimes(out, first_op, start_times)
+        elif "node_start_time" in ps:
+            del ps["node_start_time"]
+        return out
+
+    def _native_request(self, dag: DAGCircuit, drop_in: bool) -> dict[str, Any] | None:
+        """The native call's arguments, or None where only Qiskit's implementation gives its exact
+        output: no dt, durations that are not whole dt or depend on parameters, a clbit write
+        latency (fused), delays given as expressions, classical variables or bits outside the
+        registers, and what the subclass refuses."""
+        durations = _timing.scheduling_durations(self.target, self.durations)
+        static = self._static_request(durations, dag.num_qubits())
+        if static is None or not _timing.plain_bits(dag) or not self._dag_supported(dag):
+            return None
+        if not drop_in and self.property_set["clbit_write_latency"]:
+            return None
+        delays = _timing.delay_durations(dag, durations.dt)
+        if delays is None:
+            return None
+        return dict(static, delays=delays)
+
+    def _static_request(self, durations: InstructionDurations | None, num_qubits: int) -> dict[str, Any] | None:
+        """The arguments that depend only on the durations and the number of qubits, kept for the
+        next run: a target's durations object is replaced whenever the target changes, and an
+        InstructionDurations given directly is recognised by its sizes and dt."""
+        if durations is None:
+            return None
+        key = (
+            durations.dt,
+            len(durations.duration_by_name_qubits),
+            len(durations.duration_by_name),
+            len(durations.duration_by_name_qubits_params),
+            num_qubits,
+        )
+        if self._cache is not None and self._cache[0] is durations and self._cache[1] == key:
+            return self._cache[2]
+        request = None
+        entries = _timing.duration_entries(durations)
+        if entries is not None:
+            delay_ok = [
+                self.target is None or self.target.instruction_supported("delay", qargs=(q,))
+                for q in range(num_qubits)
+            ]
+            request = self._pass_request(durations, num_qubits, delay_ok)
+            if request is not None:
+                request["durations"] = _native.duration_table(entries)
+        self._cache = (durations, key, request)
+        return request
+
+    def _qiskit_fallback(self, dag: DAGCircuit, drop_in: bool, record: bool) -> DAGCircuit:
+        # Qiskit's passes change the DAG they run on (unit conversion, removed delays): a copy.
+        work = copy.deepcopy(dag)
+        ps = self.property_set
+        steps: list[Any] = []
+        if not drop_in:
+            scheduler = _SCHEDULERS[self.scheduling]
+            steps += [TimeUnitConversion(self.durations, target=self.target), scheduler(self.durations, target=self.target)]
+        steps.append(self._qiskit_pass())
+        for step in steps:
+            step.property_set = ps
+            result = step.run(work)
+            if isinstance(result, DAGCircuit):
+                work = result
+        if not record and "node_start_time" in ps:
+            del ps["node_start_time"]
+        return work
+
+
+class PadDelay(_NativePadding):
+    """Fills every idle stretch of a scheduled circuit with a Delay, like Qiskit's PadDelay.
+
+    Args:
+        fill_very_end: also fill each qubit from its last operation to the circuit's end.
+        target: the backend's Target; durations and delay support come from it.
+        durations: InstructionDurations, used when there is no target.
+        scheduling: "alap" or "asap", the schedule of fused use.
+        record_start_times: keep node_start_time for the output; default: only in drop-in use.
+    """
+
+    def __init__(
+        self,
+        fill_very_end: bool = True,
+        target: Target | None = None,
+        durations: InstructionDurations | None = None,
+        *,
+        scheduling: str = "alap",
+        record_start_times: bool | None = None,
+    ):
+        super().__init__(target, durations, scheduling, record_start_times)
+        self._fill_very_end = fill_very_end
+
+    def _qiskit_pass(self) -> TransformationPass:
+        return QiskitPadDelay(fill_very_end=self._fill_very_end, target=self.target, durations=self.durations)
+
+    def _pass_request(
+        self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]
+    ) -> dict[str, Any] | None:
+        return dict(
+            qubits=bytes(_PAD if ok else 0 for ok in delay_ok),
+            decouple=False,
+            fill_to_end=bool(self._fill_very_end),
+            skip_reset=False,
+            alignment=1.0,
+            split="middle",
+            spacing=(),
+            sequence=(),
+            pulse_durations=(),
+            phase=0.0,
+        )
+
+
+class PadDynamicalDecoupling(_NativePadding):
+    """Inserts a dynamical decoupling sequence into idle stretches, like Qiskit's pass of the
+    same name and parameters; the sequence must compose to the identity up to a global phase.
+
+    Args:
+        durations: InstructionDurations, used when there is no target.
+        dd_sequence: the gates of the sequence (required).
+        qubits: the physical qubits that get sequences; None: all.
+        spacing: fractions of each stretch's slack before, between and after the gates.
+        skip_reset_qubits: no sequence right after the circuit's start or a reset.
+        pulse_alignment: gaps are multiples of it (the target's, when there is one).
+        extra_slack_distribution: "middle" or "edges".
+        target: the backend's Target; it takes precedence over durations and pulse_alignment.
+        scheduling: "alap" or "asap", the schedule of fused use.
+        record_start_times: keep node_start_time for the output; default: only in drop-in use.
+
+    A one-gate sequence (which Qiskit absorbs into neighbouring U gates) and gates that are not
+    standard gates with numeric parameters run Qiskit's implementation.
+    """
+
+    def __init__(
+        self,
+        durations: InstructionDurations | None = None,
+        dd_sequence: Iterable[Gate] | None = None,
+        qubits: Iterable[int] | None = None,
+        spacing: Iterable[float] | None = None,
+        skip_reset_qubits: bool = True,
+        pulse_alignment: int = 1,
+        extra_slack_distribution: str = "middle",
+        target: Target | None = None,
+        *,
+        scheduling: str = "alap",
+        record_start_times: bool | None = None,
+    ):
+        super().__init__(target, durations, scheduling, record_start_times)
+        if dd_sequence is None:
+            raise TypeError("PadDynamicalDecoupling() missing required argument 'dd_sequence'")
+        self._dd_sequence = list(dd_sequence)
+        self._qubits = qubits
+        self._spacing = spacing
+        self._skip_reset_qubits = skip_reset_qubits
+        self._pulse_alignment = pulse_alignment
+        self._extra_slack_distribution = extra_slack_distribution
+        if target is not None:
+            for gate in self._dd_sequence:
+                if gate.name not in target.operation_names:
+                    raise TranspilerError(f"the target does not support {gate.name}, a gate of the DD sequence")
+
+    def _qiskit_pass(self) -> TransformationPass:
+        return QiskitPadDynamicalDecoupling(
+            durations=self.durations,
+            dd_sequence=self._dd_sequence,
+            qubits=self._qubits,
+            spacing=self._spacing,
+            skip_reset_qubits=self._skip_reset_qubits,
+            pulse_alignment=self._pulse_alignment,
+            extra_slack_distribution=self._extra_slack_distribution,
+            target=self.target,
+        )
+
+    def _check_input(self, dag: DAGCircuit) -> None:
+        if len(dag.qregs) != 1 or dag.qregs.get("q", None) is None:
+            raise TranspilerError("dynamical decoupling needs a physical circuit: one quantum register named 'q'")
+        n = len(self._dd_sequence)
+        if n != 1 and n % 2:
+            raise TranspilerError(f"the DD sequence has {n} gates; it needs an even number (or one)")
+        spacing = self._spacing_fractions()
+        if sum(spacing) != 1 or any(a < 0 for a in spacing):
+            raise TranspilerError("spacing must be non-negative fractions of the slack that sum to 1")
+        if n != 1:
+            self._sequence_phase()
+
+    def _spacing_fractions(self) -> list[float]:
+        if self._spacing is not None:
+            return list(self._spacing)
+        n = len(self._dd_sequence)
+        mid = 1 / n
+        return [mid / 2] + [mid] * (n - 1) + [mid / 2]
+
+    def _sequence_phase(self) -> float:
+        product = np.eye(2)
+        for gate in self._dd_sequence:
+            product = product.dot(gate.to_matrix())
+        if not matrix_equal(product, IGate().to_matrix(), ignore_phase=True):
+            names = ", ".join(gate.name for gate in self._dd_sequence)
+            raise TranspilerError(f"the DD sequence [{names}] is not the identity up to a global phase")
+        return float(np.angle(product[0][0]))
+
+    def _dag_supported(self, dag: DAGCircuit) -> bool:
+        # The sequences' phase is added natively only to a numeric global phase.
+        return isinstance(dag.global_phase, (int, float))
+
+    def _pass_request(
+        self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]
+    ) -> dict[str, Any] | None:
+        sequence = []
+        for gate in self._dd_sequence:
+            standard = getattr(gate, "_standard_gate", None)
+            if (
+                len(self._dd_sequence) == 1
+                or standard is None
+                or gate.label is not None
+                or any(isinstance(p, ParameterExpression) for p in gate.params)
+            ):
+                return None
+            sequence.append((int(standard), tuple(float(p) for p in gate.params)))
+        alignment = self.target.pulse_alignment if self.target is not None else self._pulse_alignment
+        if not isinstance(alignment, int) or alignment < 1:
+            return None
+        phase = self._sequence_phase()
+        if self._extra_slack_distribution in ("middle", "edges"):
+            split = self._extra_slack_distribution
+        else:
+            split = "invalid"  # refused when the first sequence is due, as Qiskit does
+        subset = set(self._qubits) if self._qubits else None
+        flags = bytearray(num_qubits)
+        pulse_durations = [0.0] * (num_qubits * len(sequence))
+        for q in range(num_qubits):
+            flags[q] = _PAD if delay_ok[q] else 0
+            supported = self.target is None or all(
+                self.target.instruction_supported(gate.name, qargs=(q,)) for gate in self._dd_sequence
+            )
+            if not supported or (subset is not None and q not in subset):
+                continue
+            flags[q] |= _DECOUPLE
+            for k, gate in enumerate(self._dd_sequence):
+                try:
+                    length = durations.get(gate, q)
+                except TranspilerError as err:
+                    raise TranspilerError(f"{gate.name} on qubits [{q}]: no duration for it, so no DD there") from err
+                if not _timing.whole(length):
+                    return None
+                pulse_durations[q * len(sequence) + k] = float(length)
+        return dict(
+            qubits=bytes(flags),
+            decouple=True,
+            fill_to_end=True,
+            skip_reset=bool(self._skip_reset_qubits),
+            alignment=float(alignment),
+            split=split,
+            spacing=[float(s) for s in self._spacing_fractions()],
+            sequence=sequence,
+            pulse_durations=pulse_durations,
+            phase=phase,
+        )

@@ -1,0 +1,81 @@
+"""Circuits and targets the plugin's tests share: GenericBackendV2 targets, one with 16-dt alignment."""
+
+import copy
+import functools
+import math
+import random
+
+from qiskit import QuantumCircuit, transpile
+from qiskit.circuit.library import QFTGate
+from qiskit.providers.fake_provider import GenericBackendV2
+
+BASIS = ["cx", "id", "rz", "sx", "x", "y"]
+
+
+@functools.cache
+def backend() -> GenericBackendV2:
+    return GenericBackendV2(7, seed=3, basis_gates=BASIS)
+
+
+@functools.cache
+def aligned_target(alignment: int = 16):
+    """The backend's target with every duration rounded up to whole multiples of `alignment` dt and
+    that pulse alignment, so that scheduled idle stretches are multiples of it."""
+    target = copy.deepcopy(backend().target)
+    step = alignment * target.dt
+    for name in list(target.operation_names):
+        for qargs, props in list(target[name].items()):
+            if props is not None and props.duration:
+                props = copy.copy(props)
+                props.duration = math.ceil(round(props.duration / step, 6)) * step
+                target.update_instruction_properties(name, qargs, props)
+    target.pulse_alignment = alignment
+    return target
+
+
+def random_circuit(seed: int, n_qubits: int = 5, n_ops: int = 70, si_delays: bool = True) -> QuantumCircuit:
+    """Gates with measurements into shared classical bits, resets, partial barriers and delays in
+    dt (multiples of 16) and, with `si_delays`, in ns and us."""
+    rng = random.Random(seed)
+    qc = QuantumCircuit(n_qubits, 3)
+    for _ in range(n_ops):
+        k = rng.random()
+        q = rng.randrange(n_qubits)
+        if k < 0.35:
+            rng.choice([qc.sx, qc.x, qc.h])(q)
+        elif k < 0.4:
+            qc.rz(rng.random(), q)
+        elif k < 0.65:
+            qc.cx(*rng.sample(range(n_qubits), 2))
+        elif k < 0.75:
+            qc.measure(q, rng.randrange(3))
+        elif k < 0.82:
+            qc.reset(q)
+        elif k < 0.88:
+            qc.barrier(*rng.sample(range(n_qubits), rng.randint(1, n_qubits)))
+        elif si_delays and k < 0.92:
+            qc.delay(rng.choice([100.0, 0.5]), q, unit=rng.choice(["ns", "us"]))
+        else:
+            qc.delay(rng.choice([160, 480, 3200]), q)
+    return qc
+
+
+def qft_circuit(n_qubits: int = 5) -> QuantumCircuit:
+    qc = QuantumCircuit(n_qubits)
+    qc.append(QFTGate(n_qubits), range(n_qubits))
+    qc.measure_all()
+    return qc
+
+
+@functools.cache
+def transpiled(name: str) -> QuantumCircuit:
+    """Physical circuits on the backend: a QFT, and random circuits with and without SI delays."""
+    source = {
+        "qft": lambda: qft_circuit(),
+        "random": lambda: random_circuit(1),
+        "random-dt-delays": lambda: random_circuit(2, si_delays=False),
+    }[name]()
+    return transpile(source, backend(), optimization_level=1, seed_transpiler=7)
+
+
+CIRCUITS = ["qft", "random", "random-dt-delays"]

@@ -1,0 +1,215 @@
+"""The native passes against Qiskit's own: one table of circuits times one table of options.
+
+Qiskit's output is the oracle: `PassManager([<Qiskit analysis>, <Qiskit pass>])` on the same
+circuit. The native pass runs fused (alone, scheduling itself) and drop-in (after Qiskit's
+analysis), with start times recorded or not; outputs, global phases and op_start_times must be
+equal, or both sides must refuse with the same exception type.
+"""
+
+import copy
+
+import pytest
+from conftest import CIRCUITS, aligned_target, backend, qft_circuit, transpiled
+from qiskit import QuantumCircuit, QuantumRegister
+from qiskit.circuit import Gate, Parameter
+from qiskit.circuit.library import SXGate, UnitaryGate, XGate, YGate
+from qiskit.converters import circuit_to_dag
+from qiskit.passmanager.compilation_status import PropertySet
+from qiskit.transpiler import InstructionDurations, PassManager
+from qiskit.transpiler.exceptions import TranspilerError
+from qiskit.transpiler.passes import ALAPScheduleAnalysis, ASAPScheduleAnalysis
+from qiskit.transpiler.passes import PadDelay as QiskitPadDelay
+from qiskit.transpiler.passes import PadDynamicalDecoupling as QiskitPadDD
+
+import tarvex_qiskit
+
+X2 = [XGate(), XGate()]
+SX4 = [SXGate()] * 4
+XYXY = [XGate(), YGate(), XGate(), YGate()]  # composes to -I: every sequence adds pi to the phase
+
+ANALYSIS = {"alap": ALAPScheduleAnalysis, "asap": ASAPScheduleAnalysis}
+
+
+def timing(kind):
+    """Keyword arguments that give a pass its durations: a target, or InstructionDurations alone."""
+    return {
+        "generic": lambda: {"target": backend().target},
+        "aligned": lambda: {"target": aligned_target()},
+        "durations": lambda: {"durations": backend().target.durations()},
+        "durations-aligned": lambda: {"durations": aligned_target().durations(), "pulse_alignment": 16},
+        "none": lambda: {},
+    }[kind]()
+
+
+# (id, pass, options, timing): every constructor option of both passes appears at least once.
+OPTIONS = [
+    ("delay", "delay", {}, "generic"),
+    ("delay-not-to-end", "delay", {"fill_very_end": False}, "generic"),
+    ("delay-durations", "delay", {}, "durations"),
+    ("dd-xx", "dd", {"dd_sequence": X2}, "generic"),
+    ("dd-sx4-edges", "dd", {"dd_sequence": SX4, "extra_slack_distribution": "edges"}, "generic"),
+    ("dd-xyxy-subset-after-reset", "dd", {"dd_sequence": XYXY, "qubits": [0, 2, 3], "skip_reset_qubits": False}, "generic"),
+    ("dd-xx-uneven", "dd", {"dd_sequence": X2, "spacing": [0.3, 0.4, 0.3]}, "generic"),
+    ("dd-xyxy-align16", "dd", {"dd_sequence": XYXY, "spacing": [0.0625, 0.3125, 0.125, 0.25, 0.25]}, "aligned"),
+    ("dd-xx-align16-edges", "dd", {"dd_sequence": X2, "spacing": [0.3, 0.4, 0.3], "extra_slack_distribution": "edges"}, "aligned"),
+    ("dd-sx4-durations-align16", "dd", {"dd_sequence": SX4}, "durations-aligned"),
+    ("dd-one-gate", "dd", {"dd_sequence": [XGate()]}, "generic"),  # Qiskit's own code runs
+]
+
+# (id, use, scheduling, record_start_times)
+MODES = [
+    ("fused-alap", "fused", "alap", None),
+    ("fused-asap", "fused", "asap", None),
+    ("fused-alap-recorded", "fused", "alap", True),
+    ("dropin-alap", "drop-in", "alap", None),
+    ("dropin-asap", "drop-in", "asap", None),
+    ("dropin-alap-unrecorded", "drop-in", "alap", False),
+]
+
+
+def make_passes(kind, options, timing_kind, scheduling, record):
+    ours_cls, theirs_cls = (
+        (tarvex_qiskit.PadDelay, QiskitPadDelay) if kind == "delay" else (tarvex_qiskit.PadDynamicalDecoupling, QiskitPadDD)
+    )
+    kwargs = {**options, **timing(timing_kind)}
+    ours = ours_cls(**kwargs, scheduling=scheduling, record_start_times=record)
+    return ours, theirs_cls(**kwargs)
+
+
+def outcome(run):
+    """The circuit `run` returns, or the type of exception it raises."""
+    try:
+        return run()
+    except Exception as err:  # compared by type below
+        return type(err)
+
+
+@pytest.mark.parametrize("mode", MODES, ids=[m[0] for m in MODES])
+@pytest.mark.parametrize("option", OPTIONS, ids=[o[0] for o in OPTIONS])
+@pytest.mark.parametrize("circuit", CIRCUITS)
+def test_output_equals_qiskits(circuit, option, mode):
+    _, kind, options, timing_kind = option
+    _, use, scheduling, record = mode
+    circ = transpiled(circuit)
+    ours, theirs = make_passes(kind, options, timing_kind, scheduling, record)
+    def analysis():
+        return ANALYSIS[scheduling](**{k: v for k, v in timing(timing_kind).items() if k != "pulse_alignment"})
+
+    reference = outcome(lambda: PassManager([analysis(), theirs]).run(circ))
+    pm = PassManager([ours] if use == "fused" else [analysis(), ours])
+    got = outcome(lambda: pm.run(circ))
+    if isinstance(reference, type):
+        assert got is reference
+        return
+    assert isinstance(got, QuantumCircuit), got
+    assert got == reference
+    assert got.global_phase == reference.global_phase  # exactly, beyond equality's tolerance
+    recorded = record if record is not None else use == "drop-in"
+    if recorded:
+        assert got.op_start_times == reference.op_start_times
+    else:
+        assert pm.property_set["node_start_time"] is None
+        assert not hasattr(got, "op_start_times")
+
+
+@pytest.mark.parametrize("use", ["fused", "drop-in"])
+def test_input_dag_is_never_modified(use):
+    # Qiskit's own padding removes the delays from the DAG it is given; the native pass may not.
+    dag = circuit_to_dag(transpiled("random"))
+    before = copy.deepcopy(dag)
+    ours = tarvex_qiskit.PadDynamicalDecoupling(target=backend().target, dd_sequence=X2)
+    ours.property_set = PropertySet()
+    if use == "drop-in":
+        analysis = ALAPScheduleAnalysis(target=backend().target)
+        analysis.property_set = ours.property_set
+        analysis.run(dag)
+        before = copy.deepcopy(dag)  # the analysis' unit conversion may rewrite delays
+    out = ours.run(dag)
+    assert dag == before and dag.count_ops() == before.count_ops()
+    assert out is not dag
+
+
+def refusal_cases():
+    target = backend().target
+
+    def physical_two_registers():
+        qc = QuantumCircuit(QuantumRegister(2, "q"), QuantumRegister(1, "r"))
+        qc.x(0)
+        qc.cx(0, 2)
+        return qc
+
+    return [
+        ("not-identity", {"dd_sequence": [XGate(), YGate()], "target": target}, transpiled("qft")),
+        ("odd-length", {"dd_sequence": [XGate()] * 3, "target": target}, transpiled("qft")),
+        ("gate-not-in-target", {"dd_sequence": [Gate("h", 1, [])] * 2, "target": target}, None),
+        ("no-sequence", {"target": target}, None),
+        ("spacing-sum", {"dd_sequence": X2, "spacing": [0.5, 0.6, 0.1], "target": target}, transpiled("qft")),
+        ("spacing-negative", {"dd_sequence": X2, "spacing": [-0.5, 1.0, 0.5], "target": target}, transpiled("qft")),
+        ("slack-distribution", {"dd_sequence": X2, "extra_slack_distribution": "left", "target": target}, transpiled("qft")),
+        ("misaligned", {"dd_sequence": X2, "durations": target.durations(), "pulse_alignment": 16}, transpiled("qft")),
+        ("not-physical", {"dd_sequence": X2, "target": target}, physical_two_registers()),
+    ]
+
+
+@pytest.mark.parametrize("case", refusal_cases(), ids=lambda c: c[0])
+@pytest.mark.parametrize("use", ["fused", "drop-in"])
+def test_refusals_match_qiskits(case, use):
+    _, kwargs, circ = case
+
+    def run(cls):
+        dd = cls(**kwargs)
+        if circ is None:
+            return None
+        analysis = ALAPScheduleAnalysis(target=kwargs.get("target"), durations=kwargs.get("durations"))
+        uses_analysis = use == "drop-in" or cls is QiskitPadDD
+        return PassManager([analysis, dd] if uses_analysis else [dd]).run(circ)
+
+    theirs, ours = outcome(lambda: run(QiskitPadDD)), outcome(lambda: run(tarvex_qiskit.PadDynamicalDecoupling))
+    assert isinstance(theirs, type) and issubclass(theirs, Exception)
+    assert ours is theirs
+
+
+def unsupported_cases():
+    target = backend().target
+    untranspiled = qft_circuit(3).decompose()  # h and cp: no durations in the target
+    with_control_flow = QuantumCircuit(2, 1)
+    with_control_flow.x(0)
+    with_control_flow.measure(0, 0)
+    with (with_control_flow.if_test((with_control_flow.clbits[0], 1))):
+        with_control_flow.x(1)
+    custom = QuantumCircuit(2)
+    custom.append(Gate("pulse_x", 1, []), [1])
+    custom_durations = InstructionDurations([("pulse_x", [1], 160), ("x", None, 160)], dt=target.dt)
+    return [
+        ("no-duration", {"target": target}, untranspiled, r"h on qubits \[\d\]: no duration"),
+        ("control-flow", {"target": target}, with_control_flow, r"if_else on qubits \[1\]: control flow"),
+        ("not-readable", {"durations": custom_durations}, custom, r"pulse_x on qubits \[1\]: an operation the Qiskit"),
+    ]
+
+
+@pytest.mark.parametrize("case", unsupported_cases(), ids=lambda c: c[0])
+def test_unsupported_input_names_the_operation(case):
+    _, timing_kwargs, circ, named = case
+    for ours in (tarvex_qiskit.PadDelay(**timing_kwargs), tarvex_qiskit.PadDynamicalDecoupling(dd_sequence=X2, **timing_kwargs)):
+        with pytest.raises(TranspilerError, match=named):
+            PassManager([ours]).run(circ)
+
+
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_symbolic_parameters_and_unitaries_are_copied(kind):
+    theta = Parameter("theta")
+    circ = QuantumCircuit(3, 1)
+    circ.rz(theta, 0)
+    circ.x(1)
+    circ.append(UnitaryGate([[0, 1], [1, 0]]), [2])
+    circ.cx(0, 1)
+    circ.measure(1, 0)
+    durations = InstructionDurations(
+        [("rz", None, 0), ("x", None, 160), ("unitary", None, 320), ("cx", None, 800), ("measure", None, 1600)],
+        dt=1e-9,
+    )
+    options = {"durations": durations} if kind == "delay" else {"durations": durations, "dd_sequence": X2}
+    ours, theirs = make_passes(kind, options, "none", "alap", None)
+    reference = PassManager([ALAPScheduleAnalysis(durations=durations), theirs]).run(circ)
+    got = PassManager([ours]).run(circ)
+    assert got == reference and got.parameters == reference.parameters

@@ -6,7 +6,7 @@ from pathlib import Path
 
 import pytest
 
-pytest.importorskip("tarvex.demo", reason="the demonstration is part of the tarvex package")
+pytest.importorskip("tarvex.timeline", reason="the drawing is part of the tarvex package")
 
 from tarvex_qiskit.demo import qiskit_part  # noqa: E402
 
@@ -14,8 +14,7 @@ NS = {"svg": "http://www.w3.org/2000/svg"}
 
 
 def test_qiskit_part_reports_equal_outputs_and_draws_the_pulses(tmp_path: Path) -> None:
-    report = qiskit_part(argparse.Namespace(min_idle_ns=100.0, width=800), tmp_path)
-    summary = dict(report.summary)
+    summary = dict(qiskit_part(argparse.Namespace(min_idle_ns=100.0, width=800), tmp_path))
     assert summary["outputs"].startswith("equal")
     n_in, n_out = (int(word) for word in summary["circuit"].split() if word.isdigit())
     root = ET.parse(tmp_path / "timeline-qiskit.svg").getroot()

@@ -86,12 +86,11 @@ def compare_dd(n_qubits: int = 27, qft_qubits: int = 12, seed: int = 1, runs: in
     return DdComparison(circuit, target, qiskit_output, native_output, qiskit_seconds, native_seconds)
 
 
-def qiskit_part(args: argparse.Namespace, out_dir: Path) -> Any:
+def qiskit_part(args: argparse.Namespace, out_dir: Path) -> list[tuple[str, str]]:
     """The demonstration's Qiskit part: `compare_dd()` with its defaults, the native output drawn
-    into `out_dir`/timeline-qiskit.svg (delays left blank), and a `tarvex.demo.Report` of it.
-    `args` gives the drawing's width and shaded idle windows. Raises `OSError` when the timeline
-    cannot be written."""
-    from tarvex.demo import Report
+    into `out_dir`/timeline-qiskit.svg (delays left blank), and its summary as (label, value)
+    lines. `args` gives the drawing's width and shaded idle windows. Raises `OSError` when the
+    timeline cannot be written."""
     from tarvex.timeline import write_svg
 
     result = compare_dd()
@@ -106,14 +105,17 @@ def qiskit_part(args: argparse.Namespace, out_dir: Path) -> Any:
         f"by tarvex_qiskit ({n_out} instructions, delays blank)",
     )
     speed_up = result.qiskit_seconds / result.native_seconds
-    return Report(
-        [],
-        [
-            ("circuit", f"QFT transpiled to a {result.circuit.num_qubits}-qubit GenericBackendV2: "
-             f"{n_in} instructions, {n_out} after DD ([x, x], ALAP)"),
-            ("outputs", f"{'equal' if result.equal else 'DIFFERENT'} (Qiskit's ==, global phase included)"),
-            ("time taken", f"Qiskit {result.qiskit_seconds * 1e3:.1f} ms, tarvex_qiskit "
-             f"{result.native_seconds * 1e3:.1f} ms ({speed_up:.0f}x)"),
-            ("timeline", str(svg)),
-        ],
-    )
+    return [
+        (
+            "circuit",
+            f"QFT transpiled to a {result.circuit.num_qubits}-qubit GenericBackendV2: "
+            f"{n_in} instructions, {n_out} after DD ([x, x], ALAP)",
+        ),
+        ("outputs", f"{'equal' if result.equal else 'DIFFERENT'} (Qiskit's ==, global phase included)"),
+        (
+            "time taken",
+            f"Qiskit {result.qiskit_seconds * 1e3:.1f} ms, tarvex_qiskit "
+            f"{result.native_seconds * 1e3:.1f} ms ({speed_up:.0f}x)",
+        ),
+        ("timeline", str(svg)),
+    ]

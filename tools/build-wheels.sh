@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release files: one sdist of tarvex and, from that sdist, a manylinux wheel for each
-# supported CPython (and of the Qiskit plugin for the GIL builds, once it exists). Every wheel is
-# repaired and checked by auditwheel, installed into a fresh venv of its interpreter with no
-# compiler reachable and tested there; the sdist also builds on its own with the machine's compiler.
+# supported CPython; and a wheel of the Qiskit plugin (plugins/qiskit) for each of them with a GIL.
+# Every wheel is repaired and checked by auditwheel, installed into a fresh venv of its interpreter
+# with no compiler reachable and tested there; the sdist also builds on its own with the machine's
+# compiler.
 # Prints a table of file, tag and size, and exits non-zero if any step failed or any wheel is missing.
 #
 # Usage: tools/build-wheels.sh [--only LABELS] [--allow-missing] [OUT_DIR]   (default OUT_DIR: dist)
@@ -50,12 +51,12 @@ die() { log "$*"; exit 1; }
 # Steps that also run inside the Debian unstable root (through `tools/build-wheels.sh _STEP ...`),
 # so they take everything as arguments and use only the interpreter they are given.
 
-# toolchain DIR [PYTHON]: installs zig into DIR (unless it is there) and writes DIR/c++, DIR/ar
-# and DIR/ranlib, wrappers with absolute paths that any build can take as CXX, CMAKE_AR and
-# CMAKE_RANLIB. The compiled runtime is cached in DIR/cache.
+# toolchain DIR [PYTHON]: installs zig into DIR (unless it is there) and writes DIR/c++, DIR/cc,
+# DIR/ar and DIR/ranlib, wrappers with absolute paths that any build can take as CXX, CC,
+# CMAKE_AR and CMAKE_RANLIB. The compiled runtime is cached in DIR/cache.
 toolchain() {
   local dir=$1 python=${2:-python3}
-  local stamp=$dir/.complete recipe="ziglang==$ZIG_VERSION $arch-linux-gnu.$GLIBC_FLOOR $CXX_OPTIONS"
+  local stamp=$dir/.complete recipe="ziglang==$ZIG_VERSION $arch-linux-gnu.$GLIBC_FLOOR $CXX_OPTIONS: c++ cc ar ranlib"
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$recipe" ]; then return 0; fi
   mkdir -p "$dir"
   rm -rf "$dir/pkg" "$dir/pip-venv"
@@ -68,9 +69,9 @@ toolchain() {
   rm -rf "$dir/pip-venv"
   [ -x "$dir/pkg/ziglang/zig" ] || die "no zig binary in $dir/pkg/ziglang"
   local tool
-  for tool in c++ ar ranlib; do
+  for tool in c++ cc ar ranlib; do
     local flags=
-    [ "$tool" = c++ ] && flags="-target $arch-linux-gnu.$GLIBC_FLOOR $CXX_OPTIONS"
+    case $tool in c++ | cc) flags="-target $arch-linux-gnu.$GLIBC_FLOOR $CXX_OPTIONS" ;; esac
     cat >"$dir/$tool" <<EOF
 #!/bin/sh
 # $tool of tarvex's wheels: zig $ZIG_VERSION${flags:+, for glibc $GLIBC_FLOOR and later, with a static libc++} (tools/build-wheels.sh)
@@ -83,7 +84,8 @@ EOF
 }
 
 # _build PYTHON SOURCE OUT_DIR TOOLCHAIN WORK [CMAKE_DEFINE...]: builds the wheel of SOURCE (an
-# sdist or a project folder) for PYTHON with the toolchain into OUT_DIR, using a venv in WORK.
+# sdist or a project folder) for PYTHON with the toolchain into OUT_DIR, using a venv in WORK and
+# building in WORK/cmake, so that a project folder is left as it was.
 _build() {
   local python=$1 source=$2 out=$3 tc=$4 work=$5
   shift 5
@@ -104,8 +106,9 @@ _build() {
   for define in TARVEX_WHEEL=ON "CMAKE_AR=$tc/ar" "CMAKE_RANLIB=$tc/ranlib" "$@"; do
     extra+=("-Ccmake.define.$define")
   done
-  CXX=$tc/c++ CXXFLAGS="-idirafter $work/include" CMAKE_BUILD_PARALLEL_LEVEL=2 \
-    "$venv_python" -m pip wheel --no-deps --disable-pip-version-check -w "$out" "${extra[@]}" "$source"
+  CXX=$tc/c++ CC=$tc/cc CXXFLAGS="-idirafter $work/include" CFLAGS="-idirafter $work/include" \
+    CMAKE_BUILD_PARALLEL_LEVEL=2 "$venv_python" -m pip wheel --no-deps --disable-pip-version-check \
+    -w "$out" "-Cbuild-dir=$work/cmake" "${extra[@]}" "$source"
 }
 
 # _no_compiler_path DIR: prints a PATH of links to every program on the usual PATH except
@@ -317,18 +320,17 @@ suite_from() {
 results=()   # lines "file|tag|size|checks"
 failures=()
 add_result() { results+=("$1|$2|$3|$4"); }
-released=""  # the wheel that release_wheel made last
+released=""  # the wheel that release_wheel made last, in build/wheels (which the root sees too)
 
-# release_wheel LABEL SOURCE SUITE MODULES [TEST WHEELS...]: builds, repairs, checks and tests one
-# wheel of SOURCE (an sdist) for the interpreter LABEL, copies it to $out and names it in
-# $released. TEST WHEELS are installed beside it for the tests (the tarvex wheel, for the plugin).
+# release_wheel NAME LABEL SOURCE SUITE MODULES [TEST WHEELS...]: builds, repairs, checks and
+# tests one wheel of SOURCE (an sdist or a project folder) for the interpreter LABEL, copies it to
+# $out and names its copy in build/wheels in $released. MODULES (comma separated) must be imported from the test venv.
+# TEST WHEELS are installed beside it for the tests (the tarvex wheel, for the plugin).
 release_wheel() {
-  local label=$1 source=$2 suite=$3 modules=$4
-  shift 4
+  local name=$1 label=$2 source=$3 suite=$4 modules=$5
+  shift 5
   released=""
-  local name info where python
-  name=$(basename "$source")
-  name=${name%%-[0-9]*}
+  local info where python
   if ! info=$(interpreter "$label"); then
     log "$name $label: not built: $info"
     add_result "$name $label" "not built" "-" "$info"
@@ -371,7 +373,7 @@ release_wheel() {
   local summary
   summary=$(grep -E '[0-9]+ passed' "$dir/test.log" | tail -n1 | sed 's/=//g; s/^ *//; s/ in [0-9.]*s.*//')
   cp "$wheel" "$out/"
-  released=$out/$(basename "$wheel")
+  released=$wheel
   add_result "$(basename "$wheel")" "$(wheel_tag "$wheel")" "$(size_of "$wheel")" \
     "auditwheel ok; $summary"
 }
@@ -480,7 +482,7 @@ main() {
 
   local label
   for label in "${labels[@]}"; do
-    if release_wheel "$label" "$sdist" "$work/suite" _tarvex,tarvex; then
+    if release_wheel tarvex "$label" "$sdist" "$work/suite" _tarvex,tarvex; then
       tarvex_wheel[$label]=$released
     fi
   done
@@ -495,30 +497,29 @@ main() {
   exit 0
 }
 
-# plugin_wheels: hook for the Qiskit plugin, built like tarvex from its own sdist for the GIL
-# interpreters and tested with the tarvex wheel of the same interpreter beside it. Until its
-# folder exists, it only says so.
+# plugin_wheels: the Qiskit plugin's wheel for each GIL interpreter, tested with the tarvex wheel
+# of the same interpreter beside it. It is built from its folder in the repository: its build
+# compiles the core from src/ two levels up, which a sdist of that folder would not carry.
 plugin_wheels() {
   if [ ! -f "$repo/$PLUGIN_DIR/pyproject.toml" ]; then
     log "no $PLUGIN_DIR/pyproject.toml in this checkout: no plugin wheel"
     return 0
   fi
-  if ! step "plugin sdist" "$work/plugin-sdist.log" \
-    "$tools/python" -m build --sdist --outdir "$work/plugin-sdist" "$repo/$PLUGIN_DIR"; then
-    failures+=("plugin sdist")
-    return 0
-  fi
-  local sdist label
-  sdist=$(compgen -G "$work/plugin-sdist/*.tar.gz" | head -n1)
-  suite_from "$sdist" "$work/plugin-suite"
+  [[ " ${labels[*]} " != *" cp313t "* ]] ||
+    log "tarvex-qiskit cp313t: no wheel, since Qiskit publishes none for free-threaded CPython"
+  local suite=$work/plugin-suite label
+  rm -rf "$suite"
+  mkdir -p "$suite"
+  cp -r "$repo/$PLUGIN_DIR/tests" "$repo/$PLUGIN_DIR/pyproject.toml" "$suite/"
   for label in "${PLUGIN_LABELS[@]}"; do
     [[ " ${labels[*]} " == *" $label "* ]] || continue
     if [ -z "${tarvex_wheel[$label]:-}" ]; then
-      add_result "plugin $label" "not built" "-" "no tarvex wheel for $label"
-      failures+=("plugin $label (no tarvex wheel)")
+      add_result "tarvex-qiskit $label" "not built" "-" "no tarvex wheel for $label"
+      failures+=("tarvex-qiskit $label (no tarvex wheel)")
       continue
     fi
-    release_wheel "$label" "$sdist" "$work/plugin-suite" tarvex_qiskit "${tarvex_wheel[$label]}" || true
+    release_wheel tarvex-qiskit "$label" "$repo/$PLUGIN_DIR" "$suite" \
+      tarvex_qiskit,tarvex_qiskit._native,_tarvex "${tarvex_wheel[$label]}" || true
   done
 }
 

@@ -506,7 +506,7 @@ plugin_wheels() {
     return 0
   fi
   [[ " ${labels[*]} " != *" cp313t "* ]] ||
-    log "tarvex-qiskit cp313t: no wheel, since Qiskit publishes none for free-threaded CPython"
+    add_result "tarvex-qiskit cp313t" "none" "-" "Qiskit publishes no wheel for free-threaded CPython"
   local suite=$work/plugin-suite label
   rm -rf "$suite"
   mkdir -p "$suite"

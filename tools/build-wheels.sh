@@ -259,20 +259,26 @@ step() {
   return 1
 }
 
-# check_wheel WHEEL: what auditwheel cannot see or does not insist on: the newest glibc symbol
+# _check_wheel WHEEL: what auditwheel cannot see or does not insist on: the newest glibc symbol
 # version, the libraries the module needs, and that it exports nothing but its init function(s).
-check_wheel() {
+# Needs objdump, readelf and a python3 (the tools' one during a build).
+_check_wheel() {
   local wheel=$1 dir
-  dir=$(mktemp -d "$work/check.XXXXXX")
-  "$tools/python" -m zipfile -e "$wheel" "$dir" || return 1
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-check.XXXXXX")
+  "${tools:-$(dirname "$(command -v python3)")}/python3" -m zipfile -e "$wheel" "$dir" || {
+    rm -rf "$dir"
+    return 1
+  }
   if compgen -G "$dir/*.libs" >/dev/null; then
-    log "$(basename "$wheel"): auditwheel copied libraries into it: $(ls -d "$dir"/*.libs)"
+    log "$(basename "$wheel"): auditwheel copied libraries into it: $(cd "$dir" && ls -d ./*.libs)"
+    rm -rf "$dir"
     return 1
   fi
-  local so status=0
+  local so status=0 n_modules=0
   while IFS= read -r so; do
+    n_modules=$((n_modules + 1))
     local newest needed exports
-    newest=$(objdump -T "$so" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n1)
+    newest=$(objdump -T "$so" | { grep -o 'GLIBC_[0-9.]*' || true; } | sed 's/GLIBC_//' | sort -V | tail -n1)
     needed=$(readelf -d "$so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
     exports=$(objdump -T "$so" | awk 'index($0, "*UND*") == 0 && ($2 == "g" || $2 == "w" || $2 == "u") { print $NF }' |
       sort | tr '\n' ' ')
@@ -291,6 +297,10 @@ check_wheel() {
     fi
   done < <(find "$dir" -name '*.so' -type f)
   rm -rf "$dir"
+  if [ "$n_modules" = 0 ]; then
+    log "$(basename "$wheel") holds no extension module"
+    status=1
+  fi
   return "$status"
 }
 
@@ -378,10 +388,10 @@ release_wheel() {
     "auditwheel ok; $summary"
 }
 
-# audit WHEEL: auditwheel's own report, then check_wheel.
+# audit WHEEL: auditwheel's own report, then _check_wheel.
 audit() {
   "$tools/auditwheel" show "$1" || return 1
-  check_wheel "$1"
+  _check_wheel "$1"
 }
 
 wheel_tag() { local f=${1##*/}; f=${f%.whl}; echo "$f" | cut -d- -f3-; }
@@ -545,6 +555,7 @@ print_table() {
     toolchain) shift; [ $# -ge 1 ] || die "usage: $0 toolchain DIR [PYTHON]"; toolchain "$@" ;;
     _build) shift; _build "$@" ;;
     _test) shift; _test "$@" ;;
+    _check_wheel) shift; _check_wheel "$@" ;;
     *) main "$@" ;;
   esac
   exit

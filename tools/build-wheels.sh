@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release files: one sdist of tarvex and, from that sdist, a manylinux wheel for each
-# supported CPython (and of the Qiskit plugin for the GIL builds, once it exists). Every wheel is
-# repaired and checked by auditwheel, installed into a fresh venv of its interpreter with no
-# compiler reachable and tested there; the sdist also builds on its own with the machine's compiler.
+# supported CPython; and a wheel of the Qiskit plugin (plugins/qiskit) for each of them with a GIL.
+# Every wheel is repaired and checked by auditwheel, installed into a fresh venv of its interpreter
+# with no compiler reachable and tested there; the sdist also builds on its own with the machine's
+# compiler.
 # Prints a table of file, tag and size, and exits non-zero if any step failed or any wheel is missing.
 #
 # Usage: tools/build-wheels.sh [--only LABELS] [--allow-missing] [OUT_DIR]   (default OUT_DIR: dist)
@@ -50,12 +51,12 @@ die() { log "$*"; exit 1; }
 # Steps that also run inside the Debian unstable root (through `tools/build-wheels.sh _STEP ...`),
 # so they take everything as arguments and use only the interpreter they are given.
 
-# toolchain DIR [PYTHON]: installs zig into DIR (unless it is there) and writes DIR/c++, DIR/ar
-# and DIR/ranlib, wrappers with absolute paths that any build can take as CXX, CMAKE_AR and
-# CMAKE_RANLIB. The compiled runtime is cached in DIR/cache.
+# toolchain DIR [PYTHON]: installs zig into DIR (unless it is there) and writes DIR/c++, DIR/cc,
+# DIR/ar and DIR/ranlib, wrappers with absolute paths that any build can take as CXX, CC,
+# CMAKE_AR and CMAKE_RANLIB. The compiled runtime is cached in DIR/cache.
 toolchain() {
   local dir=$1 python=${2:-python3}
-  local stamp=$dir/.complete recipe="ziglang==$ZIG_VERSION $arch-linux-gnu.$GLIBC_FLOOR $CXX_OPTIONS"
+  local stamp=$dir/.complete recipe="ziglang==$ZIG_VERSION $arch-linux-gnu.$GLIBC_FLOOR $CXX_OPTIONS: c++ cc ar ranlib"
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$recipe" ]; then return 0; fi
   mkdir -p "$dir"
   rm -rf "$dir/pkg" "$dir/pip-venv"
@@ -68,9 +69,9 @@ toolchain() {
   rm -rf "$dir/pip-venv"
   [ -x "$dir/pkg/ziglang/zig" ] || die "no zig binary in $dir/pkg/ziglang"
   local tool
-  for tool in c++ ar ranlib; do
+  for tool in c++ cc ar ranlib; do
     local flags=
-    [ "$tool" = c++ ] && flags="-target $arch-linux-gnu.$GLIBC_FLOOR $CXX_OPTIONS"
+    case $tool in c++ | cc) flags="-target $arch-linux-gnu.$GLIBC_FLOOR $CXX_OPTIONS" ;; esac
     cat >"$dir/$tool" <<EOF
 #!/bin/sh
 # $tool of tarvex's wheels: zig $ZIG_VERSION${flags:+, for glibc $GLIBC_FLOOR and later, with a static libc++} (tools/build-wheels.sh)
@@ -83,7 +84,8 @@ EOF
 }
 
 # _build PYTHON SOURCE OUT_DIR TOOLCHAIN WORK [CMAKE_DEFINE...]: builds the wheel of SOURCE (an
-# sdist or a project folder) for PYTHON with the toolchain into OUT_DIR, using a venv in WORK.
+# sdist or a project folder) for PYTHON with the toolchain into OUT_DIR, using a venv in WORK and
+# building in WORK/cmake, so that a project folder is left as it was.
 _build() {
   local python=$1 source=$2 out=$3 tc=$4 work=$5
   shift 5
@@ -104,8 +106,9 @@ _build() {
   for define in TARVEX_WHEEL=ON "CMAKE_AR=$tc/ar" "CMAKE_RANLIB=$tc/ranlib" "$@"; do
     extra+=("-Ccmake.define.$define")
   done
-  CXX=$tc/c++ CXXFLAGS="-idirafter $work/include" CMAKE_BUILD_PARALLEL_LEVEL=2 \
-    "$venv_python" -m pip wheel --no-deps --disable-pip-version-check -w "$out" "${extra[@]}" "$source"
+  CXX=$tc/c++ CC=$tc/cc CXXFLAGS="-idirafter $work/include" CFLAGS="-idirafter $work/include" \
+    CMAKE_BUILD_PARALLEL_LEVEL=2 "$venv_python" -m pip wheel --no-deps --disable-pip-version-check \
+    -w "$out" "-Cbuild-dir=$work/cmake" "${extra[@]}" "$source"
 }
 
 # _no_compiler_path DIR: prints a PATH of links to every program on the usual PATH except
@@ -132,11 +135,11 @@ _no_compiler_path() {
   echo "$bin"
 }
 
-# _test PYTHON WORK SUITE MODULE WHEEL[extra] [MORE WHEELS...]: installs the wheels (binaries
-# only) into a fresh venv in WORK with no compiler on PATH, checks that MODULE is imported from
-# that venv, and runs the pytest suite in SUITE (a folder with tests/ and no package sources).
+# _test PYTHON WORK SUITE MODULES WHEEL[extra] [MORE WHEELS...]: installs the wheels (binaries
+# only) into a fresh venv in WORK with no compiler on PATH, checks that each of MODULES (comma
+# separated) is imported from that venv, and runs the pytest suite in SUITE (a folder with tests/ and no package sources).
 _test() {
-  local python=$1 work=$2 suite=$3 module=$4
+  local python=$1 work=$2 suite=$3 modules=$4
   shift 4
   rm -rf "$work"
   mkdir -p "$work"
@@ -148,14 +151,15 @@ _test() {
   local run=(env -u CC -u CXX -u PYTHONPATH PYTHONNOUSERSITE=1 PYTHONSAFEPATH=1
     "PATH=$venv/bin:$path")
   "${run[@]}" pip install --quiet --disable-pip-version-check --only-binary=:all: "$@"
-  (cd "$suite" && "${run[@]}" python - "$venv" "$module" <<'EOF'
+  (cd "$suite" && "${run[@]}" python - "$venv" "$modules" <<'EOF'
 import importlib, os, sys
-venv, name = sys.argv[1], sys.argv[2]
-module = importlib.import_module(name)
-where = os.path.realpath(module.__file__)
-print(f"{name} from {where}")
-if not where.startswith(venv + os.sep):
-    sys.exit(f"{name} was imported from {where}, not from the venv {venv}")
+venv, names = sys.argv[1], sys.argv[2]
+for name in names.split(","):
+    module = importlib.import_module(name)
+    where = os.path.realpath(module.__file__)
+    print(f"{name} from {where}")
+    if not where.startswith(venv + os.sep):
+        sys.exit(f"{name} was imported from {where}, not from the venv {venv}")
 EOF
   )
   (cd "$suite" && "${run[@]}" python -m pytest -q -p no:cacheprovider tests)
@@ -255,20 +259,26 @@ step() {
   return 1
 }
 
-# check_wheel WHEEL: what auditwheel cannot see or does not insist on: the newest glibc symbol
+# _check_wheel WHEEL: what auditwheel cannot see or does not insist on: the newest glibc symbol
 # version, the libraries the module needs, and that it exports nothing but its init function(s).
-check_wheel() {
+# Needs objdump, readelf and a python3 (the tools' one during a build).
+_check_wheel() {
   local wheel=$1 dir
-  dir=$(mktemp -d "$work/check.XXXXXX")
-  "$tools/python" -m zipfile -e "$wheel" "$dir" || return 1
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-check.XXXXXX")
+  "${tools:-$(dirname "$(command -v python3)")}/python3" -m zipfile -e "$wheel" "$dir" || {
+    rm -rf "$dir"
+    return 1
+  }
   if compgen -G "$dir/*.libs" >/dev/null; then
-    log "$(basename "$wheel"): auditwheel copied libraries into it: $(ls -d "$dir"/*.libs)"
+    log "$(basename "$wheel"): auditwheel copied libraries into it: $(cd "$dir" && ls -d ./*.libs)"
+    rm -rf "$dir"
     return 1
   fi
-  local so status=0
+  local so status=0 n_modules=0
   while IFS= read -r so; do
+    n_modules=$((n_modules + 1))
     local newest needed exports
-    newest=$(objdump -T "$so" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n1)
+    newest=$(objdump -T "$so" | { grep -o 'GLIBC_[0-9.]*' || true; } | sed 's/GLIBC_//' | sort -V | tail -n1)
     needed=$(readelf -d "$so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
     exports=$(objdump -T "$so" | awk 'index($0, "*UND*") == 0 && ($2 == "g" || $2 == "w" || $2 == "u") { print $NF }' |
       sort | tr '\n' ' ')
@@ -287,41 +297,50 @@ check_wheel() {
     fi
   done < <(find "$dir" -name '*.so' -type f)
   rm -rf "$dir"
+  if [ "$n_modules" = 0 ]; then
+    log "$(basename "$wheel") holds no extension module"
+    status=1
+  fi
   return "$status"
 }
 
-# suite_from SDIST DIR: DIR gets what the tests read from the sdist (tests/, pyproject.toml and the
-# stub they compare with), and nothing importable as the package.
+# Files of the checkout that the tests read, besides tests/: the metadata and the stub they compare
+# with, and the demonstration's script with its source, which a test runs on a bare copy.
+SUITE_FILES=(pyproject.toml src/python/_tarvex.pyi tools/demo.sh tarvex/demo.py)
+
+# suite_from SDIST DIR: DIR gets tests/ and whichever of SUITE_FILES the sdist has. tarvex/ in it
+# holds demo.py alone, no __init__.py, so the installed package still wins an import (the tests
+# check where it came from).
 suite_from() {
-  local sdist=$1 dir=$2 top
+  local sdist=$1 dir=$2 top file
   rm -rf "$dir"
   mkdir -p "$dir.unpacked"
   tar -xzf "$sdist" -C "$dir.unpacked"
   top=$(echo "$dir.unpacked"/*/)
   mkdir -p "$dir"
-  cp -r "$top/tests" "$top/pyproject.toml" "$dir/"
-  if [ -f "$top/src/python/_tarvex.pyi" ]; then
-    mkdir -p "$dir/src/python"
-    cp "$top/src/python/_tarvex.pyi" "$dir/src/python/"
-  fi
+  cp -r "$top/tests" "$dir/"
+  for file in "${SUITE_FILES[@]}"; do
+    [ -f "$top/$file" ] || continue
+    mkdir -p "$dir/$(dirname "$file")"
+    cp -p "$top/$file" "$dir/$file"
+  done
   rm -rf "$dir.unpacked"
 }
 
 results=()   # lines "file|tag|size|checks"
 failures=()
 add_result() { results+=("$1|$2|$3|$4"); }
-released=""  # the wheel that release_wheel made last
+released=""  # the wheel that release_wheel made last, in build/wheels (which the root sees too)
 
-# release_wheel LABEL SOURCE SUITE MODULE [TEST WHEELS...]: builds, repairs, checks and tests one
-# wheel of SOURCE (an sdist) for the interpreter LABEL, copies it to $out and names it in
-# $released. TEST WHEELS are installed beside it for the tests (the tarvex wheel, for the plugin).
+# release_wheel NAME LABEL SOURCE SUITE MODULES [TEST WHEELS...]: builds, repairs, checks and
+# tests one wheel of SOURCE (an sdist or a project folder) for the interpreter LABEL, copies it to
+# $out and names its copy in build/wheels in $released. MODULES (comma separated) must be imported from the test venv.
+# TEST WHEELS are installed beside it for the tests (the tarvex wheel, for the plugin).
 release_wheel() {
-  local label=$1 source=$2 suite=$3 module=$4
-  shift 4
+  local name=$1 label=$2 source=$3 suite=$4 modules=$5
+  shift 5
   released=""
-  local name info where python
-  name=$(basename "$source")
-  name=${name%%-[0-9]*}
+  local info where python
   if ! info=$(interpreter "$label"); then
     log "$name $label: not built: $info"
     add_result "$name $label" "not built" "-" "$info"
@@ -359,20 +378,20 @@ release_wheel() {
   sed -n '/consistent with/,/^$/p; /newest glibc/p' "$dir/check.log" | tr -s ' \n' ' ' |
     sed 's/^/    /; s/$/\n/' >&2
   step "$name $label: tests against the installed wheel, no compiler on PATH" "$dir/test.log" \
-    on "$where" "$self" _test "$python" "$dir/test" "$suite" "$module" "${wheel}[test]" "$@" ||
+    on "$where" "$self" _test "$python" "$dir/test" "$suite" "$modules" "${wheel}[test]" "$@" ||
     { failed tests "$dir/test.log"; return 1; }
   local summary
   summary=$(grep -E '[0-9]+ passed' "$dir/test.log" | tail -n1 | sed 's/=//g; s/^ *//; s/ in [0-9.]*s.*//')
   cp "$wheel" "$out/"
-  released=$out/$(basename "$wheel")
+  released=$wheel
   add_result "$(basename "$wheel")" "$(wheel_tag "$wheel")" "$(size_of "$wheel")" \
     "auditwheel ok; $summary"
 }
 
-# audit WHEEL: auditwheel's own report, then check_wheel.
+# audit WHEEL: auditwheel's own report, then _check_wheel.
 audit() {
   "$tools/auditwheel" show "$1" || return 1
-  check_wheel "$1"
+  _check_wheel "$1"
 }
 
 wheel_tag() { local f=${1##*/}; f=${f%.whl}; echo "$f" | cut -d- -f3-; }
@@ -473,7 +492,7 @@ main() {
 
   local label
   for label in "${labels[@]}"; do
-    if release_wheel "$label" "$sdist" "$work/suite" _tarvex; then
+    if release_wheel tarvex "$label" "$sdist" "$work/suite" _tarvex,tarvex; then
       tarvex_wheel[$label]=$released
     fi
   done
@@ -488,30 +507,29 @@ main() {
   exit 0
 }
 
-# plugin_wheels: hook for the Qiskit plugin, built like tarvex from its own sdist for the GIL
-# interpreters and tested with the tarvex wheel of the same interpreter beside it. Until its
-# folder exists, it only says so.
+# plugin_wheels: the Qiskit plugin's wheel for each GIL interpreter, tested with the tarvex wheel
+# of the same interpreter beside it. It is built from its folder in the repository: its build
+# compiles the core from src/ two levels up, which a sdist of that folder would not carry.
 plugin_wheels() {
   if [ ! -f "$repo/$PLUGIN_DIR/pyproject.toml" ]; then
     log "no $PLUGIN_DIR/pyproject.toml in this checkout: no plugin wheel"
     return 0
   fi
-  if ! step "plugin sdist" "$work/plugin-sdist.log" \
-    "$tools/python" -m build --sdist --outdir "$work/plugin-sdist" "$repo/$PLUGIN_DIR"; then
-    failures+=("plugin sdist")
-    return 0
-  fi
-  local sdist label
-  sdist=$(compgen -G "$work/plugin-sdist/*.tar.gz" | head -n1)
-  suite_from "$sdist" "$work/plugin-suite"
+  [[ " ${labels[*]} " != *" cp313t "* ]] ||
+    add_result "tarvex-qiskit cp313t" "none" "-" "Qiskit publishes no wheel for free-threaded CPython"
+  local suite=$work/plugin-suite label
+  rm -rf "$suite"
+  mkdir -p "$suite"
+  cp -r "$repo/$PLUGIN_DIR/tests" "$repo/$PLUGIN_DIR/pyproject.toml" "$suite/"
   for label in "${PLUGIN_LABELS[@]}"; do
     [[ " ${labels[*]} " == *" $label "* ]] || continue
     if [ -z "${tarvex_wheel[$label]:-}" ]; then
-      add_result "plugin $label" "not built" "-" "no tarvex wheel for $label"
-      failures+=("plugin $label (no tarvex wheel)")
+      add_result "tarvex-qiskit $label" "not built" "-" "no tarvex wheel for $label"
+      failures+=("tarvex-qiskit $label (no tarvex wheel)")
       continue
     fi
-    release_wheel "$label" "$sdist" "$work/plugin-suite" tarvex_qiskit "${tarvex_wheel[$label]}" || true
+    release_wheel tarvex-qiskit "$label" "$repo/$PLUGIN_DIR" "$suite" \
+      tarvex_qiskit,tarvex_qiskit._native,_tarvex "${tarvex_wheel[$label]}" || true
   done
 }
 
@@ -537,6 +555,7 @@ print_table() {
     toolchain) shift; [ $# -ge 1 ] || die "usage: $0 toolchain DIR [PYTHON]"; toolchain "$@" ;;
     _build) shift; _build "$@" ;;
     _test) shift; _test "$@" ;;
+    _check_wheel) shift; _check_wheel "$@" ;;
     *) main "$@" ;;
   esac
   exit

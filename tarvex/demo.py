@@ -170,7 +170,7 @@ def qiskit_part(args: argparse.Namespace, out_dir: Path) -> Report:
     try:
         part = importlib.import_module("tarvex_qiskit.demo").qiskit_part
     except ImportError as error:
-        reason = f"{error}; pip install ./plugins/qiskit adds it"
+        reason = f"{error}; pip install tarvex-qiskit, or ./plugins/qiskit from a checkout, adds it"
         return Report([], [("qiskit", f"skipped, the plugin tarvex_qiskit is missing ({reason})")])
     summary: list[tuple[str, str]] = part(args, out_dir)
     return Report([], summary)

@@ -261,11 +261,18 @@ step() {
 
 # _check_wheel WHEEL: what auditwheel cannot see or does not insist on: the newest glibc symbol
 # version, the libraries the module needs, and that it exports nothing but its init function(s).
-# Needs objdump, readelf and a python3 (the tools' one during a build).
+# Needs objdump, readelf and a Python 3 (the tools' one during a build; else any python3 or
+# python3.X on the PATH, as in the Debian unstable root, which has no plain python3).
 _check_wheel() {
-  local wheel=$1 dir
+  local wheel=$1 dir py=${tools:+$tools/python3} candidate
+  if [ -z "$py" ]; then
+    for candidate in python3 python3.{13..19}; do
+      py=$(command -v "$candidate") && break
+    done
+  fi
+  [ -n "$py" ] || { log "no python3 to unpack $(basename "$wheel") with"; return 1; }
   dir=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-check.XXXXXX")
-  "${tools:-$(dirname "$(command -v python3)")}/python3" -m zipfile -e "$wheel" "$dir" || {
+  "$py" -m zipfile -e "$wheel" "$dir" || {
     rm -rf "$dir"
     return 1
   }

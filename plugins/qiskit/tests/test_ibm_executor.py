@@ -5,6 +5,7 @@ outputs must be the same circuits (outputs.assert_same_circuit: order, exact par
 times, duration), or both sides must raise the same exception type.
 """
 
+import copy
 import itertools
 import pickle
 import subprocess
@@ -165,6 +166,50 @@ def test_apply_dynamical_decoupling_equals_runtimes():
     assert len(ours.items) == 3
     for got, expected in zip(ours.items, theirs.items):
         assert_same_circuit(got.circuit, expected.circuit)
+
+
+def sampler_options(dd_enabled, twirled):
+    from qiskit_ibm_runtime.options_models.sampler import SamplerOptions
+
+    opts = SamplerOptions()
+    opts.dynamical_decoupling.enable = dd_enabled
+    opts.dynamical_decoupling.sequence_type = "XY4"
+    opts.twirling.enable_gates = twirled
+    return opts
+
+
+def test_decoupled_locally_the_sampler_submits_the_same_circuits():
+    from qiskit_ibm_runtime.executor_sampler.prepare import prepare
+
+    circuits = [transpiled("fez", "mid-circuit", 1), transpiled("fez", "su2", 3)]
+    expected, _ = prepare([(c,) for c in circuits], sampler_options(True, False), backend=backend("fez"))
+    pm = ibm.generate_dd_pass_manager(backend("fez"), sampler_options(True, False).dynamical_decoupling)
+    got, _ = prepare([(c,) for c in pm.run(circuits)], sampler_options(False, False), backend=backend("fez"))
+    assert len(got.items) == 2
+    for g, e in zip(got.items, expected.items):
+        assert_same_circuit(g.circuit, e.circuit)
+
+
+def test_in_place_of_the_samplers_own_function_twirled_templates_are_the_same(monkeypatch):
+    # Twirling builds the templates inside the primitive, after which it applies DD: there the
+    # function replaces the runtime's, given the same program.
+    from qiskit_ibm_runtime.executor_sampler import prepare as sampler_prepare
+
+    compared = []
+
+    def both(backend, dd_options, quantum_program):
+        expected = runtime.apply_dynamical_decoupling(backend, dd_options, copy.deepcopy(quantum_program))
+        got = ibm.apply_dynamical_decoupling(backend, dd_options, quantum_program)
+        for g, e in zip(got.items, expected.items):
+            assert type(g) is SamplexItem
+            assert_same_circuit(g.circuit, e.circuit)
+            compared.append(g)
+        return got
+
+    monkeypatch.setattr(sampler_prepare, "apply_dynamical_decoupling", both)
+    circuits = [transpiled("fez", "mid-circuit", 1), transpiled("fez", "qft", 1)]
+    sampler_prepare.prepare([(c,) for c in circuits], sampler_options(True, True), backend=backend("fez"))
+    assert len(compared) == 2
 
 
 def test_module_import_leaves_the_runtime_unimported():

@@ -4,6 +4,7 @@ CPU time, and the closing table. Standard library only; knows nothing of what th
 from __future__ import annotations
 
 import difflib
+import json
 import os
 import re
 import subprocess
@@ -60,6 +61,10 @@ class Result:
 
 class PlanError(ValueError):
     pass
+
+
+class Skip(Exception):
+    """Raised by a stage's `run` that finds it cannot run here; the message is the reason."""
 
 
 def check_plan(stages: Sequence[Stage]) -> None:
@@ -270,8 +275,9 @@ class Matrix:
     the stages it needs or comes after, in whatever lane."""
 
     def __init__(self, stages: Sequence[Stage], logs: Path, out: IO[str] = sys.stdout,
-                 tick_s: float = TICK_SECONDS) -> None:
+                 tick_s: float = TICK_SECONDS, command: str = "") -> None:
         check_plan(stages)
+        self.command = command  # what was run, for logs/stages.json
         self.stages = list(stages)
         self.logs = logs
         self.tick_s = tick_s
@@ -319,6 +325,10 @@ class Matrix:
         began = time.monotonic()
         try:
             ok = bool(stage.run(run)) if stage.run is not None else True
+        except Skip as skip:
+            out.say(f"<== {stage.name}: skipped: {skip}")
+            self._record(stage, Result(SKIPPED, note=str(skip)))
+            return
         except Exception:  # a fault of the plan's own code fails its stage, not the lane
             out.write(traceback.format_exc())
             ok = False
@@ -363,12 +373,21 @@ class Matrix:
                 assert log is not None
                 self.terminal.line(f"\n======== lane {lane} ({log})")
                 self.terminal.write(log.read_text(encoding="utf-8", errors="replace"))
-        self.terminal.write(self.table(time.monotonic() - began))
+        total_s = time.monotonic() - began
+        self.terminal.write(self.table(total_s))
+        (self.logs / "stages.json").write_text(json.dumps(self.summary(total_s), indent=1) + "\n")
         return 0 if all(r.status in (PASSED, NOT_APPLICABLE) for r in self.results.values()) else 1
 
     def _lane(self, stages: Sequence[Stage], out: LaneOutput) -> None:
         for stage in stages:
             self._run_stage(stage, out)
+
+    def summary(self, total_s: float) -> dict:
+        """The run as data (logs/stages.json), for the documents that quote a run's times."""
+        return {"total_s": round(total_s, 1), "command": self.command, "stages": [
+            {"name": s.name, "lane": s.lane, "status": self.results[s.name].status,
+             "wall_s": round(self.results[s.name].wall_s, 1), "cpu_s": round(self.results[s.name].cpu_s, 1),
+             "note": self.results[s.name].note} for s in self.stages if s.name in self.results]}
 
     def table(self, total_s: float) -> str:
         """The closing table: per lane, each stage's status, wall and CPU time, name and note."""
@@ -405,3 +424,22 @@ def list_stages(stages: Sequence[Stage]) -> str:
                 extra.append("after " + ", ".join(f"'{a}'" for a in stage.after))
             lines.append(f"  {stage.name}" + (f"  ({'; '.join(extra)})" if extra else ""))
     return "\n".join(lines) + "\n"
+
+
+def run_table(summary: dict) -> str:
+    """A quoted run (its logs/stages.json) as Markdown: each lane's wall and CPU time and its
+    costliest stages, then the whole run."""
+    rows = []
+    for lane in dict.fromkeys(s["lane"] for s in summary["stages"]):
+        stages = [s for s in summary["stages"] if s["lane"] == lane]
+        costliest = sorted(stages, key=lambda s: -s["cpu_s"])[:3]
+        rows.append([lane, str(len(stages)), f"{sum(s['wall_s'] for s in stages) / 60:.1f}",
+                     f"{sum(s['cpu_s'] for s in stages) / 60:.1f}",
+                     ", ".join(f"{s['name']} {s['cpu_s'] / 60:.1f}" for s in costliest)])
+    statuses = [s["status"] for s in summary["stages"]]
+    counts = ", ".join(f"{statuses.count(k)} {k}" for k in (PASSED, FAILED, SKIPPED, NOT_APPLICABLE) if k in statuses)
+    rows.append(["all", f"{len(statuses)} ({counts})", f"{summary['total_s'] / 60:.1f}",
+                 f"{sum(s['cpu_s'] for s in summary['stages']) / 60:.1f}", ""])
+    header = ["lane", "stages", "wall, min", "CPU, min", "costliest stages (CPU, min)"]
+    lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
+    return "\n".join(lines + ["| " + " | ".join(r) + " |" for r in rows])

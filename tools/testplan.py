@@ -15,8 +15,10 @@ Usage: tools/test.sh [--list] [--only NAME]...
 from __future__ import annotations
 
 import argparse
+import functools
 import os
 import re
+import shlex
 import shutil
 import sys
 from dataclasses import dataclass
@@ -192,7 +194,9 @@ def plan() -> List[Stage]:
               needs=(BUILD_TOOLS, GTEST), summary=PYTEST_CLOSING),
     ]
     for interp, flavour in ((ft, "ft"), (debug, "debug")):
-        stages.append(Stage(interp.made_by, "cpython", lambda run, i=interp, f=flavour: built_interpreter(run, i, f)))
+        assert interp.made_by is not None
+        stages.append(Stage(interp.made_by, "cpython", functools.partial(built_interpreter, interp=interp,
+                                                                          flavour=flavour)))
         stages += interpreter_stages(interp, "cpython") + plugin_stages(interp, "cpython")
     # The plugin goes into the main lane's .venv once the suite there is done, so that nothing is
     # installed under a running suite; it runs in this lane, the shortest once the interpreters
@@ -208,6 +212,16 @@ def plan() -> List[Stage]:
         ):
             stages += interpreter_stages(interp, "unstable") + plugin_stages(interp, "unstable")
     return stages
+
+
+def stage_table() -> str:
+    """The plan as a Markdown table (docs/testing.md, filled by tools/figures.py)."""
+    rows = []
+    for stage in plan():
+        waits = [f"'{n}'" for n in dict.fromkeys(n.stage for n in stage.needs)] + [f"after '{a}'" for a in stage.after]
+        rows.append(f"| {stage.lane} | {stage.name} | "
+                    f"{'not applicable: ' + stage.not_applicable if stage.not_applicable else ', '.join(waits)} |")
+    return "\n".join(["| lane | stage | needs |", "|---|---|---|", *rows])
 
 
 def main(argv: Optional[List[str]] = None) -> int:
@@ -228,7 +242,7 @@ def main(argv: Optional[List[str]] = None) -> int:
         parser.error(str(error))
     os.chdir(REPO)
     shutil.rmtree(LOGS, ignore_errors=True)
-    return Matrix(chosen, LOGS).run()
+    return Matrix(chosen, LOGS, command=" ".join(["tools/test.sh", *map(shlex.quote, sys.argv[1:] if argv is None else argv)])).run()
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
-from lanes import Matrix, Need, PlanError, Stage, check_plan, command, list_stages, select  # noqa: E402
+from lanes import Matrix, Need, PlanError, Skip, Stage, check_plan, command, list_stages, select  # noqa: E402
 
 PY = sys.executable
 
@@ -63,6 +63,17 @@ def test_skips_cascade_and_name_the_stage_before(tmp_path):
         "plugin": ("skipped", "the plugin missing because 'x' is not applicable here"),
     }
     assert "[two] ==> tests: skipped: the module missing because 'build' was skipped\n" in out
+
+
+def test_a_stage_that_finds_it_cannot_run_is_skipped_with_its_reason(tmp_path):
+    def absent(run):
+        raise Skip("no CPython 3.99 here")
+
+    code, results, out, _ = run_matrix(tmp_path, [Stage("a", "one", absent), Stage("b", "one", PASS,
+                                                                                   needs=(Need("a", "the wheel"),))])
+    assert (code, results) == (1, {"a": ("skipped", "no CPython 3.99 here"),
+                                   "b": ("skipped", "the wheel missing because 'a' was skipped")})
+    assert "<== a: skipped: no CPython 3.99 here\n" in out
 
 
 @pytest.mark.parametrize(

@@ -6,11 +6,6 @@
 # tools' own tests. Safe to run again; exits non-zero when any stage fails or is skipped.
 # Usage: tools/test.sh [--list] [--only NAME]...   (needs only a python3, 3.9 or later)
 cd "$(dirname "$0")/.." || exit 1
-for python in python3 python3.13 python3.12 python3.11 python3.10 python3.9 /usr/bin/python3; do
-  if command -v "$python" >/dev/null 2>&1 &&
-    "$python" -c 'import sys; sys.exit(sys.version_info < (3, 9))' 2>/dev/null; then
-    exec "$python" tools/testplan.py "$@"
-  fi
-done
-echo "test: needs a python3 of version 3.9 or later, found none" >&2
-exit 1
+# shellcheck source=python3.sh
+. tools/python3.sh
+exec_python 9 tools/testplan.py "$@"

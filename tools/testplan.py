@@ -37,11 +37,7 @@ CTEST_CLOSING = re.compile(r"tests passed, \d+ tests failed out of \d+")
 NO_QISKIT = "Qiskit publishes no wheel for free-threaded CPython"
 SYSTEM = "system packages"
 ROOT = "Debian unstable root"
-ORJSON_SOURCE = "/usr/lib/python3/dist-packages"
-# bash -c COPY_ORJSON bash VENV DIR: orjson's package and dist-info from DIR into VENV's
-# site-packages, where pip then finds it installed.
-COPY_ORJSON = ('site=$("$1/bin/python" -c "import sysconfig; print(sysconfig.get_path(\'platlib\'))") && '
-               'cp -a "$2"/orjson "$2"/orjson-*.dist-info "$site/"')
+
 
 
 def have_build_tools() -> bool:
@@ -140,8 +136,8 @@ def plugin_stages(interp: Interpreter, lane: str, after: tuple = ()) -> List[Sta
     log = f"build-tarvex-qiskit-{interp.tag}"
 
     def run_build(run: StageRun) -> bool:
-        if interp.orjson_from_debian and not run.sh(interp.within("bash", "-c", COPY_ORJSON, "bash", interp.venv,
-                                                                  ORJSON_SOURCE), log=log):
+        if interp.orjson_from_debian and not run.sh(interp.within(f"{interp.venv}/bin/python", "tools/wheel_steps.py",
+                                                                  "from-debian", "orjson"), log=log):
             return False
         return run.sh(interp.within("env", "PIP_ONLY_BINARY=:all:", f"{interp.venv}/bin/python", "-m", "pip", "install",
                                     "--disable-pip-version-check", f"{PLUGIN}[test]"), log=log)

@@ -45,7 +45,7 @@ ROOT_RUN = ["tools/unstable-root.sh", "run"]
 
 
 def orjson_into(venv: str) -> list:
-    return [*ROOT_RUN, "bash", "-c", testplan.COPY_ORJSON, "bash", venv, "/usr/lib/python3/dist-packages"]
+    return [*ROOT_RUN, f"{venv}/bin/python", "tools/wheel_steps.py", "from-debian", "orjson"]
 
 
 @pytest.mark.parametrize(

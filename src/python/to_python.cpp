@@ -6,10 +6,9 @@
 #include <span>
 #include <string>
 
-#include "python/messages.hpp"
-#include "python/panic.hpp"
-
 namespace tarvex::py {
+
+using namespace kit;
 
 namespace {
 
@@ -38,12 +37,6 @@ class DurationCache {
 };
 
 }  // namespace
-
-void result_failed() {
-  if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonErrorSet{};
-  if (PyErr_Occurred() != nullptr) PyErr_Print();
-  raise_fault(text::kPythonApiFailed);
-}
 
 PyObject* to_python(const std::vector<IdleWindow>& windows) {
   PyRef list = PyRef::steal(made(PyList_New(static_cast<Py_ssize_t>(windows.size()))));

@@ -6,12 +6,12 @@
 
 #include <new>
 
-#include "python/py_ref.hpp"
+#include "boundary_kit/py_ref.hpp"
 
 namespace tarvex::qiskit_plugin {
 
 /// The owning reference the _tarvex boundary uses, shared: no error path counts references by hand.
-using Ref = py::PyRef;
+using Ref = kit::PyRef;
 
 /// Qiskit's TranspilerError class, fetched at import; the exception the passes raise.
 PyObject* transpiler_error() noexcept;

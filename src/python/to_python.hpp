@@ -31,8 +31,8 @@ inline PyObject* count_to_python(std::size_t n) { return kit::made(PyLong_FromUn
 /// A node's stored times as (start_ns, end_ns), or None when it has none. O(1).
 inline PyObject* to_python(const std::optional<NodeSchedule>& s) {
   if (!s) Py_RETURN_NONE;
-  kit::PyRef start = kit::PyRef::steal(kit::made(PyFloat_FromDouble(s->start_ns)));
-  kit::PyRef end = kit::PyRef::steal(kit::made(PyFloat_FromDouble(s->end_ns)));
+  kit::PyRef start = kit::PyRef::steal(kit::made(PyFloat_FromDouble(s->start)));
+  kit::PyRef end = kit::PyRef::steal(kit::made(PyFloat_FromDouble(s->end)));
   PyObject* pair = kit::made(PyTuple_New(2));
   PyTuple_SET_ITEM(pair, 0, start.release());
   PyTuple_SET_ITEM(pair, 1, end.release());

@@ -42,6 +42,8 @@ struct Request {
   std::vector<double> pulse_durations;
   double sequence_phase = 0.0;
   bool record = false;
+  // Qiskit refuses an unknown extra_slack_distribution only where a sequence is placed.
+  bool split_refused = false;
 };
 
 bool parse_doubles(PyObject* seq, std::vector<double>& out, const char* what) {
@@ -104,14 +106,13 @@ bool parse_request(PyObject* args, PyObject* kwargs, Request& r) {
       .fill_to_end = fill_to_end != 0,
       .skip_after_reset = skip_reset != 0,
       .alignment = alignment,
-      .slack_split = split_name == "middle"  ? SlackSplit::kMiddle
-                     : split_name == "edges" ? SlackSplit::kEdges
-                                             : SlackSplit::kInvalid,
+      .slack_split = split_name == "edges" ? SlackSplit::kEdges : SlackSplit::kMiddle,
       .spacing = r.spacing,
       .n_pulses = r.sequence.size(),
       .pulse_durations = r.pulse_durations,
   };
   r.record = record != 0;
+  r.split_refused = split_name != "middle" && split_name != "edges";
   if (r.options.decouple && r.pulse_durations.size() != r.qubits.size() * r.sequence.size()) {
     PyErr_SetString(PyExc_ValueError, "pulse_durations must hold one duration per qubit and pulse");
     return false;
@@ -163,6 +164,7 @@ struct WritingSink {
   const std::vector<PulseGate>& sequence;
   CircuitWriter& writer;
   std::vector<double>* starts;  // filled in output order when recording
+  bool split_refused;
   bool failed = false;
 
   void node(NodeId id, double t) {
@@ -178,6 +180,11 @@ struct WritingSink {
   }
   void pulse(Qubit q, std::size_t k, double t) {
     if (failed) return;
+    if (split_refused) {
+      PyErr_SetString(transpiler_error(), "extra_slack_distribution must be 'middle' or 'edges'");
+      failed = true;
+      return;
+    }
     const PulseGate& g = sequence[k];
     failed = !writer.gate(g.gate, static_cast<std::uint32_t>(q), g.params.data());
     if (starts) starts->push_back(t);
@@ -185,10 +192,6 @@ struct WritingSink {
 };
 
 void raise_for_outcome(const QkDag* dag, const ReadDag& read, const PaddingOutcome& out, double alignment) {
-  if (out.status == PaddingStatus::kInvalidSplit) {
-    PyErr_SetString(transpiler_error(), "extra_slack_distribution must be 'middle' or 'edges'");
-    return;
-  }
   const std::string before =
       out.before == kNoNode ? std::string("the circuit's start") : node_label(dag, read.qk_ids[out.before]);
   const std::string after =
@@ -196,7 +199,7 @@ void raise_for_outcome(const QkDag* dag, const ReadDag& read, const PaddingOutco
   PyErr_Format(transpiler_error(),
                "the idle time of %lld dt on qubit %llu between %s and %s is not a multiple of the pulse "
                "alignment %lld",
-               static_cast<long long>(out.stop_ns - out.start_ns), static_cast<unsigned long long>(out.qubit),
+               static_cast<long long>(out.stop - out.start), static_cast<unsigned long long>(out.qubit),
                before.c_str(), after.c_str(), static_cast<long long>(alignment));
 }
 
@@ -232,14 +235,14 @@ PyObject* pad_impl(PyObject* args, PyObject* kwargs) {
     } else {
       read->graph.build_schedule();
     }
-    start_ns = read->graph.start_times_ns();
+    start_ns = read->graph.start_times();
   }
 
   CircuitWriter writer;
   if (!writer.begin(dag)) return nullptr;
   std::vector<double> emitted;
   if (r.record) emitted.reserve(2 * read->qk_ids.size());
-  WritingSink sink{dag, *read, r.sequence, writer, r.record ? &emitted : nullptr};
+  WritingSink sink{dag, *read, r.sequence, writer, r.record ? &emitted : nullptr, r.split_refused};
   const std::vector<OpKind>& kinds = read->kinds;
   auto role = [&kinds](NodeId id) {
     switch (kinds[id]) {
@@ -275,7 +278,7 @@ PyObject* pad_impl(PyObject* args, PyObject* kwargs) {
     if (!starts) return nullptr;
   }
   return Py_BuildValue("(NnLNI)", out.release(), static_cast<Py_ssize_t>(outcome.n_sequences),
-                       static_cast<long long>(outcome.end_ns), starts.release(), first_op);
+                       static_cast<long long>(outcome.end), starts.release(), first_op);
 }
 
 }  // namespace

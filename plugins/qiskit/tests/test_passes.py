@@ -177,13 +177,9 @@ def unsupported_cases():
     with_control_flow.measure(0, 0)
     with (with_control_flow.if_test((with_control_flow.clbits[0], 1))):
         with_control_flow.x(1)
-    custom = QuantumCircuit(2)
-    custom.append(Gate("pulse_x", 1, []), [1])
-    custom_durations = InstructionDurations([("pulse_x", [1], 160), ("x", None, 160)], dt=target.dt)
     return [
         ("no-duration", {"target": target}, untranspiled, r"h on qubits \[\d\]: no duration"),
         ("control-flow", {"target": target}, with_control_flow, r"if_else on qubits \[1\]: control flow"),
-        ("not-readable", {"durations": custom_durations}, custom, r"pulse_x on qubits \[1\]: an operation the Qiskit"),
     ]
 
 

@@ -9,13 +9,13 @@ equal, or both sides must refuse with the same exception type.
 import copy
 
 import pytest
-from conftest import CIRCUITS, aligned_target, backend, qft_circuit, transpiled
+from conftest import CIRCUITS, aligned_target, backend, labels, labelled, qft_circuit, transpiled
 from qiskit import QuantumCircuit, QuantumRegister
-from qiskit.circuit import Gate, Parameter
+from qiskit.circuit import Delay, Gate, Parameter
 from qiskit.circuit.library import SXGate, UnitaryGate, XGate, YGate
 from qiskit.converters import circuit_to_dag
 from qiskit.passmanager.compilation_status import PropertySet
-from qiskit.transpiler import InstructionDurations, PassManager
+from qiskit.transpiler import InstructionDurations, InstructionProperties, PassManager
 from qiskit.transpiler.exceptions import TranspilerError
 from qiskit.transpiler.passes import ALAPScheduleAnalysis, ASAPScheduleAnalysis
 from qiskit.transpiler.passes import PadDelay as QiskitPadDelay
@@ -103,6 +103,7 @@ def test_output_equals_qiskits(circuit, option, mode):
         return
     assert isinstance(got, QuantumCircuit), got
     assert got == reference
+    assert labels(got) == labels(reference)
     assert got.global_phase == reference.global_phase  # exactly, beyond equality's tolerance
     recorded = record if record is not None else use == "drop-in"
     if recorded:
@@ -209,3 +210,116 @@ def test_symbolic_parameters_and_unitaries_are_copied(kind):
     reference = PassManager([ALAPScheduleAnalysis(durations=durations), theirs]).run(circ)
     got = PassManager([ours]).run(circ)
     assert got == reference and got.parameters == reference.parameters
+
+
+# --- regressions --------------------------------------------------------------------------------
+
+
+def three_gates():
+    circ = QuantumCircuit(2)
+    circ.x(0)
+    circ.cx(0, 1)
+    circ.x(1)
+    return circ
+
+
+def change_durations_in_place():
+    durations = InstructionDurations([("x", [0], 100), ("x", [1], 100), ("cx", [0, 1], 300)], dt=1e-9)
+    return {"durations": durations}, lambda: durations.update([("x", [0], 500)])
+
+
+def change_target():
+    target = copy.deepcopy(backend().target)
+
+    def change():
+        props = copy.copy(target["x"][(0,)])
+        props.duration *= 5
+        target.update_instruction_properties("x", (0,), props)
+
+    return {"target": target}, change
+
+
+@pytest.mark.parametrize("timing_change", [change_durations_in_place, change_target], ids=["durations", "target"])
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_changed_durations_are_read_on_the_next_run(kind, timing_change):
+    # An InstructionDurations updated in place keeps its sizes: no cache may key on them.
+    timing_kwargs, change = timing_change()
+    options = {**timing_kwargs, **({"dd_sequence": X2} if kind == "dd" else {})}
+    ours, theirs = make_passes(kind, options, "none", "alap", None)
+    pm = PassManager([ours])
+    pm.run(three_gates())
+    change()
+    reference = PassManager([ALAPScheduleAnalysis(**timing_kwargs), theirs]).run(three_gates())
+    assert pm.run(three_gates()) == reference
+    fresh, _ = make_passes(kind, options, "none", "alap", None)
+    assert PassManager([fresh]).run(three_gates()) == reference
+
+
+@pytest.mark.parametrize("fill_very_end", [True, False])
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_fused_use_refuses_a_circuit_that_is_not_physical(kind, scheduling, fill_very_end):
+    # Qiskit's analyses refuse it, so the pipeline the fused pass stands for does.
+    circ = QuantumCircuit(QuantumRegister(2, "v"))
+    circ.x(0)
+    circ.cx(0, 1)
+    durations = InstructionDurations([("x", None, 160), ("cx", None, 800)], dt=1e-9)
+    options = {"durations": durations, **({"dd_sequence": X2} if kind == "dd" else {"fill_very_end": fill_very_end})}
+    ours, theirs = make_passes(kind, options, "none", scheduling, None)
+    with pytest.raises(TranspilerError):
+        PassManager([ANALYSIS[scheduling](durations=durations), theirs]).run(circ)
+    with pytest.raises(TranspilerError) as refusal:
+        PassManager([ours]).run(circ)
+    assert refusal.value.message == f"{scheduling.upper()} scheduling needs a physical circuit: one quantum register named 'q'"
+
+
+def custom_gate_target():
+    target = copy.deepcopy(backend().target)
+    target.add_instruction(Gate("mygate", 1, []), {(0,): InstructionProperties(duration=target["x"][(0,)].duration * 3)})
+    return target
+
+
+def with_custom_gate():
+    circ = labelled(transpiled("qft"), every=7)
+    for _ in range(3):
+        circ.append(Gate("mygate", 1, []), [0])
+        circ.cx(0, 1)
+    return circ
+
+
+@pytest.mark.parametrize("use", ["fused", "drop-in"])
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_an_operation_the_c_api_cannot_read_gives_qiskits_output(kind, use):
+    target = custom_gate_target()
+    options = {"target": target, **({"dd_sequence": X2} if kind == "dd" else {})}
+    ours, theirs = make_passes(kind, options, "none", "alap", None)
+    circ = with_custom_gate()
+    reference = PassManager([ALAPScheduleAnalysis(target=target), theirs]).run(circ)
+    got = PassManager([ours] if use == "fused" else [ALAPScheduleAnalysis(target=target), ours]).run(circ)
+    assert got == reference
+    assert labels(got) == labels(reference)
+    assert got.count_ops()["mygate"] == 3
+
+
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_labels_of_gates_and_barriers_are_kept(kind):
+    circ = QuantumCircuit(2, 1)
+    circ.x(0, label="prep")
+    circ.barrier(label="dd_here")
+    circ.rz(0.5, 1, label="turn")
+    circ.cx(0, 1)
+    circ.append(UnitaryGate([[0, 1], [1, 0]], label="flip"), [1])
+    wait = Delay(320)
+    wait.label = "wait"
+    circ.append(wait, [0])  # idle time: Qiskit drops it, label and all
+    circ.measure(1, 0)
+    durations = InstructionDurations(
+        [("x", None, 160), ("rz", None, 0), ("cx", None, 800), ("unitary", None, 320), ("measure", None, 1600)], dt=1e-9
+    )
+    options = {"durations": durations, **({"dd_sequence": X2} if kind == "dd" else {})}
+    ours, theirs = make_passes(kind, options, "none", "alap", None)
+    reference = PassManager([ALAPScheduleAnalysis(durations=durations), theirs]).run(circ)
+    got = PassManager([ours]).run(circ)
+    assert got == reference
+    assert labels(got) == labels(reference)
+    assert {"prep", "dd_here", "turn", "flip"} <= {label for _, label in labels(got)}

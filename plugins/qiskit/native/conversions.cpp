@@ -10,6 +10,7 @@
 
 #include "boundary_kit/arguments.hpp"
 #include "boundary_kit/fault.hpp"
+#include "boundary_kit/messages.hpp"
 #include "boundary_kit/py_ref.hpp"
 #include "boundary_kit/results.hpp"
 #include "delay_units.hpp"
@@ -397,6 +398,11 @@ void append_node(QkCircuit* out, const FromQuantumDagRequest& r, std::size_t i, 
 bool import_capi_for_conversions() { return qk_import() == 0 && learn_gate_names(); }
 
 const QkCircuit* extract_circuit(PyObject* obj) {
+  // Checked here, not left to the C API, whose refusal leaks a reference each time.
+  if (!PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(circuit_data_type()))) {
+    kit::raise_cast_error(Py_TYPE(obj), "CircuitData");
+    throw PythonErrorSet{};
+  }
   QkCircuit* circuit = qk_circuit_borrow_from_python(obj);
   if (circuit == nullptr) kit::python_call_failed();
   return circuit;
@@ -503,9 +509,9 @@ PyObject* from_quantum_dag_impl(const FromQuantumDagRequest& r) {
   }
   for (std::uint32_t q = 0; q < n_qubits; ++q) wait(q, idle_from[q], end);
   owned.qc = nullptr;
-  PyObject* circuit = qk_circuit_to_python_full(out);
-  if (circuit == nullptr) kit::python_call_failed();
-  return circuit;
+  PyObject* data = qk_circuit_to_python(out);
+  if (data == nullptr) kit::python_call_failed();
+  return data;
 }
 
 }  // namespace tarvex::qiskit_plugin

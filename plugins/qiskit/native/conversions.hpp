@@ -17,7 +17,7 @@
 namespace tarvex::qiskit_plugin {
 
 /// The circuit inside a QuantumCircuit's CircuitData, borrowed from it (it lives as long as the
-/// CircuitData); Qiskit's TypeError for any other object. O(1).
+/// CircuitData); TypeError (CastError) for any other object. O(1).
 const QkCircuit* extract_circuit(PyObject* obj);
 
 /// Every node of `graph` with its stored times. For a _tarvex.QuantumDAG: one get_all_nodes call,
@@ -33,11 +33,13 @@ std::vector<GraphNode> read_graph(PyObject* graph);
 /// instruction for control flow and an instruction without a duration. O(instructions).
 PyObject* to_quantum_dag_impl(const ToQuantumDagRequest& r);
 
-/// A new QuantumCircuit from the graph's nodes in id order, with delays filling every qubit's idle
+/// The CircuitData of a new QuantumCircuit from the graph's nodes in id order, with delays filling every qubit's idle
 /// time up to the end (in ns, or whole dt with `r.in_dt`). DD_X and DD_Y become x and y; "delay"
 /// nodes become idle time; with a source the other nodes are its instructions in order, else
 /// standard gates without parameters, measure (into the clbit of the qubit's index), reset and
 /// barrier, in registers "q" and "c". ValueError for a node it cannot build. O(nodes + entries).
+/// The caller wraps it (QuantumCircuit.from_circuit_data): Qiskit's own qk_circuit_to_python_full
+/// aborts the process where an allocation fails while it makes the QuantumCircuit.
 PyObject* from_quantum_dag_impl(const FromQuantumDagRequest& r);
 
 }  // namespace tarvex::qiskit_plugin

@@ -6,13 +6,20 @@
 #include <string_view>
 
 #include "boundary_kit/fault.hpp"
+#include "boundary_kit/messages.hpp"
 #include "messages.hpp"
+#include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
 
 bool import_capi_for_dag_reader() { return qk_import() == 0; }
 
 QkDag* extract_dag(PyObject* obj) {
+  // Checked here, not left to the C API, whose refusal leaks a reference each time.
+  if (!PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(dag_circuit_type()))) {
+    kit::raise_cast_error(Py_TYPE(obj), "DAGCircuit");
+    throw kit::PythonErrorSet{};
+  }
   QkDag* dag = qk_dag_borrow_from_python(obj);
   if (dag == nullptr) kit::python_call_failed();
   return dag;

@@ -32,7 +32,7 @@ struct ReadDag {
 using DelayDurations = std::unordered_map<std::uint32_t, double>;
 
 /// The DAG inside a Python DAGCircuit, borrowed from it (it lives as long as the DAGCircuit);
-/// Qiskit's TypeError for any other object. O(1).
+/// TypeError (CastError) for any other object. O(1).
 QkDag* extract_dag(PyObject* obj);
 
 /// Reads every operation of `dag` into `out`. Durations come from `table`, those of delays from

@@ -24,6 +24,10 @@ void raise_transpiler_error(const std::string& label, const char* what) {
 
 }  // namespace
 
+std::string unexpected_object_text(std::string_view what) {
+  return "tarvex_qiskit: " + std::string(what) + " is not what this module was built for";
+}
+
 std::string instruction_label(std::string_view name, std::span<const std::uint32_t> qubits) {
   std::string label(name);
   label += " on qubits [";

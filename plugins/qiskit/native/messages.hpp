@@ -31,14 +31,14 @@ inline constexpr const char kToQuantumDagDoc[] =
     "A _tarvex.QuantumDAG with one gate per instruction of a DAGCircuit or CircuitData.";
 inline constexpr const char kFromQuantumDagDoc[] =
     "from_quantum_dag(graph, *, source, num_qubits, num_clbits, in_dt)\n--\n\n"
-    "A QuantumCircuit from a scheduled _tarvex.QuantumDAG.";
+    "The CircuitData of a QuantumCircuit made from a scheduled _tarvex.QuantumDAG.";
 inline constexpr const char kDurationTableName[] = "tarvex_qiskit.DurationTable";
 inline constexpr const char kUnexpectedNumbering[] = "tarvex_qiskit: Qiskit numbered the output's nodes unexpectedly";
-inline constexpr const char kTranspilerErrorLookupFailed[] =
-    "tarvex_qiskit: qiskit.transpiler.exceptions.TranspilerError could not be looked up";
-inline constexpr const char kQuantumDagLookupFailed[] =
-    "tarvex_qiskit: _tarvex.QuantumDAG's methods are not the module's own";
 }  // namespace text
+
+/// The text of the fault raised when a process-wide object is not what it must be:
+/// "tarvex_qiskit: {what} is not what this module was built for".
+std::string unexpected_object_text(std::string_view what);
 
 /// "<name> on qubits [a, b]": how every message names an instruction. O(len(qubits)).
 std::string instruction_label(std::string_view name, std::span<const std::uint32_t> qubits);

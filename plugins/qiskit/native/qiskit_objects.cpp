@@ -4,6 +4,8 @@
 #include "boundary_kit/fault.hpp"
 #include "boundary_kit/once_cell.hpp"
 #include "boundary_kit/py_ref.hpp"
+#include <string>
+
 #include "messages.hpp"
 
 namespace tarvex::qiskit_plugin {
@@ -15,17 +17,25 @@ namespace {
 
 OnceCell transpiler_error_cell;
 OnceCell node_id_cell;
+OnceCell dag_circuit_cell;
+OnceCell circuit_data_cell;
 OnceCell quantum_dag_cell;
 // Written once, under quantum_dag_cell's creation, before the cell publishes the class.
 QuantumDagMethods methods;
 
-PyObject* create_transpiler_error() {
-  PyRef module = PyRef::steal(PyImport_ImportModule("qiskit.transpiler.exceptions"));
-  PyRef cls = module ? PyRef::steal(PyObject_GetAttrString(module.get(), "TranspilerError")) : PyRef();
+// The class `name` of module `module`: a new reference; ends the call if it cannot be found.
+PyRef qiskit_class(const char* module, const char* name) {
+  PyRef mod = PyRef::steal(PyImport_ImportModule(module));
+  PyRef cls = mod ? PyRef::steal(PyObject_GetAttrString(mod.get(), name)) : PyRef();
   if (!cls) kit::python_call_failed();
-  if (!PyType_Check(cls.get()) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.get()),
-                                                    reinterpret_cast<PyTypeObject*>(PyExc_Exception)))
-    kit::raise_fault(text::kTranspilerErrorLookupFailed);
+  if (!PyType_Check(cls.get())) kit::raise_fault(unexpected_object_text(std::string(module) + "." + name));
+  return cls;
+}
+
+PyObject* create_transpiler_error() {
+  PyRef cls = qiskit_class("qiskit.transpiler.exceptions", "TranspilerError");
+  if (!PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.get()), reinterpret_cast<PyTypeObject*>(PyExc_Exception)))
+    kit::raise_fault(unexpected_object_text("qiskit.transpiler.exceptions.TranspilerError"));
   return cls.release();
 }
 
@@ -35,7 +45,7 @@ PyRef own_method(PyObject* type, const char* name) {
   PyObject* method = PyDict_GetItemString(reinterpret_cast<PyTypeObject*>(type)->tp_dict, name);
   if (method == nullptr || !Py_IS_TYPE(method, &PyMethodDescr_Type) ||
       PyDescr_TYPE(method) != reinterpret_cast<PyTypeObject*>(type))
-    kit::raise_fault(text::kQuantumDagLookupFailed);
+    kit::raise_fault(unexpected_object_text(std::string("_tarvex.QuantumDAG.") + name));
   return PyRef::borrow(method);
 }
 
@@ -43,7 +53,7 @@ PyObject* create_quantum_dag() {
   PyRef module = PyRef::steal(PyImport_ImportModule("_tarvex"));
   PyRef cls = module ? PyRef::steal(PyObject_GetAttrString(module.get(), "QuantumDAG")) : PyRef();
   if (!cls) kit::python_call_failed();
-  if (!PyType_Check(cls.get())) kit::raise_fault(text::kQuantumDagLookupFailed);
+  if (!PyType_Check(cls.get())) kit::raise_fault(unexpected_object_text("_tarvex.QuantumDAG"));
   PyRef add_gate = own_method(cls.get(), "add_gate");
   PyRef get_all_nodes = own_method(cls.get(), "get_all_nodes");
   PyRef get_node_schedule = own_method(cls.get(), "get_node_schedule");
@@ -60,6 +70,18 @@ PyObject* create_quantum_dag() {
 
 PyObject* transpiler_error_type() {
   PyObject* type = transpiler_error_cell.get_or_init(create_transpiler_error);
+  if (type == nullptr) kit::python_call_failed();
+  return type;
+}
+
+PyObject* dag_circuit_type() {
+  PyObject* type = dag_circuit_cell.get_or_init([] { return qiskit_class("qiskit.dagcircuit", "DAGCircuit").release(); });
+  if (type == nullptr) kit::python_call_failed();
+  return type;
+}
+
+PyObject* circuit_data_type() {
+  PyObject* type = circuit_data_cell.get_or_init([] { return qiskit_class("qiskit.circuit", "CircuitData").release(); });
   if (type == nullptr) kit::python_call_failed();
   return type;
 }

@@ -9,6 +9,10 @@ namespace tarvex::qiskit_plugin {
 /// module.cpp); a borrowed reference. Ends the call if the lookup fails. O(1) once made.
 PyObject* transpiler_error_type();
 
+/// Qiskit's DAGCircuit and CircuitData classes, the objects the C API borrows from. O(1) once made.
+PyObject* dag_circuit_type();
+PyObject* circuit_data_type();
+
 /// The interned str "_node_id", the attribute that numbers a DAGOpNode. O(1) once made.
 PyObject* node_id_attribute();
 

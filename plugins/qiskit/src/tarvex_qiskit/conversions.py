@@ -103,4 +103,4 @@ def from_quantum_dag(
         num_clbits=num_clbits,
         in_dt=unit == "dt",
     )
-    return _requests.call(request)
+    return QuantumCircuit.from_circuit_data(_requests.call(request))

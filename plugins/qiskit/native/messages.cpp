@@ -18,6 +18,14 @@ std::string float_text(double value) {
   return out;
 }
 
+// A count of dt as a plain integer ("48"); other values as float_text gives them.
+std::string dt_text(double value) {
+  constexpr double kLimit = 9223372036854775808.0;  // 2**63
+  if (value > -kLimit && value < kLimit && value == static_cast<double>(static_cast<long long>(value)))
+    return std::to_string(static_cast<long long>(value));
+  return float_text(value);
+}
+
 void raise_transpiler_error(const std::string& label, const char* what) {
   PyErr_Format(transpiler_error_type(), "%s: %s", label.c_str(), what);
 }
@@ -59,8 +67,8 @@ void raise_misaligned(double length_dt, std::uint64_t qubit, const std::string& 
                       double alignment_dt) {
   PyErr_Format(transpiler_error_type(),
                "the idle time of %s dt on qubit %llu between %s and %s is not a multiple of the pulse alignment %s",
-               float_text(length_dt).c_str(), static_cast<unsigned long long>(qubit), before.c_str(),
-               after.c_str(), float_text(alignment_dt).c_str());
+               dt_text(length_dt).c_str(), static_cast<unsigned long long>(qubit), before.c_str(), after.c_str(),
+               dt_text(alignment_dt).c_str());
 }
 
 void raise_split_refused() {

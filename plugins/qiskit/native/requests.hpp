@@ -1,7 +1,7 @@
 // The typed request of each native entry point, and the binding of a call's arguments into it.
 //
 // Each struct is one call's arguments, converted and checked; tarvex_qiskit/_requests.py mirrors
-// it field for field. Binding runs every piece of Python code the arguments bring (__index__,
+// it field for field (its PadRequest takes the pass-level fields from PadOptions, its base). Binding runs every piece of Python code the arguments bring (__index__,
 // a mapping's items, attribute lookups) before the entry point reads a DAG or circuit through the
 // C API, so nothing can change those while they are read. Each bind_* throws (see
 // boundary_kit/fault.hpp) on the first argument it refuses, with a message naming it.

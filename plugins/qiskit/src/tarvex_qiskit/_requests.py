@@ -10,20 +10,15 @@ from . import _native
 
 
 @dataclass
-class PadRequest:
-    """One call of `_native.pad`: pad `dag` (never modified) with delays or DD sequences.
+class PadOptions:
+    """The fields of a PadRequest that depend only on the pass, its durations and the number of
+    qubits: what a pass keeps from one run to the next while its target stays the same.
 
-    Times are whole numbers of dt. `qubits` holds one byte per qubit of the DAG (bit 0: pad it,
-    bit 1: it may take a sequence); `pulse_durations[q * len(sequence) + k]` is pulse k on qubit q.
-    `split` other than "middle" or "edges" is refused where the first sequence would be placed, as
-    Qiskit refuses it. `labelled` lists op node ids whose output node ids the result reports.
+    `qubits` holds one byte per qubit of the DAG (bit 0: pad it, bit 1: it may take a sequence);
+    `pulse_durations[q * len(sequence) + k]` is pulse k on qubit q, in dt. `split` other than
+    "middle" or "edges" is refused where the first sequence would be placed, as Qiskit refuses it.
     """
 
-    dag: Any
-    durations: Any  # a table made by _native.duration_table
-    delays: dict[int, int]
-    scheduling: str  # "alap", "asap" or "given"
-    start_times: Any  # with "given": node_start_time; else None
     qubits: bytes
     decouple: bool
     fill_to_end: bool
@@ -34,6 +29,19 @@ class PadRequest:
     sequence: list[tuple[int, tuple[float, ...]]]  # (QkGate value, params)
     pulse_durations: list[float]
     phase: float
+
+
+@dataclass
+class PadRequest(PadOptions):
+    """One call of `_native.pad`: pad `dag` (never modified) with delays or DD sequences, with the
+    pass's options. Times are whole numbers of dt. `labelled` lists op node ids whose output node
+    ids the result reports."""
+
+    dag: Any
+    durations: Any  # a table made by _native.duration_table
+    delays: dict[int, int]
+    scheduling: str  # "alap", "asap" or "given"
+    start_times: Any  # with "given": node_start_time; else None
     record: bool
     labelled: list[int]
 
@@ -72,19 +80,3 @@ _CALLS = {
     FromQuantumDagRequest: _native.from_quantum_dag,
 }
 
-
-@dataclass
-class PadOptions:
-    """The fields of a PadRequest that depend only on the pass, its durations and the number of
-    qubits: what a pass keeps from one run to the next while its target stays the same."""
-
-    qubits: bytes
-    decouple: bool
-    fill_to_end: bool
-    skip_reset: bool
-    alignment: float
-    split: str
-    spacing: list[float]
-    sequence: list[tuple[int, tuple[float, ...]]]
-    pulse_durations: list[float]
-    phase: float

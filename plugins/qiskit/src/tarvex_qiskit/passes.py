@@ -131,21 +131,12 @@ class _NativePadding(TransformationPass):
             return None
         ids, labels = _labels.labelled_nodes(dag, self.keep_labels)
         request = PadRequest(
+            **vars(options),
             dag=dag,
             durations=table,
             delays=delays,
             scheduling="given" if drop_in else self.scheduling,
             start_times=self.property_set["node_start_time"] if drop_in else None,
-            qubits=options.qubits,
-            decouple=options.decouple,
-            fill_to_end=options.fill_to_end,
-            skip_reset=options.skip_reset,
-            alignment=options.alignment,
-            split=options.split,
-            spacing=options.spacing,
-            sequence=options.sequence,
-            pulse_durations=options.pulse_durations,
-            phase=options.phase,
             record=record,
             labelled=ids,
         )

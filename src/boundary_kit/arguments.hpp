@@ -51,7 +51,8 @@ constexpr Py_ssize_t kMaxReserved = 1 << 12;
 
 inline OnceCell sequence_abc_cell;
 
-inline void bind_keyword(const FunctionDescription& desc, PyObject* keyword, PyObject* value, PyObject** slots) {
+inline void bind_keyword(const FunctionDescription& desc, PyObject* keyword, PyObject* value,
+                         PyObject** slots) {
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
   if (utf8 == nullptr) {
@@ -149,8 +150,10 @@ template <bool kIsList, class Item, class Out>
 }  // namespace detail
 
 /// Binds any vectorcall argument array that is not every parameter by position. See below.
-[[gnu::noinline]] inline void extract_arguments_fastcall_general(const FunctionDescription& desc, PyObject* const* args,
-                                               Py_ssize_t n_positional, PyObject* kwnames, PyObject** slots) {
+[[gnu::noinline]] inline void extract_arguments_fastcall_general(const FunctionDescription& desc,
+                                                                 PyObject* const* args,
+                                                                 Py_ssize_t n_positional, PyObject* kwnames,
+                                                                 PyObject** slots) {
   detail::bind_positional(desc, args, n_positional, slots);
   if (kwnames != nullptr) {
     const Py_ssize_t n_keywords = PyTuple_GET_SIZE(kwnames);
@@ -176,8 +179,8 @@ inline void extract_arguments_fastcall(const FunctionDescription& desc, PyObject
 }
 
 /// Binds a positional tuple and keyword dict (or null) the same way; for a constructor.
-[[gnu::noinline]] inline void extract_arguments_tuple_dict(const FunctionDescription& desc, PyObject* args, PyObject* kwargs,
-                                         PyObject** slots) {
+[[gnu::noinline]] inline void extract_arguments_tuple_dict(const FunctionDescription& desc, PyObject* args,
+                                                           PyObject* kwargs, PyObject** slots) {
   detail::bind_positional(desc, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), slots);
   if (kwargs != nullptr) {
     Py_ssize_t pos = 0;
@@ -316,7 +319,9 @@ template <class Item, class Out>
 }
 
 /// A sequence of ints except a str (see extract_sequence). O(len).
-[[gnu::noinline]] inline U64List extract_u64_list(PyObject* obj) { return extract_sequence<U64Item, U64List>(obj); }
+[[gnu::noinline]] inline U64List extract_u64_list(PyObject* obj) {
+  return extract_sequence<U64Item, U64List>(obj);
+}
 
 /// A sequence of floats (or of anything extract_f64 takes) except a str. O(len).
 [[gnu::noinline]] inline std::vector<double> extract_f64_list(PyObject* obj) {
@@ -363,7 +368,8 @@ auto extract_argument(const char* name, Extract extract, PyObject* obj) -> declt
 
 /// As extract_argument for an optional parameter: `fallback` when it was left out (null slot).
 template <class Extract, class T>
-auto extract_optional(const char* name, Extract extract, PyObject* obj, T fallback) -> decltype(extract(obj)) {
+auto extract_optional(const char* name, Extract extract, PyObject* obj, T fallback)
+    -> decltype(extract(obj)) {
   if (obj == nullptr) return fallback;
   return extract_argument(name, extract, obj);
 }

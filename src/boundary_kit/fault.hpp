@@ -63,8 +63,8 @@ inline OnceCell panic_type_cell;
 }
 
 /// Writes the fault report (thread, location, message) to standard error and throws a Fault.
-[[noreturn]] [[gnu::noinline]] inline void raise_fault(std::string message,
-                                     std::source_location where = std::source_location::current()) {
+[[noreturn]] [[gnu::noinline]] inline void raise_fault(
+    std::string message, std::source_location where = std::source_location::current()) {
   write_fault_report(current_thread_number(), message.c_str(), &where);
   throw Fault(std::move(message));
 }
@@ -107,8 +107,8 @@ inline OnceCell panic_type_cell;
 [[gnu::noinline]] inline void raise_caught(std::exception_ptr caught) noexcept {
   const auto set_panic = [](const char* message) {
     PyObject* type = panic_exception_type();
-    PyRef value = PyRef::steal(
-        PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
+    PyRef value =
+        PyRef::steal(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
     if (!value) detail::abort_uncaught();
     PyErr_SetObject(type, value.get());
   };

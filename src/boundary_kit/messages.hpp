@@ -58,7 +58,8 @@ inline constexpr const char kUnprintableTypeError[] = "<unprintable TypeError ob
 }
 
 /// "{} takes {} positional arguments but {} {} given"
-[[gnu::noinline]] inline void raise_too_many_positional(const char* full_name, std::size_t n_params, Py_ssize_t n_given) {
+[[gnu::noinline]] inline void raise_too_many_positional(const char* full_name, std::size_t n_params,
+                                                        Py_ssize_t n_given) {
   PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", full_name, n_params,
                n_given, n_given == 1 ? "was" : "were");
 }
@@ -78,7 +79,8 @@ inline constexpr const char kUnprintableTypeError[] = "<unprintable TypeError ob
 
 /// "{} missing {} required {kind} argument(s): 'a', 'b', and 'c'", `kind` "positional" or
 /// "keyword-only".
-[[gnu::noinline]] inline void raise_missing(const char* full_name, const char* kind, std::span<const char* const> missing) {
+[[gnu::noinline]] inline void raise_missing(const char* full_name, const char* kind,
+                                            std::span<const char* const> missing) {
   std::string message = full_name;
   message += " missing " + std::to_string(missing.size()) + " required " + kind + " ";
   message += missing.size() == 1 ? "argument: " : "arguments: ";
@@ -121,7 +123,8 @@ inline constexpr const char kUnprintableTypeError[] = "<unprintable TypeError ob
 
 /// Writes the report of an internal fault to standard error: which thread, where in the source
 /// (when known) and the fault's text.
-[[gnu::noinline]] inline void write_fault_report(std::uint64_t thread, const char* message, const std::source_location* where) {
+[[gnu::noinline]] inline void write_fault_report(std::uint64_t thread, const char* message,
+                                                 const std::source_location* where) {
   std::fprintf(stderr, "tarvex: internal fault on thread %llu", static_cast<unsigned long long>(thread));
   if (where != nullptr) {
     std::fprintf(stderr, " at %s:%u:%u:\n%s\n", where->file_name(), static_cast<unsigned>(where->line()),

@@ -45,9 +45,8 @@ QuantumDAG QuantumDAG::apply_dd_pass() const {
   // seen yet has been idle since time 0.
   const std::size_t n_scheduled = starts_.size();
   std::size_t n_pairs = 0;
-  with_qubit_values(last_on_qubit_, 0.0, [&](auto& busy_until) {
-    n_pairs = dd_walk(busy_until, nullptr, dd_first, dd_second);
-  });
+  with_qubit_values(last_on_qubit_, 0.0,
+                    [&](auto& busy_until) { n_pairs = dd_walk(busy_until, nullptr, dd_first, dd_second); });
   out.reserve(n_scheduled + 2 * n_pairs, qubit_begin_[n_scheduled] + 2 * n_pairs);
   out.last_on_qubit_.reserve_like(last_on_qubit_);
   with_qubit_values(last_on_qubit_, 0.0,

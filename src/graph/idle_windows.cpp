@@ -151,8 +151,7 @@ void QuantumDAG::walk_gaps(Walks& walks, double min_gap, Scan& scan) const {
         scan.group_qubit.push_back(pool[e]);
       }
       w.out_of_order |= start < w.last_start;
-      if (start - w.last_end >= min_gap)
-        scan.raw.push_back(RawWindow{w.group, w.last_end, start});
+      if (start - w.last_end >= min_gap) scan.raw.push_back(RawWindow{w.group, w.last_end, start});
       w.last_start = start;
       w.last_end = end;
     }

@@ -38,9 +38,7 @@ struct Gate {
 };
 
 /// A gate whose name does not matter to the test.
-inline Gate g(std::vector<Qubit> qubits, double duration) {
-  return Gate{"g", std::move(qubits), duration};
-}
+inline Gate g(std::vector<Qubit> qubits, double duration) { return Gate{"g", std::move(qubits), duration}; }
 inline Gate dd_x(Qubit q) { return Gate{std::string(kDdFirstName), {q}, DD_PULSE_NS}; }
 inline Gate dd_y(Qubit q) { return Gate{std::string(kDdSecondName), {q}, DD_PULSE_NS}; }
 
@@ -116,8 +114,7 @@ using Window = std::tuple<Qubit, double, double>;
 
 inline std::vector<Window> windows(const QuantumDAG& dag, double min_gap) {
   std::vector<Window> out;
-  for (const IdleWindow& w : dag.find_idle_windows(min_gap))
-    out.emplace_back(w.qubit, w.start, w.end);
+  for (const IdleWindow& w : dag.find_idle_windows(min_gap)) out.emplace_back(w.qubit, w.start, w.end);
   return out;
 }
 

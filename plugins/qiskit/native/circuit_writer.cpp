@@ -17,7 +17,8 @@ std::int64_t dt_count(double value) {
     raise_time_overflow(value);
     throw kit::PythonErrorSet{};
   }
-  if (value != std::floor(value)) kit::raise_fault("a time that is not a whole number of dt reached the writer");
+  if (value != std::floor(value))
+    kit::raise_fault("a time that is not a whole number of dt reached the writer");
   return static_cast<std::int64_t>(value);
 }
 
@@ -56,7 +57,8 @@ void CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std
     case OpKind::kGate: {
       std::int16_t& n_params = gate_params_[gate];
       if (n_params < 0) n_params = static_cast<std::int16_t>(qk_gate_num_params(static_cast<QkGate>(gate)));
-      if (n_params == 0) return appended(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), qubits, nullptr), "a gate");
+      if (n_params == 0)
+        return appended(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), qubits, nullptr), "a gate");
       QkCircuitInstructionView view;
       qk_dag_view_instruction(src, qk_id, &view);
       return appended(params_.append(circuit_, static_cast<QkGate>(gate), qubits, view, n_params), "a gate");

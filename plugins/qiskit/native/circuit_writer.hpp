@@ -26,8 +26,8 @@ class CircuitWriter {
   /// A copy of Qiskit node `qk_id` of `src`, of kind `kind` (and QkGate `gate` for gates), on the
   /// `wires` read_dag stored for it (clbits numbered after the `n_qubits` qubits). Delays are
   /// never copied: their time is padded anew.
-  void copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std::uint8_t gate, std::span<const Qubit> wires,
-            std::uint32_t n_qubits);
+  void copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std::uint8_t gate,
+            std::span<const Qubit> wires, std::uint32_t n_qubits);
   /// A delay of `duration_dt` cycles on `qubit`; ValueError beyond 2**63 dt.
   void delay(std::uint32_t qubit, double duration_dt);
   /// Standard gate `gate` on one qubit with `params` (as many as the gate takes).

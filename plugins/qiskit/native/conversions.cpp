@@ -129,7 +129,8 @@ std::string view_label(const QkCircuitInstructionView& v) {
 
 // The duration of an instruction other than a delay, from `table` (a barrier's is 0); control flow
 // and an operation the table has no duration for are refused with TranspilerError.
-double fixed_duration(QkOperationKind kind, const QkCircuitInstructionView& v, int slot, const DurationTable& table) {
+double fixed_duration(QkOperationKind kind, const QkCircuitInstructionView& v, int slot,
+                      const DurationTable& table) {
   if (kind == QkOperationKind_ControlFlow) {
     raise_control_flow(view_label(v));
     throw PythonErrorSet{};
@@ -384,7 +385,8 @@ void append_node(QkCircuit* out, const FromQuantumDagRequest& r, std::size_t i, 
     ok = qk_circuit_barrier(out, qs, n_qs) == QkExitCode_Success;
   } else {
     auto it = gate_by_name().find(node.name);
-    ok = it != gate_by_name().end() && gate_params[it->second] == 0 && qk_gate_num_qubits(it->second) == n_qs &&
+    ok = it != gate_by_name().end() && gate_params[it->second] == 0 &&
+         qk_gate_num_qubits(it->second) == n_qs &&
          qk_circuit_gate(out, it->second, qs, nullptr) == QkExitCode_Success;
   }
   if (!ok) {

@@ -33,8 +33,8 @@ std::vector<GraphNode> read_graph(PyObject* graph);
 /// instruction for control flow and an instruction without a duration. O(instructions).
 PyObject* to_quantum_dag_impl(const ToQuantumDagRequest& r);
 
-/// The CircuitData of a new QuantumCircuit from the graph's nodes in id order, with delays filling every qubit's idle
-/// time up to the end (in ns, or whole dt with `r.in_dt`). DD_X and DD_Y become x and y; "delay"
+/// The CircuitData of a new QuantumCircuit from the graph's nodes in id order, with delays filling every
+/// qubit's idle time up to the end (in ns, or whole dt with `r.in_dt`). DD_X and DD_Y become x and y; "delay"
 /// nodes become idle time; with a source the other nodes are its instructions in order, else
 /// standard gates without parameters, measure (into the clbit of the qubit's index), reset and
 /// barrier, in registers "q" and "c". ValueError for a node it cannot build. O(nodes + entries).

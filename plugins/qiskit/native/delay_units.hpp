@@ -23,8 +23,9 @@ struct DelayUnit {
 };
 
 inline constexpr DelayUnit kDelayUnits[] = {
-    {QkDelayUnit_S, "s", 1e9, false},   {QkDelayUnit_MS, "ms", 1e6, false}, {QkDelayUnit_US, "us", 1e3, false},
-    {QkDelayUnit_NS, "ns", 1.0, false}, {QkDelayUnit_PS, "ps", 1e3, true},  {QkDelayUnit_DT, "dt", 0.0, false},
+    {QkDelayUnit_S, "s", 1e9, false},   {QkDelayUnit_MS, "ms", 1e6, false},
+    {QkDelayUnit_US, "us", 1e3, false}, {QkDelayUnit_NS, "ns", 1.0, false},
+    {QkDelayUnit_PS, "ps", 1e3, true},  {QkDelayUnit_DT, "dt", 0.0, false},
 };
 
 /// The unit with this code or name, or null for one without a duration in ns (an expression).

@@ -47,7 +47,9 @@ void raise_no_duration(const std::string& label) {
   raise_transpiler_error(label, "no duration for it in the target or the durations");
 }
 
-void raise_control_flow(const std::string& label) { raise_transpiler_error(label, "control flow cannot be scheduled"); }
+void raise_control_flow(const std::string& label) {
+  raise_transpiler_error(label, "control flow cannot be scheduled");
+}
 
 void raise_delay_not_given(const std::string& label) {
   raise_transpiler_error(label, "the delay's duration was not given");
@@ -59,16 +61,17 @@ void raise_delay_not_in_ns(const std::string& label, bool in_dt) {
 }
 
 void raise_no_start_time(const std::string& label) {
-  raise_transpiler_error(label,
-                         "no start time: it was added after the circuit was scheduled; schedule the circuit again");
+  raise_transpiler_error(
+      label, "no start time: it was added after the circuit was scheduled; schedule the circuit again");
 }
 
-void raise_misaligned(double length_dt, std::uint64_t qubit, const std::string& before, const std::string& after,
-                      double alignment_dt) {
-  PyErr_Format(transpiler_error_type(),
-               "the idle time of %s dt on qubit %llu between %s and %s is not a multiple of the pulse alignment %s",
-               dt_text(length_dt).c_str(), static_cast<unsigned long long>(qubit), before.c_str(), after.c_str(),
-               dt_text(alignment_dt).c_str());
+void raise_misaligned(double length_dt, std::uint64_t qubit, const std::string& before,
+                      const std::string& after, double alignment_dt) {
+  PyErr_Format(
+      transpiler_error_type(),
+      "the idle time of %s dt on qubit %llu between %s and %s is not a multiple of the pulse alignment %s",
+      dt_text(length_dt).c_str(), static_cast<unsigned long long>(qubit), before.c_str(), after.c_str(),
+      dt_text(alignment_dt).c_str());
 }
 
 void raise_split_refused() {
@@ -84,7 +87,8 @@ void raise_symbolic_phase() {
 }
 
 void raise_time_overflow(double value_dt) {
-  PyErr_Format(PyExc_ValueError, "the padded circuit's times reach %s dt, beyond the 2**63 dt a circuit holds",
+  PyErr_Format(PyExc_ValueError,
+               "the padded circuit's times reach %s dt, beyond the 2**63 dt a circuit holds",
                float_text(value_dt).c_str());
 }
 
@@ -94,11 +98,13 @@ void raise_not_whole_dt(const char* argument, double value, int low) {
 }
 
 void raise_durations_not_whole() {
-  PyErr_SetString(PyExc_ValueError, "argument 'durations': not every duration is a whole number of dt up to 2**53");
+  PyErr_SetString(PyExc_ValueError,
+                  "argument 'durations': not every duration is a whole number of dt up to 2**53");
 }
 
 void raise_not_finite(const char* argument, double value) {
-  PyErr_Format(PyExc_ValueError, "argument '%s': %s is not a finite number", argument, float_text(value).c_str());
+  PyErr_Format(PyExc_ValueError, "argument '%s': %s is not a finite number", argument,
+               float_text(value).c_str());
 }
 
 void raise_not_a_fraction(const char* argument, double value) {
@@ -107,8 +113,8 @@ void raise_not_a_fraction(const char* argument, double value) {
 }
 
 void raise_count_mismatch(const char* argument, std::size_t given, std::size_t expected, const char* why) {
-  PyErr_Format(PyExc_ValueError, "argument '%s': %zu entries where %zu are needed, %s", argument, given, expected,
-               why);
+  PyErr_Format(PyExc_ValueError, "argument '%s': %zu entries where %zu are needed, %s", argument, given,
+               expected, why);
 }
 
 void raise_not_a_choice(const char* argument, const char* choices) {
@@ -116,8 +122,9 @@ void raise_not_a_choice(const char* argument, const char* choices) {
 }
 
 void raise_start_times_mismatch() {
-  PyErr_SetString(PyExc_ValueError,
-                  "argument 'start_times': a mapping is needed when scheduling is 'given', and None otherwise");
+  PyErr_SetString(
+      PyExc_ValueError,
+      "argument 'start_times': a mapping is needed when scheduling is 'given', and None otherwise");
 }
 
 void raise_not_a_pulse_gate(std::uint64_t gate) {
@@ -131,18 +138,19 @@ void raise_pulse_params(std::uint64_t gate, std::size_t expected, std::size_t gi
 }
 
 void raise_not_an_entry(std::size_t index) {
-  PyErr_Format(PyExc_ValueError, "argument 'entries': item %zu is not a (name, qubits or None, duration) tuple",
-               index);
+  PyErr_Format(PyExc_ValueError,
+               "argument 'entries': item %zu is not a (name, qubits or None, duration) tuple", index);
 }
 
 void raise_bad_entry_duration(std::string_view name, double value) {
-  PyErr_Format(PyExc_ValueError, "argument 'entries': the duration of %s is %s, not a finite number from 0 up",
+  PyErr_Format(PyExc_ValueError,
+               "argument 'entries': the duration of %s is %s, not a finite number from 0 up",
                std::string(name).c_str(), float_text(value).c_str());
 }
 
 void raise_beyond_qiskit(const char* argument, std::uint64_t value) {
-  PyErr_Format(PyExc_OverflowError, "argument '%s': %llu is beyond Qiskit's indices (up to 2**32 - 1)", argument,
-               static_cast<unsigned long long>(value));
+  PyErr_Format(PyExc_OverflowError, "argument '%s': %llu is beyond Qiskit's indices (up to 2**32 - 1)",
+               argument, static_cast<unsigned long long>(value));
 }
 
 void raise_node_unscheduled(std::size_t node) {
@@ -151,24 +159,27 @@ void raise_node_unscheduled(std::size_t node) {
 
 void raise_node_qubit_out_of_range(std::size_t node, const std::string& label, std::uint32_t qubit,
                                    std::uint32_t n_qubits) {
-  PyErr_Format(PyExc_ValueError, "node %zu (%s) acts on qubit %u of a %u-qubit circuit", node, label.c_str(), qubit,
-               n_qubits);
+  PyErr_Format(PyExc_ValueError, "node %zu (%s) acts on qubit %u of a %u-qubit circuit", node, label.c_str(),
+               qubit, n_qubits);
 }
 
 void raise_node_without_counterpart(std::size_t node, const std::string& label) {
-  PyErr_Format(PyExc_ValueError, "node %zu (%s) has no counterpart in the source circuit", node, label.c_str());
+  PyErr_Format(PyExc_ValueError, "node %zu (%s) has no counterpart in the source circuit", node,
+               label.c_str());
 }
 
-void raise_node_mismatch(std::size_t node, const std::string& label, std::size_t k, const std::string& source_label) {
+void raise_node_mismatch(std::size_t node, const std::string& label, std::size_t k,
+                         const std::string& source_label) {
   PyErr_Format(PyExc_ValueError, "node %zu (%s) does not match the source's instruction %zu (%s)", node,
                label.c_str(), k, source_label.c_str());
 }
 
 void raise_node_not_buildable(std::size_t node, const std::string& label) {
-  PyErr_Format(PyExc_ValueError,
-               "node %zu (%s) cannot be made into a Qiskit instruction: without a source circuit only standard "
-               "gates without parameters, measure, reset, barrier, delay, DD_X and DD_Y can",
-               node, label.c_str());
+  PyErr_Format(
+      PyExc_ValueError,
+      "node %zu (%s) cannot be made into a Qiskit instruction: without a source circuit only standard "
+      "gates without parameters, measure, reset, barrier, delay, DD_X and DD_Y can",
+      node, label.c_str());
 }
 
 void raise_source_not_copyable(const std::string& label) {

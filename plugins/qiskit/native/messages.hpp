@@ -33,7 +33,8 @@ inline constexpr const char kFromQuantumDagDoc[] =
     "from_quantum_dag(graph, *, source, num_qubits, num_clbits, in_dt)\n--\n\n"
     "The CircuitData of a QuantumCircuit made from a scheduled _tarvex.QuantumDAG.";
 inline constexpr const char kDurationTableName[] = "tarvex_qiskit.DurationTable";
-inline constexpr const char kUnexpectedNumbering[] = "tarvex_qiskit: Qiskit numbered the output's nodes unexpectedly";
+inline constexpr const char kUnexpectedNumbering[] =
+    "tarvex_qiskit: Qiskit numbered the output's nodes unexpectedly";
 }  // namespace text
 
 /// The text of the fault raised when a process-wide object is not what it must be:
@@ -58,8 +59,8 @@ void raise_delay_not_in_ns(const std::string& label, bool in_dt);
 void raise_no_start_time(const std::string& label);
 /// "the idle time of {length} dt on qubit {qubit} between {before} and {after} is not a multiple of
 /// the pulse alignment {alignment}"
-void raise_misaligned(double length_dt, std::uint64_t qubit, const std::string& before, const std::string& after,
-                      double alignment_dt);
+void raise_misaligned(double length_dt, std::uint64_t qubit, const std::string& before,
+                      const std::string& after, double alignment_dt);
 /// "extra_slack_distribution must be 'middle' or 'edges'"
 void raise_split_refused();
 
@@ -109,7 +110,8 @@ void raise_node_qubit_out_of_range(std::size_t node, const std::string& label, s
 /// "node {i} ({label}) has no counterpart in the source circuit"
 void raise_node_without_counterpart(std::size_t node, const std::string& label);
 /// "node {i} ({label}) does not match the source's instruction {k} ({source_label})"
-void raise_node_mismatch(std::size_t node, const std::string& label, std::size_t k, const std::string& source_label);
+void raise_node_mismatch(std::size_t node, const std::string& label, std::size_t k,
+                         const std::string& source_label);
 /// "node {i} ({label}) cannot be made into a Qiskit instruction: without a source circuit only
 /// standard gates without parameters, measure, reset, barrier, delay, DD_X and DD_Y can"
 void raise_node_not_buildable(std::size_t node, const std::string& label);

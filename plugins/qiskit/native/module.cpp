@@ -24,7 +24,8 @@ using kit::PyRef;
 // ---- entry points: bind the arguments into the request, then do the work ----------------------
 
 PyObject* pad(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-  return kit::entry<kPad>(args, nargsf, kwnames, [](PyObject* const* slots) { return pad_impl(bind_pad(slots)); });
+  return kit::entry<kPad>(args, nargsf, kwnames,
+                          [](PyObject* const* slots) { return pad_impl(bind_pad(slots)); });
 }
 
 PyObject* duration_table(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
@@ -66,9 +67,12 @@ void check_qiskit_series() {
 
 PyMethodDef module_methods[] = {
     {"pad", TARVEX_FASTCALL(pad), METH_FASTCALL | METH_KEYWORDS, text::kPadDoc},
-    {"duration_table", TARVEX_FASTCALL(duration_table), METH_FASTCALL | METH_KEYWORDS, text::kDurationTableDoc},
-    {"to_quantum_dag", TARVEX_FASTCALL(to_quantum_dag), METH_FASTCALL | METH_KEYWORDS, text::kToQuantumDagDoc},
-    {"from_quantum_dag", TARVEX_FASTCALL(from_quantum_dag), METH_FASTCALL | METH_KEYWORDS, text::kFromQuantumDagDoc},
+    {"duration_table", TARVEX_FASTCALL(duration_table), METH_FASTCALL | METH_KEYWORDS,
+     text::kDurationTableDoc},
+    {"to_quantum_dag", TARVEX_FASTCALL(to_quantum_dag), METH_FASTCALL | METH_KEYWORDS,
+     text::kToQuantumDagDoc},
+    {"from_quantum_dag", TARVEX_FASTCALL(from_quantum_dag), METH_FASTCALL | METH_KEYWORDS,
+     text::kFromQuantumDagDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -88,14 +92,16 @@ PyModuleDef module_def = {
 
 PyObject* init_module() {
   check_qiskit_series();
-  for (bool (*import)() : {import_capi_for_dag_reader, import_capi_for_circuit_writer, import_capi_for_conversions,
-                           import_capi_for_gate_params, import_capi_for_requests})
+  for (bool (*import)() :
+       {import_capi_for_dag_reader, import_capi_for_circuit_writer, import_capi_for_conversions,
+        import_capi_for_gate_params, import_capi_for_requests})
     if (!import()) kit::python_call_failed();
   if (tarvex_import_capi_for_parameterized_gate() != 0) kit::python_call_failed();
   (void)transpiler_error_type();  // made now, so that raising it later cannot fail to find it
   PyRef module = PyRef::steal(PyModule_Create(&module_def));
   if (!module) kit::python_call_failed();
-  if (PyModule_AddStringConstant(module.get(), "QISKIT_BUILD_VERSION", QISKIT_VERSION) < 0) kit::python_call_failed();
+  if (PyModule_AddStringConstant(module.get(), "QISKIT_BUILD_VERSION", QISKIT_VERSION) < 0)
+    kit::python_call_failed();
   return module.release();
 }
 

@@ -100,7 +100,8 @@ struct WritingSink {
 
 // The writer's start times as int64 bytes, for the Python side's lazy node_start_time mapping.
 PyObject* start_time_bytes(const std::vector<double>& starts) {
-  PyRef bytes = PyRef::steal(made(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts.size() * 8))));
+  PyRef bytes =
+      PyRef::steal(made(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts.size() * 8))));
   auto* out = reinterpret_cast<std::int64_t*>(PyBytes_AS_STRING(bytes.get()));
   for (std::size_t k = 0; k < starts.size(); ++k) out[k] = dt_count(starts[k]);
   return bytes.release();
@@ -113,8 +114,8 @@ PyObject* labelled_output(const PadRequest& r, const std::vector<std::uint32_t>&
   for (std::size_t k = 0; k < r.labelled.size(); ++k) {
     const std::uint32_t i = lookup(index, r.labelled[k]);
     const std::uint32_t at = i == kAbsent ? kAbsent : positions[i];
-    PyObject* id = at == kAbsent ? Py_NewRef(Py_None)
-                                 : made(PyLong_FromUnsignedLongLong(std::uint64_t{first_op} + at));
+    PyObject* id =
+        at == kAbsent ? Py_NewRef(Py_None) : made(PyLong_FromUnsignedLongLong(std::uint64_t{first_op} + at));
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), id);
   }
   return list.release();
@@ -172,7 +173,8 @@ PyObject* pad_impl(const PadRequest& r) {
   std::vector<double> emitted;
   if (r.record) emitted.reserve(2 * read->qk_ids.size());
   std::vector<std::uint32_t> positions(r.labelled.empty() ? 0 : read->qk_ids.size(), kAbsent);
-  WritingSink sink{r, *read, writer, r.record ? &emitted : nullptr, r.labelled.empty() ? nullptr : &positions};
+  WritingSink sink{r, *read, writer, r.record ? &emitted : nullptr,
+                   r.labelled.empty() ? nullptr : &positions};
   const std::vector<OpKind>& kinds = read->kinds;
   const PaddingOutcome outcome =
       plan_padding(read->graph, starts, options, [&kinds](NodeId id) { return role_of(kinds[id]); }, sink);

@@ -1,10 +1,10 @@
 // The process-wide Python objects the native module uses: made once, checked, never released.
 #include "qiskit_objects.hpp"
 
+#include <string>
 #include "boundary_kit/fault.hpp"
 #include "boundary_kit/once_cell.hpp"
 #include "boundary_kit/py_ref.hpp"
-#include <string>
 
 #include "messages.hpp"
 
@@ -34,7 +34,8 @@ PyRef qiskit_class(const char* module, const char* name) {
 
 PyObject* create_transpiler_error() {
   PyRef cls = qiskit_class("qiskit.transpiler.exceptions", "TranspilerError");
-  if (!PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.get()), reinterpret_cast<PyTypeObject*>(PyExc_Exception)))
+  if (!PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.get()),
+                        reinterpret_cast<PyTypeObject*>(PyExc_Exception)))
     kit::raise_fault(unexpected_object_text("qiskit.transpiler.exceptions.TranspilerError"));
   return cls.release();
 }
@@ -75,13 +76,15 @@ PyObject* transpiler_error_type() {
 }
 
 PyObject* dag_circuit_type() {
-  PyObject* type = dag_circuit_cell.get_or_init([] { return qiskit_class("qiskit.dagcircuit", "DAGCircuit").release(); });
+  PyObject* type =
+      dag_circuit_cell.get_or_init([] { return qiskit_class("qiskit.dagcircuit", "DAGCircuit").release(); });
   if (type == nullptr) kit::python_call_failed();
   return type;
 }
 
 PyObject* circuit_data_type() {
-  PyObject* type = circuit_data_cell.get_or_init([] { return qiskit_class("qiskit.circuit", "CircuitData").release(); });
+  PyObject* type =
+      circuit_data_cell.get_or_init([] { return qiskit_class("qiskit.circuit", "CircuitData").release(); });
   if (type == nullptr) kit::python_call_failed();
   return type;
 }

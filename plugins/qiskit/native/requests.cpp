@@ -231,11 +231,14 @@ PadRequest bind_pad(PyObject* const* slots) {
           "alignment", [](PyObject* o) { return whole_dt("alignment", kit::extract_f64(o), 1); }, slots[9]),
       .split = extract_argument("split", extract_split, slots[10]),
       .spacing = extract_argument("spacing", extract_fractions, slots[11]),
-      .sequence = extract_argument("sequence", kit::extract_sequence<PulseGateItem, std::vector<PulseGate>>, slots[12]),
+      .sequence = extract_argument("sequence", kit::extract_sequence<PulseGateItem, std::vector<PulseGate>>,
+                                   slots[12]),
       .pulse_durations = extract_argument("pulse_durations", extract_pulse_durations, slots[13]),
-      .phase = extract_argument("phase", [](PyObject* o) { return extract_finite("phase", o); }, slots[14]),
+      .phase = extract_argument(
+          "phase", [](PyObject* o) { return extract_finite("phase", o); }, slots[14]),
       .record = kit::extract_optional("record", kit::extract_bool, slots[15], false),
-      .labelled = kit::extract_optional("labelled", extract_node_ids, slots[16], std::vector<std::uint32_t>{}),
+      .labelled =
+          kit::extract_optional("labelled", extract_node_ids, slots[16], std::vector<std::uint32_t>{}),
   };
   check_pad(r, slots[4] != Py_None);
   return r;
@@ -262,8 +265,10 @@ FromQuantumDagRequest bind_from_quantum_dag(PyObject* const* slots) {
   FromQuantumDagRequest r{
       .nodes = extract_argument("graph", read_graph, slots[0]),
       .source = slots[1] == Py_None ? nullptr : extract_argument("source", extract_circuit, slots[1]),
-      .num_qubits = extract_argument("num_qubits", [](PyObject* o) { return extract_count("num_qubits", o); }, slots[2]),
-      .num_clbits = extract_argument("num_clbits", [](PyObject* o) { return extract_count("num_clbits", o); }, slots[3]),
+      .num_qubits = extract_argument(
+          "num_qubits", [](PyObject* o) { return extract_count("num_qubits", o); }, slots[2]),
+      .num_clbits = extract_argument(
+          "num_clbits", [](PyObject* o) { return extract_count("num_clbits", o); }, slots[3]),
       .in_dt = extract_argument("in_dt", kit::extract_bool, slots[4]),
   };
   return r;

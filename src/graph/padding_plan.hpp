@@ -93,7 +93,8 @@ void split_slack(double slack, const PaddingOptions& options, std::span<double> 
 /// a sequence when `decouple` is set, the qubit allows it, it does not follow the circuit's start
 /// or a reset (with `skip_after_reset`) and the pulses leave slack; otherwise one delay.
 /// `role(id)` classifies the nodes. Stops at the first failing stretch; the sink has then seen
-/// part of the output. O(nodes + entries + qubits + output).
+/// part of the output. The sink may also end the walk by throwing: the planner holds nothing but
+/// memory it owns. O(nodes + entries + qubits + output).
 template <class Role, class Sink>
 PaddingOutcome plan_padding(const QuantumDAG& dag, std::span<const double> starts,
                             const PaddingOptions& options, Role&& role, Sink&& sink) {

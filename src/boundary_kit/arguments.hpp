@@ -84,20 +84,29 @@ inline void bind_positional(const FunctionDescription& desc, PyObject* const* ar
   std::fill(slots + n_positional, slots + desc.parameter_names.size(), nullptr);
 }
 
+// Writes the required parameters of [from, to) whose slot is empty to `missing`; returns how many.
+inline std::size_t find_missing(const FunctionDescription& desc, PyObject** slots, std::size_t from,
+                                std::size_t to, const char** missing) {
+  std::size_t n_missing = 0;
+  for (std::size_t i = from; i < to && n_missing < FunctionDescription::kMaxParameters; ++i)
+    if (slots[i] == nullptr && desc.required(i)) missing[n_missing++] = desc.parameter_names[i];
+  return n_missing;
+}
+
 // Missing positional parameters are named first, as the interpreter does; keyword-only ones only
 // when no positional one is missing.
 inline void check_required(const FunctionDescription& desc, PyObject** slots) {
-  const auto check = [&](std::size_t from, std::size_t to, const char* kind) {
-    const char* missing[FunctionDescription::kMaxParameters];
-    std::size_t n_missing = 0;
-    for (std::size_t i = from; i < to && n_missing < std::size(missing); ++i)
-      if (slots[i] == nullptr && desc.required(i)) missing[n_missing++] = desc.parameter_names[i];
-    if (n_missing == 0) return;
-    raise_missing(desc.full_name, kind, std::span<const char* const>(missing, n_missing));
-    throw PythonErrorSet{};
-  };
-  check(0, desc.positional_count(), "positional");
-  check(desc.positional_count(), desc.parameter_names.size(), "keyword-only");
+  const char* missing[FunctionDescription::kMaxParameters];
+  const std::size_t n_positional = desc.positional_count();
+  const char* kind = "positional";
+  std::size_t n_missing = find_missing(desc, slots, 0, n_positional, missing);
+  if (n_missing == 0) {
+    kind = "keyword-only";
+    n_missing = find_missing(desc, slots, n_positional, desc.parameter_names.size(), missing);
+  }
+  if (n_missing == 0) return;
+  raise_missing(desc.full_name, kind, std::span<const char* const>(missing, n_missing));
+  throw PythonErrorSet{};
 }
 
 [[gnu::noinline]] inline PyObject* create_sequence_abc() {

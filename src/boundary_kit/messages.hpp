@@ -82,8 +82,9 @@ inline constexpr const char kUnprintableTypeError[] = "<unprintable TypeError ob
 [[gnu::noinline]] inline void raise_missing(const char* full_name, const char* kind,
                                             std::span<const char* const> missing) {
   std::string message = full_name;
-  message += " missing " + std::to_string(missing.size()) + " required " + kind + " ";
-  message += missing.size() == 1 ? "argument: " : "arguments: ";
+  message += " missing " + std::to_string(missing.size()) + " required ";
+  message += kind;
+  message += missing.size() == 1 ? " argument: " : " arguments: ";
   for (std::size_t i = 0; i < missing.size(); ++i) {
     if (i != 0) message += missing.size() > 2 ? ", " : " ";
     if (i != 0 && i + 1 == missing.size()) message += "and ";

@@ -9,6 +9,8 @@ conversions from circuit to DAG and back, which both sides pay):
 - Qiskit DD: ALAPScheduleAnalysis + PadDynamicalDecoupling([x, x]), the reference;
 - fused DD: tarvex_qiskit.PadDynamicalDecoupling alone (it schedules), start times not recorded;
 - fused DD, recorded: the same with record_start_times=True (qc.op_start_times as Qiskit's);
+- fused DD, no label scan: the same with keep_labels=False, which keeps only the barriers' labels
+  and skips the walk over the instructions that finds the others (the C API does not read labels);
 - drop-in DD: ALAPScheduleAnalysis + tarvex_qiskit.PadDynamicalDecoupling (records, as default);
 - Qiskit delay / fused delay: the same with PadDelay.
 Every native output is asserted equal to Qiskit's on the first repeat: instruction by instruction,
@@ -110,6 +112,9 @@ def pipelines(target) -> dict[str, object]:
         "fused_dd_recorded": lambda: PassManager(
             [tarvex_qiskit.PadDynamicalDecoupling(target=target, dd_sequence=seq, record_start_times=True)]
         ),
+        "fused_dd_no_label_scan": lambda: PassManager(
+            [tarvex_qiskit.PadDynamicalDecoupling(target=target, dd_sequence=seq, keep_labels=False)]
+        ),
         "dropin_dd": lambda: PassManager(
             [ALAPScheduleAnalysis(target=target), tarvex_qiskit.PadDynamicalDecoupling(target=target, dd_sequence=seq)]
         ),
@@ -121,6 +126,7 @@ def pipelines(target) -> dict[str, object]:
 REFERENCE = {
     "fused_dd": "qiskit_dd",
     "fused_dd_recorded": "qiskit_dd",
+    "fused_dd_no_label_scan": "qiskit_dd",
     "dropin_dd": "qiskit_dd",
     "fused_delay": "qiskit_delay",
 }

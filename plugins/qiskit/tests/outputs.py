@@ -1,8 +1,8 @@
 """Whole-output comparison of circuits: what Qiskit's == leaves out, compared exactly.
 
 Qiskit's == compares circuits up to graph isomorphism with a tolerance on parameters; a pass that
-claims Qiskit's output must give the same instructions in the same order with the same parameters,
-and the same name, metadata, global phase, registers, timing and layout.
+claims Qiskit's output must give the same instructions in the same order with the same parameters
+and labels, and the same name, metadata, global phase, registers, timing and layout.
 """
 
 from qiskit import QuantumCircuit
@@ -23,7 +23,7 @@ ATTRIBUTES = (
 
 
 def instructions(circuit: QuantumCircuit) -> list[tuple]:
-    return [(i.operation.name, tuple(i.operation.params), i.qubits, i.clbits) for i in circuit.data]
+    return [(i.operation.name, tuple(i.operation.params), i.operation.label, i.qubits, i.clbits) for i in circuit.data]
 
 
 def assert_same_circuit(got: object, expected: QuantumCircuit) -> None:

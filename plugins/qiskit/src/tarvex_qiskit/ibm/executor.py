@@ -113,11 +113,6 @@ class ExecutorDecoupling(PadDynamicalDecoupling):
                 work = result
         return work
 
-    def __getstate__(self) -> dict[str, Any]:
-        # The cached native tables are addresses in this process: a pickled pass rebuilds them.
-        state = self.__dict__.copy()
-        state["_cache"] = None
-        return state
 
 
 def generate_dd_pass_manager(backend: Any, options: Any) -> PassManager:

@@ -30,8 +30,10 @@ CircuitWriter::CircuitWriter(const QkDag* like) {
   qk_dag_free(empty);
 }
 
+CircuitWriter::CircuitWriter(QkCircuit* into) : circuit_(into), owned_(false) {}
+
 CircuitWriter::~CircuitWriter() {
-  if (circuit_ != nullptr) qk_circuit_free(circuit_);
+  if (owned_ && circuit_ != nullptr) qk_circuit_free(circuit_);
 }
 
 void CircuitWriter::check(QkExitCode code, const char* what) {
@@ -48,8 +50,34 @@ void CircuitWriter::appended(QkExitCode code, const char* what) {
 
 void CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std::uint8_t gate,
                          std::span<const Qubit> wires, std::uint32_t n_qubits) {
+  copy_with(
+      kind, gate, wires, n_qubits,
+      [&] {
+        QkCircuitInstructionView view;
+        qk_dag_view_instruction(src, qk_id, &view);
+        return view;
+      },
+      [&](QkComplex64* matrix) { qk_dag_op_node_unitary(src, qk_id, matrix); });
+}
+
+void CircuitWriter::copy(const QkCircuit* src, std::size_t index, OpKind kind, std::uint8_t gate,
+                         std::span<const Qubit> wires, std::uint32_t n_qubits) {
+  copy_with(
+      kind, gate, wires, n_qubits,
+      [&] {
+        QkCircuitInstructionView view;
+        qk_circuit_view_instruction(src, index, &view);
+        return view;
+      },
+      // The C API reads the matrix without changing the circuit; its signature lacks the const.
+      [&](QkComplex64* matrix) { qk_circuit_inst_unitary(const_cast<QkCircuit*>(src), index, matrix); });
+}
+
+template <class View, class Unitary>
+void CircuitWriter::copy_with(OpKind kind, std::uint8_t gate, std::span<const Qubit> wires,
+                              std::uint32_t n_qubits, View&& view, Unitary&& unitary) {
   // The wires the reader stored: the qubits, then for a measurement its clbit after all qubits.
-  // Reading them back from the core saves the C API a node lookup per call.
+  // Reading them back from the core saves the C API a lookup per instruction.
   qubits_.assign(wires.begin(), wires.end());
   const std::uint32_t* qubits = qubits_.data();
   const auto n_wires = static_cast<std::uint32_t>(qubits_.size());
@@ -59,9 +87,7 @@ void CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std
       if (n_params < 0) n_params = static_cast<std::int16_t>(qk_gate_num_params(static_cast<QkGate>(gate)));
       if (n_params == 0)
         return appended(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), qubits, nullptr), "a gate");
-      QkCircuitInstructionView view;
-      qk_dag_view_instruction(src, qk_id, &view);
-      return appended(params_.append(circuit_, static_cast<QkGate>(gate), qubits, view, n_params), "a gate");
+      return appended(params_.append(circuit_, static_cast<QkGate>(gate), qubits, view(), n_params), "a gate");
     }
     case OpKind::kMeasure:
       return appended(qk_circuit_measure(circuit_, qubits[0], qubits[1] - n_qubits), "a measurement");
@@ -71,7 +97,7 @@ void CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std
       return appended(qk_circuit_barrier(circuit_, qubits, n_wires), "a barrier");
     case OpKind::kUnitary: {
       matrix_.resize(std::size_t{1} << (2 * n_wires));
-      qk_dag_op_node_unitary(src, qk_id, matrix_.data());
+      unitary(matrix_.data());
       return appended(qk_circuit_unitary(circuit_, matrix_.data(), qubits, n_wires, false), "a unitary");
     }
     case OpKind::kDelay:

@@ -13,12 +13,17 @@
 namespace tarvex::qiskit_plugin {
 
 /// Builds the output as a native circuit with the registers and global phase of the input, then
-/// hands it to Python as a DAGCircuit. Every call appends one instruction (O(1) amortised); if
-/// Qiskit refuses it, the call raises RuntimeError and throws (see boundary_kit/fault.hpp).
+/// hands it to Python as a DAGCircuit or, for a circuit's input, as a CircuitData. Every call
+/// appends one instruction (O(1) amortised); if Qiskit refuses it, the call raises RuntimeError and
+/// throws (see boundary_kit/fault.hpp).
 class CircuitWriter {
  public:
   /// Starts an empty circuit shaped like `like`: its qubits, clbits, registers and global phase.
   explicit CircuitWriter(const QkDag* like);
+  /// Appends to `into`, an empty circuit shaped like the input that the caller owns and keeps (a
+  /// Python CircuitData, made there: the C API's own empty copy of a circuit Python has touched
+  /// can abort the process, cloning Python objects without the interpreter attached).
+  explicit CircuitWriter(QkCircuit* into);
   CircuitWriter(const CircuitWriter&) = delete;
   CircuitWriter& operator=(const CircuitWriter&) = delete;
   ~CircuitWriter();
@@ -27,6 +32,9 @@ class CircuitWriter {
   /// `wires` read_dag stored for it (clbits numbered after the `n_qubits` qubits). Delays are
   /// never copied: their time is padded anew.
   void copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std::uint8_t gate,
+            std::span<const Qubit> wires, std::uint32_t n_qubits);
+  /// The same for instruction `index` of the circuit `src`.
+  void copy(const QkCircuit* src, std::size_t index, OpKind kind, std::uint8_t gate,
             std::span<const Qubit> wires, std::uint32_t n_qubits);
   /// A delay of `duration_dt` cycles on `qubit`; ValueError beyond 2**63 dt.
   void delay(std::uint32_t qubit, double duration_dt);
@@ -40,6 +48,10 @@ class CircuitWriter {
   PyObject* finish(std::uint32_t& first_op);
 
  private:
+  // `view()` gives the source instruction's view, `unitary(out)` writes its matrix.
+  template <class View, class Unitary>
+  void copy_with(OpKind kind, std::uint8_t gate, std::span<const Qubit> wires, std::uint32_t n_qubits,
+                 View&& view, Unitary&& unitary);
   void check(QkExitCode code, const char* what);
   void appended(QkExitCode code, const char* what);  // check, and count the instruction
   static std::array<std::int16_t, 256> filled(std::int16_t v) {
@@ -48,6 +60,7 @@ class CircuitWriter {
     return a;
   }
   QkCircuit* circuit_ = nullptr;
+  bool owned_ = true;
   std::size_t written_ = 0;
   std::array<std::int16_t, 256> gate_params_ = filled(-1);  // parameters per QkGate, learned on first use
   std::vector<std::uint32_t> qubits_;

@@ -1,9 +1,50 @@
-// Appending a standard gate with the parameters of an instruction that is read, numeric or symbolic.
+// Standard gates: found by name, and appended with the parameters of an instruction that is read.
 #include "gate_params.hpp"
+
+#include <string>
+#include <unordered_map>
 
 #include "parameterized_gate.h"
 
 namespace tarvex::qiskit_plugin {
+
+namespace {
+
+// Written once at import, read-only afterwards.
+std::unordered_map<std::string_view, QkGate>& gates_by_name() {
+  static std::unordered_map<std::string_view, QkGate> table;
+  return table;
+}
+std::vector<std::string>& gate_names() {
+  static std::vector<std::string> names;
+  return names;
+}
+
+}  // namespace
+
+bool learn_standard_gate_names() {
+  // Each gate appended once to a scratch circuit, its name read back from the instruction.
+  QkCircuit* qc = qk_circuit_new(4, 0);
+  const std::uint32_t qubits[4] = {0, 1, 2, 3};
+  const double params[4] = {0, 0, 0, 0};
+  gate_names().reserve(kNumStandardGates);  // the views below point into these strings
+  for (std::uint64_t g = 0; g < kNumStandardGates; ++g) {
+    const auto gate = static_cast<QkGate>(g);
+    if (qk_circuit_gate(qc, gate, qubits, params) != QkExitCode_Success) continue;
+    QkCircuitInstructionView view;
+    qk_circuit_view_instruction(qc, qk_circuit_num_instructions(qc) - 1, &view);
+    gate_names().emplace_back(view.name, view.name_len);
+    gates_by_name().emplace(gate_names().back(), gate);
+  }
+  qk_circuit_free(qc);
+  return true;
+}
+
+std::optional<QkGate> standard_gate_named(std::string_view name) {
+  auto it = gates_by_name().find(name);
+  if (it == gates_by_name().end()) return std::nullopt;
+  return it->second;
+}
 
 bool import_capi_for_gate_params() { return qk_import() == 0; }
 

@@ -1,8 +1,10 @@
-// Appending a standard gate with the parameters of an instruction that is read, numeric or symbolic.
+// Standard gates: found by name, and appended with the parameters of an instruction that is read.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "qiskit_capi.hpp"
@@ -11,6 +13,14 @@ namespace tarvex::qiskit_plugin {
 
 /// The number of standard gates: QkGate values run from 0 below it.
 inline constexpr std::uint64_t kNumStandardGates = QkGate_RC3X + 1;
+
+/// The standard gate Qiskit names `name` ("x", "rz", ...), learned from Qiskit itself at import;
+/// none for any other name. A circuit's instructions name their gate but the C API gives no QkGate
+/// for them. O(len(name)) expected.
+std::optional<QkGate> standard_gate_named(std::string_view name);
+
+/// Learns the names of the standard gates from Qiskit (at import, before any lookup). O(gates).
+bool learn_standard_gate_names();
 
 /// Scratch space for the parameters of one gate at a time, reused from gate to gate.
 class GateParams {

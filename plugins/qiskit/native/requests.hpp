@@ -34,17 +34,9 @@ struct PulseGate {
   std::vector<double> params;
 };
 
-/// _native.pad(dag, *, durations, delays, scheduling, start_times, qubits, decouple, fill_to_end,
-/// skip_reset, alignment, split, spacing, sequence, pulse_durations, phase, record=False,
-/// labelled=()). Times are whole numbers of dt.
-struct PadRequest {
-  QkDag* dag;                      ///< dag: a DAGCircuit, borrowed
-  const DurationTable* durations;  ///< durations: a table made by duration_table()
-  DelayDurations delays;           ///< delays: {op node id: duration in dt} of every delay
-  Scheduling scheduling;           ///< scheduling: "alap", "asap" or "given"
-  /// start_times: with "given", a mapping {DAGOpNode: start in dt} (Qiskit's node_start_time),
-  /// read into (op node id, start); None otherwise.
-  std::vector<std::pair<std::uint32_t, double>> start_times;
+/// The fields of a padding request that depend only on the pass, its durations and the number of
+/// qubits (tarvex_qiskit/_requests.py's PadOptions). Times are whole numbers of dt.
+struct PadOptions {
   std::vector<QubitPadding> qubits;  ///< qubits: bytes, one per qubit: bit 0 pads, bit 1 decouples
   bool decouple;                     ///< decouple: pulse sequences, not only delays
   bool fill_to_end;                  ///< fill_to_end: pad each qubit up to the circuit's end
@@ -57,9 +49,36 @@ struct PadRequest {
   std::vector<PulseGate> sequence;  ///< sequence: ((QkGate value, params), ...)
   /// pulse_durations: with `decouple`, the duration of pulse k on qubit q at [q * pulses + k].
   std::vector<double> pulse_durations;
-  double phase;                         ///< phase: the global phase one sequence adds
+  double phase;  ///< phase: the global phase one sequence adds
+};
+
+/// _native.pad(dag, *, durations, delays, scheduling, start_times, <PadOptions>, record=False,
+/// labelled=()).
+struct PadRequest {
+  QkDag* dag;                      ///< dag: a DAGCircuit, borrowed
+  const DurationTable* durations;  ///< durations: a table made by duration_table()
+  DelayDurations delays;           ///< delays: {op node id: duration in dt} of every delay
+  Scheduling scheduling;           ///< scheduling: "alap", "asap" or "given"
+  /// start_times: with "given", a mapping {DAGOpNode: start in dt} (Qiskit's node_start_time),
+  /// read into (op node id, start); None otherwise.
+  std::vector<std::pair<std::uint32_t, double>> start_times;
+  PadOptions options;
   bool record;                          ///< record: also return the output's start times
   std::vector<std::uint32_t> labelled;  ///< labelled: op node ids whose output node ids to return
+};
+
+/// _native.pad_circuit(circuit, *, out, durations, dt, scheduling, <PadOptions>, record=False,
+/// labelled=(), barriers=False): the direct path, from a QuantumCircuit's CircuitData into another.
+struct PadCircuitRequest {
+  const QkCircuit* circuit;        ///< circuit: a CircuitData, borrowed
+  QkCircuit* out;                  ///< out: circuit.copy_empty_like(), borrowed, which the call fills
+  const DurationTable* durations;  ///< durations: a table made by duration_table()
+  double dt;                       ///< dt: one dt in seconds, for delays in SI units; None: NaN
+  Scheduling scheduling;           ///< scheduling: "alap" or "asap"
+  PadOptions options;
+  bool record;                          ///< record: also return the output's start times
+  std::vector<std::uint32_t> labelled;  ///< labelled: instruction indices whose output indices to return
+  bool barriers;                        ///< barriers: also return where every barrier went
 };
 
 /// _native.duration_table(entries): entries (name, qubits or None, duration), parsed.
@@ -111,6 +130,11 @@ inline constexpr const char* kPadParameters[] = {
     "decouple", "fill_to_end",     "skip_reset", "alignment",  "split",       "spacing",
     "sequence", "pulse_durations", "phase",      "record",     "labelled"};
 inline constexpr kit::FunctionDescription kPad{"pad()", kPadParameters, 1, (1u << 15) | (1u << 16)};
+inline constexpr const char* kPadCircuitParameters[] = {
+    "circuit",   "out",   "durations", "dt",       "scheduling",      "qubits", "decouple", "fill_to_end", "skip_reset",
+    "alignment", "split", "spacing",   "sequence", "pulse_durations", "phase",  "record",   "labelled",    "barriers"};
+inline constexpr kit::FunctionDescription kPadCircuit{"pad_circuit()", kPadCircuitParameters, 1,
+                                                      (1u << 15) | (1u << 16) | (1u << 17)};
 inline constexpr const char* kDurationTableParameters[] = {"entries"};
 inline constexpr kit::FunctionDescription kDurationTable{"duration_table()", kDurationTableParameters};
 inline constexpr const char* kToQuantumDagParameters[] = {"source", "is_dag", "durations", "delays", "dt_ns"};
@@ -120,6 +144,7 @@ inline constexpr const char* kFromQuantumDagParameters[] = {"graph", "source", "
 inline constexpr kit::FunctionDescription kFromQuantumDag{"from_quantum_dag()", kFromQuantumDagParameters, 1};
 
 PadRequest bind_pad(PyObject* const* slots);
+PadCircuitRequest bind_pad_circuit(PyObject* const* slots);
 DurationTableRequest bind_duration_table(PyObject* const* slots);
 ToQuantumDagRequest bind_to_quantum_dag(PyObject* const* slots);
 FromQuantumDagRequest bind_from_quantum_dag(PyObject* const* slots);

@@ -47,6 +47,24 @@ class PadRequest(PadOptions):
 
 
 @dataclass
+class PadCircuitRequest(PadOptions):
+    """One call of `_native.pad_circuit`, the direct path: pad the CircuitData `circuit` (never
+    modified) into `out`, its empty copy, whose instructions then come in the order a DAG of it
+    lists them. `dt` is one dt in seconds (for delays in SI units) or None; `labelled` lists
+    instruction indices whose output indices the result reports; `barriers` asks for where every
+    barrier went."""
+
+    circuit: Any
+    out: Any
+    durations: Any  # a table made by _native.duration_table
+    dt: float | None
+    scheduling: str  # "alap" or "asap"
+    record: bool
+    labelled: list[int]
+    barriers: bool
+
+
+@dataclass
 class ToQuantumDagRequest:
     """One call of `_native.to_quantum_dag`: durations in the output's unit, a DAG's delays as
     {op node id: (duration, unit)}, `dt_ns` the length of one dt in that unit (or None)."""
@@ -69,13 +87,14 @@ class FromQuantumDagRequest:
     in_dt: bool
 
 
-def call(request: PadRequest | ToQuantumDagRequest | FromQuantumDagRequest) -> Any:
+def call(request: PadRequest | PadCircuitRequest | ToQuantumDagRequest | FromQuantumDagRequest) -> Any:
     """The native entry point of `request`, called with its fields."""
     return _CALLS[type(request)](**vars(request))
 
 
 _CALLS = {
     PadRequest: _native.pad,
+    PadCircuitRequest: _native.pad_circuit,
     ToQuantumDagRequest: _native.to_quantum_dag,
     FromQuantumDagRequest: _native.from_quantum_dag,
 }

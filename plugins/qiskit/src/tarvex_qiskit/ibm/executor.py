@@ -4,7 +4,8 @@ qiskit-ibm-runtime's executor schedules every circuit of a job (ALAP or ASAP aft
 conversion), inserts an XX, XpXm or XY4 sequence of X and RZ gates into every idle stretch with
 Qiskit's PadDynamicalDecoupling and pads what is left with PadDelay. The pass manager made here
 gives the same circuits, start times included, with the fused native pass; where the native path
-cannot promise that, it runs those four Qiskit passes itself.
+cannot promise that, it runs those four Qiskit passes itself. Its `run` on QuantumCircuits takes
+the direct path, from circuit to circuit with no DAG in between.
 """
 
 from __future__ import annotations
@@ -115,6 +116,36 @@ class ExecutorDecoupling(PadDynamicalDecoupling):
 
 
 
+class ExecutorPassManager(PassManager):
+    """The executor's DD pass manager: one ExecutorDecoupling pass. `run` on one QuantumCircuit or a
+    list of them, with no callback or property set and nothing added to the pass manager, takes
+    the direct path (one circuit after another in this process, whatever `num_processes` says) and
+    leaves the property set alone; otherwise it runs as any PassManager."""
+
+    def __init__(self, decoupling: ExecutorDecoupling):
+        super().__init__([decoupling])
+        self._decoupling = decoupling
+
+    def run(  # type: ignore[override]
+        self,
+        circuits: Any,
+        output_name: str | None = None,
+        callback: Any = None,
+        num_processes: int | None = None,
+        *,
+        property_set: dict[str, object] | None = None,
+    ) -> Any:
+        if callback is None and property_set is None and self._holds_only_its_pass():
+            out = self._decoupling.run_circuits(circuits, output_name)
+            if out is not NotImplemented:
+                return out
+        return super().run(circuits, output_name, callback, num_processes, property_set=property_set)
+
+    def _holds_only_its_pass(self) -> bool:
+        tasks = self._tasks
+        return len(tasks) == 1 and len(tasks[0]) == 1 and tasks[0][0] is self._decoupling
+
+
 def generate_dd_pass_manager(backend: Any, options: Any) -> PassManager:
     """The executor's DD pass manager for `backend` (anything with a `target`) and `options` (a
     DynamicalDecouplingOptions, or anything with its attributes `sequence_type`,
@@ -122,7 +153,7 @@ def generate_dd_pass_manager(backend: Any, options: Any) -> PassManager:
     reads them: a `scheduling_method` other than "alap" schedules ASAP; an invalid
     `extra_slack_distribution` raises TranspilerError when the first sequence is due. ValueError
     for an unknown `sequence_type`, then for a backend without a target. O(1); the pass builds its
-    per-qubit tables on its first run."""
+    per-qubit tables on its first run and keeps them while the target's durations stay the same."""
     sequence, spacing = dd_sequence(options.sequence_type)
     target = backend.target
     if target is None:
@@ -135,13 +166,13 @@ def generate_dd_pass_manager(backend: Any, options: Any) -> PassManager:
         skip_reset_qubits=options.skip_reset_qubits,
         extra_slack_distribution=options.extra_slack_distribution,
     )
-    return PassManager([decoupling])
+    return ExecutorPassManager(decoupling)
 
 
 def apply_dynamical_decoupling(backend: Any, dd_options: Any, quantum_program: Any) -> Any:
     """Replaces the circuit of every item of `quantum_program` (a QuantumProgram, or anything whose
-    `items` have a settable `circuit`) by its decoupled circuit, and returns `quantum_program`.
-    O(instructions) per item."""
+    `items` have a settable `circuit`) by its decoupled circuit, item after item as the runtime
+    does, and returns `quantum_program`. O(instructions) per item."""
     pass_manager = generate_dd_pass_manager(backend, dd_options)
     for item in quantum_program.items:
         item.circuit = pass_manager.run(item.circuit)

@@ -21,8 +21,8 @@ class CircuitWriter {
   /// Starts an empty circuit shaped like `like`: its qubits, clbits, registers and global phase.
   explicit CircuitWriter(const QkDag* like);
   /// Appends to `into`, an empty circuit shaped like the input that the caller owns and keeps (a
-  /// Python CircuitData, made there: the C API's own empty copy of a circuit Python has touched
-  /// can abort the process, cloning Python objects without the interpreter attached).
+  /// CircuitData made by Python's copy_empty_like: the C API's own empty copy of a circuit Python
+  /// has touched can abort the process, cloning Python objects without the interpreter attached).
   explicit CircuitWriter(QkCircuit* into);
   CircuitWriter(const CircuitWriter&) = delete;
   CircuitWriter& operator=(const CircuitWriter&) = delete;

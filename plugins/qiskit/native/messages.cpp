@@ -127,12 +127,6 @@ void raise_start_times_mismatch() {
       "argument 'start_times': a mapping is needed when scheduling is 'given', and None otherwise");
 }
 
-void raise_out_not_empty_copy() {
-  PyErr_SetString(PyExc_ValueError,
-                  "argument 'out': must be an empty copy of the circuit (circuit.copy_empty_like()), not the "
-                  "circuit itself");
-}
-
 void raise_not_a_pulse_gate(std::uint64_t gate) {
   PyErr_Format(PyExc_ValueError, "argument 'sequence': %llu is not a standard gate on one qubit",
                static_cast<unsigned long long>(gate));

@@ -24,10 +24,10 @@ inline constexpr const char kPadDoc[] =
     "alignment, split, spacing, sequence, pulse_durations, phase, record=False, labelled=())\n--\n\n"
     "Schedules a DAGCircuit or takes its start times, and pads its idle time (see PadRequest).";
 inline constexpr const char kPadCircuitDoc[] =
-    "pad_circuit(circuit, *, out, durations, dt, scheduling, qubits, decouple, fill_to_end, skip_reset, "
+    "pad_circuit(circuit, *, durations, dt, scheduling, qubits, decouple, fill_to_end, skip_reset, "
     "alignment, split, spacing, sequence, pulse_durations, phase, record=False, labelled=(), "
     "barriers=False)\n--\n\n"
-    "Schedules a QuantumCircuit's CircuitData and pads its idle time into `out` (see PadCircuitRequest).";
+    "Schedules a QuantumCircuit's CircuitData and pads its idle time into a new one (see PadCircuitRequest).";
 inline constexpr const char kDurationTableDoc[] =
     "duration_table(entries)\n--\n\nParses (name, qubits or None, duration) entries into a table for pad() "
     "and to_quantum_dag().";
@@ -94,8 +94,7 @@ void raise_count_mismatch(const char* argument, std::size_t given, std::size_t e
 void raise_not_a_choice(const char* argument, const char* choices);
 /// "argument 'start_times': a mapping is needed when scheduling is 'given', and None otherwise"
 void raise_start_times_mismatch();
-/// "argument 'out': must be an empty copy of the circuit (circuit.copy_empty_like()), not the circuit itself"
-void raise_out_not_empty_copy();
+
 /// "argument 'sequence': {gate} is not a standard gate on one qubit"
 void raise_not_a_pulse_gate(std::uint64_t gate);
 /// "argument 'sequence': gate {gate} takes {expected} parameters, {given} given"

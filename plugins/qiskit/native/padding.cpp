@@ -11,10 +11,12 @@
 #include "boundary_kit/results.hpp"
 #include "circuit_reader.hpp"
 #include "circuit_writer.hpp"
+#include "conversions.hpp"
 #include "dag_reader.hpp"
 #include "graph/lexicographic_order.hpp"
 #include "graph/padding_plan.hpp"
 #include "messages.hpp"
+#include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
 
@@ -295,6 +297,15 @@ PyObject* pad_impl(const PadRequest& r) {
   return result;
 }
 
+// An empty copy of the CircuitData `data`, made by Qiskit's own Python method, which copies its
+// Python objects with the interpreter attached (the C API's qk_circuit_copy_empty_like does not,
+// and aborts the process on a circuit whose registers Python has touched).
+PyRef empty_copy(PyObject* data) {
+  PyRef out = PyRef::steal(PyObject_CallMethodNoArgs(data, copy_empty_like_name()));
+  if (!out) kit::python_call_failed();
+  return out;
+}
+
 PyObject* pad_circuit_impl(const PadCircuitRequest& r) {
   double phase = 0.0;
   const bool real_phase = real_global_phase(r.circuit, phase);
@@ -328,7 +339,9 @@ PyObject* pad_circuit_impl(const PadCircuitRequest& r) {
       },
       order);
 
-  CircuitWriter writer(r.out);
+  PyRef data = empty_copy(r.data);
+  const QkCircuit* into = extract_circuit(data.get());
+  CircuitWriter writer(const_cast<QkCircuit*>(into));
   std::vector<double> written_starts;
   if (r.record) written_starts.reserve(sink.pieces.size());
   // Output position of each copied operation; a circuit's instruction i is core node i.
@@ -369,12 +382,13 @@ PyObject* pad_circuit_impl(const PadCircuitRequest& r) {
   }
   PyRef n_sequences = PyRef::steal(made(PyLong_FromSize_t(outcome.n_sequences)));
   PyRef end_dt = PyRef::steal(made(PyLong_FromLongLong(end)));
-  PyObject* result = made(PyTuple_New(5));
-  PyTuple_SET_ITEM(result, 0, n_sequences.release());
-  PyTuple_SET_ITEM(result, 1, end_dt.release());
-  PyTuple_SET_ITEM(result, 2, start_times.release());
-  PyTuple_SET_ITEM(result, 3, labelled.release());
-  PyTuple_SET_ITEM(result, 4, barriers.release());
+  PyObject* result = made(PyTuple_New(6));
+  PyTuple_SET_ITEM(result, 0, data.release());
+  PyTuple_SET_ITEM(result, 1, n_sequences.release());
+  PyTuple_SET_ITEM(result, 2, end_dt.release());
+  PyTuple_SET_ITEM(result, 3, start_times.release());
+  PyTuple_SET_ITEM(result, 4, labelled.release());
+  PyTuple_SET_ITEM(result, 5, barriers.release());
   return result;
 }
 

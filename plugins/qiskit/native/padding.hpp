@@ -15,15 +15,15 @@ namespace tarvex::qiskit_plugin {
 /// only read. O(nodes log nodes + output).
 PyObject* pad_impl(const PadRequest& r);
 
-/// The direct path: fills `r.out` with the padded copy of `r.circuit` and returns the tuple
-/// (n_sequences, end in dt, start times or None, output indices of `r.labelled`, and with
-/// `r.barriers` the (instruction index, output index) of every barrier, else None); the copy's
-/// instructions come in the order in which
+/// The direct path: the padded copy of `r.circuit` as the tuple (CircuitData, n_sequences, end in
+/// dt, start times or None, output indices of `r.labelled`, and with `r.barriers` the (instruction
+/// index, output index) of every barrier, else None); the copy's instructions come in the order in
+/// which
 /// Qiskit's DAG of the same circuit lists its operations, so that a QuantumCircuit around it equals
 /// what a pass manager running the padding passes returns, instruction by instruction. With
 /// `r.record` the start times are a list of ints, one per output instruction; an entry of the last
-/// list is None for an instruction not copied (a delay). None, with `r.out` left empty, where only
-/// the pass manager gives the same output or message (see read_circuit; a misaligned stretch; sequences on a symbolic global
+/// list is None for an instruction not copied (a delay). None where only the pass manager gives
+/// the same output or message (see read_circuit; a misaligned stretch; sequences on a symbolic global
 /// phase). The circuit is only read. O(instructions + output), 50 to 80 bytes per output instruction
 /// at the peak besides the circuits.
 PyObject* pad_circuit_impl(const PadCircuitRequest& r);

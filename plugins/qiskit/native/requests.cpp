@@ -252,24 +252,17 @@ PadRequest bind_pad(PyObject* const* slots) {
 
 PadCircuitRequest bind_pad_circuit(PyObject* const* slots) {
   PadCircuitRequest r{
+      .data = slots[0],
       .circuit = extract_argument("circuit", extract_circuit, slots[0]),
-      // The circuit the call fills: Python's own object, changed through the C API.
-      .out = const_cast<QkCircuit*>(extract_argument("out", extract_circuit, slots[1])),
-      .durations = extract_argument("durations", extract_duration_table, slots[2]),
-      .dt = slots[3] == Py_None ? std::nan("") : extract_argument("dt", kit::extract_f64, slots[3]),
-      .scheduling = extract_argument("scheduling", extract_scheduling, slots[4]),
-      .options = bind_pad_options(slots + 5),
-      .record = kit::extract_optional("record", kit::extract_bool, slots[15], false),
+      .durations = extract_argument("durations", extract_duration_table, slots[1]),
+      .dt = slots[2] == Py_None ? std::nan("") : extract_argument("dt", kit::extract_f64, slots[2]),
+      .scheduling = extract_argument("scheduling", extract_scheduling, slots[3]),
+      .options = bind_pad_options(slots + 4),
+      .record = kit::extract_optional("record", kit::extract_bool, slots[14], false),
       .labelled =
-          kit::extract_optional("labelled", extract_node_ids, slots[16], std::vector<std::uint32_t>{}),
-      .barriers = kit::extract_optional("barriers", kit::extract_bool, slots[17], false),
+          kit::extract_optional("labelled", extract_node_ids, slots[15], std::vector<std::uint32_t>{}),
+      .barriers = kit::extract_optional("barriers", kit::extract_bool, slots[16], false),
   };
-  if (r.out == r.circuit || qk_circuit_num_instructions(r.out) != 0 ||
-      qk_circuit_num_qubits(r.out) != qk_circuit_num_qubits(r.circuit) ||
-      qk_circuit_num_clbits(r.out) != qk_circuit_num_clbits(r.circuit)) {
-    raise_out_not_empty_copy();
-    throw PythonErrorSet{};
-  }
   if (r.scheduling == Scheduling::kGiven) {
     raise_not_a_choice("scheduling", "'alap' or 'asap'");
     throw PythonErrorSet{};

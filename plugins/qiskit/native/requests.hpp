@@ -67,11 +67,11 @@ struct PadRequest {
   std::vector<std::uint32_t> labelled;  ///< labelled: op node ids whose output node ids to return
 };
 
-/// _native.pad_circuit(circuit, *, out, durations, dt, scheduling, <PadOptions>, record=False,
-/// labelled=(), barriers=False): the direct path, from a QuantumCircuit's CircuitData into another.
+/// _native.pad_circuit(circuit, *, durations, dt, scheduling, <PadOptions>, record=False,
+/// labelled=(), barriers=False): the direct path, from a QuantumCircuit's CircuitData to a new one.
 struct PadCircuitRequest {
-  const QkCircuit* circuit;        ///< circuit: a CircuitData, borrowed
-  QkCircuit* out;                  ///< out: circuit.copy_empty_like(), borrowed, which the call fills
+  PyObject* data;                  ///< circuit: a CircuitData, borrowed ...
+  const QkCircuit* circuit;        ///< ... and the circuit inside it
   const DurationTable* durations;  ///< durations: a table made by duration_table()
   double dt;                       ///< dt: one dt in seconds, for delays in SI units; None: NaN
   Scheduling scheduling;           ///< scheduling: "alap" or "asap"
@@ -131,10 +131,10 @@ inline constexpr const char* kPadParameters[] = {
     "sequence", "pulse_durations", "phase",      "record",     "labelled"};
 inline constexpr kit::FunctionDescription kPad{"pad()", kPadParameters, 1, (1u << 15) | (1u << 16)};
 inline constexpr const char* kPadCircuitParameters[] = {
-    "circuit",   "out",   "durations", "dt",       "scheduling",      "qubits", "decouple", "fill_to_end", "skip_reset",
-    "alignment", "split", "spacing",   "sequence", "pulse_durations", "phase",  "record",   "labelled",    "barriers"};
+    "circuit",   "durations", "dt",      "scheduling",      "qubits", "decouple", "fill_to_end", "skip_reset", "alignment",
+    "split",     "spacing",   "sequence", "pulse_durations", "phase",  "record",   "labelled",    "barriers"};
 inline constexpr kit::FunctionDescription kPadCircuit{"pad_circuit()", kPadCircuitParameters, 1,
-                                                      (1u << 15) | (1u << 16) | (1u << 17)};
+                                                      (1u << 14) | (1u << 15) | (1u << 16)};
 inline constexpr const char* kDurationTableParameters[] = {"entries"};
 inline constexpr kit::FunctionDescription kDurationTable{"duration_table()", kDurationTableParameters};
 inline constexpr const char* kToQuantumDagParameters[] = {"source", "is_dag", "durations", "delays", "dt_ns"};

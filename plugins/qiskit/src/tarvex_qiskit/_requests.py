@@ -49,13 +49,11 @@ class PadRequest(PadOptions):
 @dataclass
 class PadCircuitRequest(PadOptions):
     """One call of `_native.pad_circuit`, the direct path: pad the CircuitData `circuit` (never
-    modified) into `out`, its empty copy, whose instructions then come in the order a DAG of it
-    lists them. `dt` is one dt in seconds (for delays in SI units) or None; `labelled` lists
-    instruction indices whose output indices the result reports; `barriers` asks for where every
-    barrier went."""
+    modified) into a new one whose instructions come in the order a DAG of it lists them. `dt` is
+    one dt in seconds (for delays in SI units) or None; `labelled` lists instruction indices whose
+    output indices the result reports; `barriers` asks for where every barrier went."""
 
     circuit: Any
-    out: Any
     durations: Any  # a table made by _native.duration_table
     dt: float | None
     scheduling: str  # "alap" or "asap"

@@ -192,11 +192,9 @@ class _NativePadding(TransformationPass):
         if options is None or not _timing.plain_circuit_bits(circuit) or not self._source_supported(circuit):
             return None
         labelled, labels = _labels.labelled_instructions(circuit) if self.keep_labels else ([], [])
-        data = circuit._data.copy_empty_like()  # made here, where Qiskit copies its Python objects safely
         request = PadCircuitRequest(
             **vars(options),
             circuit=circuit._data,
-            out=data,
             durations=table,
             dt=durations.dt,
             scheduling=self.scheduling,
@@ -207,7 +205,7 @@ class _NativePadding(TransformationPass):
         result = _requests.call(request)
         if result is None:
             return None
-        _, end, start_times, labelled_out, barriers = result
+        data, _, end, start_times, labelled_out, barriers = result
         if self.keep_labels:
             _labels.relabel_circuit(data, labels, labelled_out)
         else:

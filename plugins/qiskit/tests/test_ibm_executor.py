@@ -222,17 +222,36 @@ def fez_batch():
 
 
 def test_batch_in_two_processes_keeps_order_after_pickling():
+    # The pass pickles and runs in Qiskit's worker processes; the generated pass manager's own run
+    # takes the direct path in this process.
     opts = options("XpXm", "alap", True, "middle")
     circuits = fez_batch()
     assert len(circuits) == 8
     expected = runtime.generate_dd_pass_manager(backend("fez"), opts).run(circuits)
     pm = ibm.generate_dd_pass_manager(backend("fez"), opts)
     assert isinstance(pm, PassManager)
-    pm.run(circuits[0])  # a used pass holds native tables: they must not travel to the workers
+    plain = PassManager(pm.to_flow_controller().passes)
+    plain.run(circuits[0])  # a used pass travels with what it keeps
     with should_run_in_parallel.override(True):
-        got = pm.run(circuits, num_processes=2)
-    assert len(got) == 8
-    for g, e in zip(got, expected):
-        assert_same_circuit(g, e)
+        for got in (plain.run(circuits, num_processes=2), pm.run(circuits, num_processes=2)):
+            assert len(got) == 8
+            for g, e in zip(got, expected):
+                assert_same_circuit(g, e)
     copied = pickle.loads(pickle.dumps(pm))
     assert_same_circuit(copied.run(circuits[3]), expected[3])
+
+
+def test_run_takes_the_direct_path_while_the_pass_manager_holds_only_its_pass(monkeypatch):
+    circuit = transpiled("fez", "su2", 1)
+    opts = options("XY4", "asap", False, "edges")
+    expected = runtime.generate_dd_pass_manager(backend("fez"), opts).run(circuit, output_name="named")
+    pm = ibm.generate_dd_pass_manager(backend("fez"), opts)
+
+    def no_dag(self, dag):
+        raise AssertionError("the DAG path ran")
+
+    monkeypatch.setattr(ExecutorDecoupling, "run", no_dag)
+    assert_same_circuit(pm.run(circuit, output_name="named"), expected)
+    pm.append(ExecutorDecoupling(backend("fez").target, *dd_sequence("XX"), "alap", False, "middle"))
+    with pytest.raises(AssertionError, match="the DAG path ran"):
+        pm.run(circuit)

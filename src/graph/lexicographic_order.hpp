@@ -10,6 +10,43 @@
 
 namespace tarvex {
 
+/// The ready nodes of a lexicographic topological walk (see lexicographic_order), by first qubit:
+/// two nodes ready at once share no wire, so each qubit holds at most one, and the next node is
+/// the one of the lowest qubit. A qubit's input is ready from the start (token kInput).
+class ReadySlots {
+ public:
+  static constexpr std::uint32_t kInput = std::numeric_limits<std::uint32_t>::max();
+
+  explicit ReadySlots(std::size_t n_qubits)
+      : token_(n_qubits, kInput), ready_((n_qubits + 63) / 64, ~std::uint64_t{0}) {
+    if (n_qubits % 64 != 0) ready_.back() = (std::uint64_t{1} << (n_qubits % 64)) - 1;
+  }
+
+  /// Node `token`, whose first qubit is `q`, is ready. O(1).
+  void set(std::size_t q, std::uint32_t token) {
+    assert(q < token_.size() && "a node's first wire is a qubit");
+    token_[q] = token;
+    ready_[q / 64] |= std::uint64_t{1} << (q % 64);
+    if (q / 64 < low_) low_ = q / 64;
+  }
+
+  /// Takes the ready node of the lowest qubit: its qubit and token; false when none is ready.
+  /// O(1) amortised, plus a scan of n_qubits / 64 words when the set empties.
+  bool take(std::size_t& q, std::uint32_t& token) {
+    while (low_ < ready_.size() && ready_[low_] == 0) ++low_;
+    if (low_ == ready_.size()) return false;
+    q = low_ * 64 + static_cast<std::size_t>(std::countr_zero(ready_[low_]));
+    ready_[low_] &= ready_[low_] - 1;
+    token = token_[q];
+    return true;
+  }
+
+ private:
+  std::vector<std::uint32_t> token_;
+  std::vector<std::uint64_t> ready_;
+  std::size_t low_ = 0;  // no ready bit below word low_
+};
+
 /// The nodes of a wire graph in lexicographic topological order by key (qubits, classical wires).
 ///
 /// Node i acts on the wires `wires(i)` (a range of unsigned wire numbers): its qubits (wires below
@@ -21,8 +58,8 @@ namespace tarvex {
 /// The order: of the nodes whose predecessors on all their wires are placed, the one with the
 /// least key comes next, keys compared as pairs of sequences (element by element, a prefix first).
 /// Two nodes ready at once share no wire, so their first qubits differ and decide: the next node
-/// is the ready one with the lowest first qubit, found in a bit set of qubits; a classical input is
-/// placed only when no node with a qubit is ready. This is the order in which a DAG that keys its
+/// is the ready one with the lowest first qubit (ReadySlots); a classical input is placed only
+/// when no node with a qubit is ready. This is the order in which a DAG that keys its
 /// nodes by their qubit and bit lists walks them, so a circuit written in it lists its
 /// instructions as such a DAG of the same circuit does.
 ///
@@ -51,37 +88,25 @@ void lexicographic_order(std::size_t n_nodes, std::size_t n_qubits, std::size_t 
   }
   for (std::size_t w = 0; w < n_wires; ++w) next[w] = start[w];
 
-  // slot[q]: the ready node whose first qubit is q, or the input of qubit q while it is unplaced.
-  constexpr std::uint32_t kInput = std::numeric_limits<std::uint32_t>::max();
-  std::vector<std::uint32_t> slot(n_qubits, kInput);
-  std::vector<std::uint64_t> ready((n_qubits + 63) / 64, ~std::uint64_t{0});
-  if (n_qubits % 64 != 0) ready.back() = (std::uint64_t{1} << (n_qubits % 64)) - 1;
-  std::size_t low = 0;  // no ready bit below word `low`
+  ReadySlots slots(n_qubits);
   auto release = [&](std::size_t w) {
     if (next[w] == start[w + 1]) return;
     const std::uint32_t node = on_wire[next[w]++];
-    if (--waiting[node] != 0) return;
-    const std::size_t q = static_cast<std::size_t>(*wires(node).begin());
-    assert(q < n_qubits && "a node's first wire is a qubit");
-    slot[q] = node;
-    ready[q / 64] |= std::uint64_t{1} << (q % 64);
-    if (q / 64 < low) low = q / 64;
+    if (--waiting[node] == 0) slots.set(static_cast<std::size_t>(*wires(node).begin()), node);
   };
 
   order.clear();
   order.reserve(n_nodes);
   std::size_t next_classical = n_qubits;
   for (;;) {
-    while (low < ready.size() && ready[low] == 0) ++low;
-    if (low == ready.size()) {
+    std::size_t q;
+    std::uint32_t node;
+    if (!slots.take(q, node)) {
       if (next_classical == n_wires) break;
       release(next_classical++);
       continue;
     }
-    const std::size_t q = low * 64 + static_cast<std::size_t>(std::countr_zero(ready[low]));
-    ready[low] &= ready[low] - 1;
-    const std::uint32_t node = slot[q];
-    if (node == kInput) {
+    if (node == ReadySlots::kInput) {
       release(q);
       continue;
     }

@@ -13,7 +13,6 @@
 #include "circuit_writer.hpp"
 #include "conversions.hpp"
 #include "dag_reader.hpp"
-#include "graph/lexicographic_order.hpp"
 #include "graph/padding_plan.hpp"
 #include "messages.hpp"
 #include "qiskit_objects.hpp"
@@ -65,9 +64,12 @@ std::vector<double> given_start_times(const PadRequest& r, const ReadOperations&
   return starts;
 }
 
-// Receives the plan and writes it. It ends the walk by throwing where Qiskit refuses the output.
+// Receives the plan and writes it, copying operations from `source` (a QkDag or QkCircuit). It
+// ends the walk by throwing where Qiskit refuses the output.
+template <class Source>
 struct WritingSink {
-  const PadRequest& r;
+  const Source* source;
+  const PadOptions& options;
   const ReadOperations& read;
   CircuitWriter& writer;
   std::vector<double>* starts;            // filled in output order when recording
@@ -75,7 +77,7 @@ struct WritingSink {
 
   void node(NodeId id, double t) {
     if (positions) (*positions)[id] = static_cast<std::uint32_t>(writer.written());
-    writer.copy(r.dag, read.source_ids[id], read.kinds[id], read.gates[id], read.graph.qubits(id), read.n_qubits);
+    writer.copy(source, read.source_ids[id], read.kinds[id], read.gates[id], read.graph.qubits(id), read.n_qubits);
     if (starts) starts->push_back(t);
   }
   void delay(Qubit q, double t, double length) {
@@ -83,11 +85,11 @@ struct WritingSink {
     if (starts) starts->push_back(t);
   }
   void pulse(Qubit q, std::size_t k, double t) {
-    if (!r.options.split) {
+    if (!options.split) {
       raise_split_refused();
       throw PythonErrorSet{};
     }
-    const PulseGate& g = r.options.sequence[k];
+    const PulseGate& g = options.sequence[k];
     writer.gate(static_cast<std::uint8_t>(g.gate), static_cast<std::uint32_t>(q), g.params.data());
     if (starts) starts->push_back(t);
   }
@@ -157,63 +159,6 @@ PaddingRole role_of(OpKind kind) {
   }
 }
 
-// The direct path keeps the plan and writes it afterwards, in the order in which a DAG of the
-// output lists its operations (Qiskit's pass manager writes its output circuit in that order): the
-// plan comes in groups, each one copied operation or one idle stretch's delays and pulses, which
-// follow each other on one qubit, and the groups are put in lexicographic order by their wires.
-// 16 bytes a piece, 12 a group, 8 a piece's start when recording.
-struct Piece {
-  std::uint32_t node_or_qubit;  // the core node of an operation, or the qubit of a delay or pulse
-  std::uint32_t what;           // kOperationPiece, kDelayPiece, or the pulse's index in the sequence
-  double length;                // a delay's
-};
-constexpr std::uint32_t kOperationPiece = UINT32_MAX;
-constexpr std::uint32_t kDelayPiece = UINT32_MAX - 1;
-constexpr Qubit kNoQubit = std::numeric_limits<Qubit>::max();
-
-struct PieceSink {
-  PieceSink(const PadOptions& o, bool keep_starts) : options(o), record(keep_starts) {}
-
-  const PadOptions& options;
-  bool record;
-  std::vector<Piece> pieces;
-  std::vector<double> starts;             // one per piece when recording
-  std::vector<std::uint32_t> group_first;  // the first piece of each group
-  std::vector<Qubit> group_qubit;          // a stretch's qubit, kNoQubit for an operation
-
-  void node(NodeId id, double t) {
-    open_group(kNoQubit);
-    add({static_cast<std::uint32_t>(id), kOperationPiece, 0.0}, t);
-  }
-  void delay(Qubit q, double t, double length) {
-    stretch(q);
-    add({static_cast<std::uint32_t>(q), kDelayPiece, length}, t);
-  }
-  void pulse(Qubit q, std::size_t k, double t) {
-    if (!options.split) {
-      raise_split_refused();
-      throw PythonErrorSet{};
-    }
-    stretch(q);
-    add({static_cast<std::uint32_t>(q), static_cast<std::uint32_t>(k), 0.0}, t);
-  }
-
- private:
-  void open_group(Qubit q) {
-    group_first.push_back(static_cast<std::uint32_t>(pieces.size()));
-    group_qubit.push_back(q);
-  }
-  // A stretch's pieces come one after another, and the planner never puts two stretches of one
-  // qubit next to each other: an operation on the qubit, or the end, comes between them.
-  void stretch(Qubit q) {
-    if (group_qubit.empty() || group_qubit.back() != q) open_group(q);
-  }
-  void add(const Piece& p, double t) {
-    pieces.push_back(p);
-    if (record) starts.push_back(t);
-  }
-};
-
 // (instruction index, output index) of every barrier of the circuit read.
 PyObject* barrier_positions(const ReadOperations& read, const std::vector<std::uint32_t>& positions) {
   PyRef list = PyRef::steal(made(PyList_New(0)));
@@ -264,8 +209,8 @@ PyObject* pad_impl(const PadRequest& r) {
   std::vector<double> emitted;
   if (r.record) emitted.reserve(2 * read->source_ids.size());
   std::vector<std::uint32_t> positions(r.labelled.empty() ? 0 : read->source_ids.size(), kAbsent);
-  WritingSink sink{r, *read, writer, r.record ? &emitted : nullptr,
-                   r.labelled.empty() ? nullptr : &positions};
+  WritingSink<QkDag> sink{r.dag, r.options, *read, writer, r.record ? &emitted : nullptr,
+                          r.labelled.empty() ? nullptr : &positions};
   const std::vector<OpKind>& kinds = read->kinds;
   const PaddingOutcome outcome =
       plan_padding(read->graph, starts, options, [&kinds](NodeId id) { return role_of(kinds[id]); }, sink);
@@ -300,9 +245,14 @@ PyObject* pad_impl(const PadRequest& r) {
 // An empty copy of the CircuitData `data`, made by Qiskit's own Python method, which copies its
 // Python objects with the interpreter attached (the C API's qk_circuit_copy_empty_like does not,
 // and aborts the process on a circuit whose registers Python has touched).
-PyRef empty_copy(PyObject* data) {
+// Room for `n` instructions is reserved at once: grown one instruction at a time, the circuit's
+// storage is copied again and again, and that copying was the largest cost of the direct path.
+PyRef empty_copy(PyObject* data, std::size_t n) {
   PyRef out = PyRef::steal(PyObject_CallMethodNoArgs(data, copy_empty_like_name()));
   if (!out) kit::python_call_failed();
+  PyRef count = PyRef::steal(made(PyLong_FromSize_t(n)));
+  PyRef none = PyRef::steal(PyObject_CallMethodOneArg(out.get(), reserve_name(), count.get()));
+  if (!none) kit::python_call_failed();
   return out;
 }
 
@@ -316,60 +266,30 @@ PyObject* pad_circuit_impl(const PadCircuitRequest& r) {
   } else {
     read->graph.build_schedule();
   }
-  PieceSink sink(r.options, r.record);
-  sink.pieces.reserve(2 * read->source_ids.size());
-  if (r.record) sink.starts.reserve(2 * read->source_ids.size());
+  const std::size_t n = read->source_ids.size();
+  PyRef data = empty_copy(r.data, 2 * n);
+  CircuitWriter writer(const_cast<QkCircuit*>(extract_circuit(data.get())));
+  std::vector<double> written_starts;
+  if (r.record) written_starts.reserve(2 * n);
+  // Output position of each copied operation; a circuit's instruction i is core node i.
+  std::vector<std::uint32_t> positions(!r.labelled.empty() || r.barriers ? n : 0, kAbsent);
+  WritingSink<QkCircuit> sink{r.circuit,
+                              r.options,
+                              *read,
+                              writer,
+                              r.record ? &written_starts : nullptr,
+                              positions.empty() ? nullptr : &positions};
   const std::vector<OpKind>& kinds = read->kinds;
-  const PaddingOutcome outcome = plan_padding(read->graph, read->graph.start_times(), planner_options(r.options),
-                                              [&kinds](NodeId id) { return role_of(kinds[id]); }, sink);
-  // Which stretch is found misaligned first depends on the order of the walk: Qiskit's message
-  // names the stretch its own order meets first, so that refusal is left to the DAG path.
+  const PaddingOutcome outcome = plan_padding_lexicographic(
+      read->graph, read->graph.start_times(), planner_options(r.options),
+      std::size_t{read->n_qubits} + read->n_clbits, [&kinds](NodeId id) { return role_of(kinds[id]); }, sink);
+  // Qiskit's message names the misaligned stretch its own walk meets first: left to the DAG path.
   if (outcome.status == PaddingStatus::kMisaligned) Py_RETURN_NONE;
   const bool sequences = r.options.decouple && outcome.n_sequences > 0;
   if (sequences && !real_phase) Py_RETURN_NONE;
-
-  const std::size_t n_groups = sink.group_first.size();
-  sink.group_first.push_back(static_cast<std::uint32_t>(sink.pieces.size()));
-  std::vector<std::uint32_t> order;
-  lexicographic_order(
-      n_groups, read->n_qubits, std::size_t{read->n_qubits} + read->n_clbits,
-      [&](std::size_t g) -> std::span<const Qubit> {
-        if (sink.group_qubit[g] == kNoQubit) return read->graph.qubits(sink.pieces[sink.group_first[g]].node_or_qubit);
-        return {&sink.group_qubit[g], 1};
-      },
-      order);
-
-  PyRef data = empty_copy(r.data);
-  const QkCircuit* into = extract_circuit(data.get());
-  CircuitWriter writer(const_cast<QkCircuit*>(into));
-  std::vector<double> written_starts;
-  if (r.record) written_starts.reserve(sink.pieces.size());
-  // Output position of each copied operation; a circuit's instruction i is core node i.
-  const bool positioned = !r.labelled.empty() || r.barriers;
-  std::vector<std::uint32_t> positions(positioned ? read->source_ids.size() : 0, kAbsent);
-  for (std::uint32_t g : order) {
-    for (std::uint32_t k = sink.group_first[g]; k < sink.group_first[g + 1]; ++k) {
-      const Piece& p = sink.pieces[k];
-      if (p.what == kOperationPiece) {
-        const NodeId id = p.node_or_qubit;
-        if (!positions.empty()) positions[id] = static_cast<std::uint32_t>(writer.written());
-        writer.copy(r.circuit, read->source_ids[id], read->kinds[id], read->gates[id], read->graph.qubits(id),
-                    read->n_qubits);
-      } else if (p.what == kDelayPiece) {
-        writer.delay(p.node_or_qubit, p.length);
-      } else {
-        const PulseGate& gate = r.options.sequence[p.what];
-        writer.gate(static_cast<std::uint8_t>(gate.gate), p.node_or_qubit, gate.params.data());
-      }
-      if (r.record) written_starts.push_back(sink.starts[k]);
-    }
-  }
   if (sequences) writer.set_global_phase(with_sequences(phase, outcome.n_sequences, r.options.phase));
   PyRef barriers = r.barriers ? PyRef::steal(barrier_positions(*read, positions)) : PyRef::borrow(Py_None);
   read.reset();
-  // Less memory at the peak of the conversion to Python.
-  std::vector<Piece>().swap(sink.pieces);
-  std::vector<double>().swap(sink.starts);
 
   const std::int64_t end = dt_count(outcome.end);
   PyRef start_times = r.record ? PyRef::steal(start_time_list(written_starts)) : PyRef::borrow(Py_None);

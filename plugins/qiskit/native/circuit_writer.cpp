@@ -30,6 +30,54 @@ CircuitWriter::CircuitWriter(const QkDag* like) {
   qk_dag_free(empty);
 }
 
+namespace {
+
+// Empty circuits by register layout, newest last; never shown to Python, so their copies clone
+// nothing of Python's.
+constexpr std::size_t kKeptLayouts = 8;
+std::vector<std::pair<std::vector<RegisterSpec>, QkCircuit*>>& empty_circuits() {
+  static std::vector<std::pair<std::vector<RegisterSpec>, QkCircuit*>> kept;
+  return kept;
+}
+
+const QkCircuit* empty_circuit_with(const std::vector<RegisterSpec>& registers) {
+  auto& kept = empty_circuits();
+  for (const auto& [layout, circuit] : kept)
+    if (layout == registers) return circuit;
+  QkCircuit* circuit = qk_circuit_new(0, 0);
+  for (const RegisterSpec& r : registers) {
+    if (r.quantum) {
+      QkQuantumRegister* reg = qk_quantum_register_new(r.size, r.name.c_str());
+      qk_circuit_add_quantum_register(circuit, reg);
+      qk_quantum_register_free(reg);
+    } else {
+      QkClassicalRegister* reg = qk_classical_register_new(r.size, r.name.c_str());
+      qk_circuit_add_classical_register(circuit, reg);
+      qk_classical_register_free(reg);
+    }
+  }
+  if (kept.size() == kKeptLayouts) {
+    qk_circuit_free(kept.front().second);
+    kept.erase(kept.begin());
+  }
+  kept.emplace_back(registers, circuit);
+  return circuit;
+}
+
+}  // namespace
+
+CircuitWriter::CircuitWriter(const QkDag* like, const std::vector<RegisterSpec>& registers)
+    : circuit_(qk_circuit_copy(empty_circuit_with(registers))) {
+  QkParam* phase = qk_dag_global_phase(like);
+  const QkExitCode code = qk_circuit_set_global_phase(circuit_, phase);
+  qk_param_free(phase);
+  if (code != QkExitCode_Success) {
+    qk_circuit_free(circuit_);  // no destructor runs for a constructor that throws
+    circuit_ = nullptr;
+    check(code, "the global phase");
+  }
+}
+
 CircuitWriter::CircuitWriter(QkCircuit* into) : circuit_(into), owned_(false) {}
 
 CircuitWriter::~CircuitWriter() {
@@ -120,23 +168,26 @@ void CircuitWriter::set_global_phase(double phase) {
   check(code, "the global phase");
 }
 
-PyObject* CircuitWriter::finish(std::uint32_t& first_op) {
+PyObject* CircuitWriter::finish(std::uint32_t* first_op) {
   QkDag* dag = qk_circuit_to_dag(circuit_);
   qk_circuit_free(circuit_);
   circuit_ = nullptr;
-  // A DAG made from a circuit numbers an input and an output node per wire first, then the
-  // operations in the circuit's order: the start times recorded in writing order describe op node
-  // first_op + k. Checked on the wire nodes, which must take exactly the ids below first_op.
-  const std::uint32_t n_qubits = qk_dag_num_qubits(dag), n_clbits = qk_dag_num_clbits(dag);
-  first_op = 2 * (n_qubits + n_clbits);
-  std::uint32_t highest = 0;
-  for (std::uint32_t q = 0; q < n_qubits; ++q)
-    highest = std::max({highest, qk_dag_qubit_in_node(dag, q), qk_dag_qubit_out_node(dag, q)});
-  for (std::uint32_t c = 0; c < n_clbits; ++c)
-    highest = std::max({highest, qk_dag_clbit_in_node(dag, c), qk_dag_clbit_out_node(dag, c)});
-  if (first_op != 0 && highest + 1 != first_op) {
-    qk_dag_free(dag);
-    kit::raise_fault(text::kUnexpectedNumbering);
+  if (first_op != nullptr) {
+    // A DAG made from a circuit numbers an input and an output node per wire first, then the
+    // operations in the circuit's order: the k-th instruction written is op node first + k.
+    // Checked on the wire nodes, which must take exactly the ids below first.
+    const std::uint32_t n_qubits = qk_dag_num_qubits(dag), n_clbits = qk_dag_num_clbits(dag);
+    const std::uint32_t first = 2 * (n_qubits + n_clbits);
+    std::uint32_t highest = 0;
+    for (std::uint32_t q = 0; q < n_qubits; ++q)
+      highest = std::max({highest, qk_dag_qubit_in_node(dag, q), qk_dag_qubit_out_node(dag, q)});
+    for (std::uint32_t c = 0; c < n_clbits; ++c)
+      highest = std::max({highest, qk_dag_clbit_in_node(dag, c), qk_dag_clbit_out_node(dag, c)});
+    if (first != 0 && highest + 1 != first) {
+      qk_dag_free(dag);
+      kit::raise_fault(text::kUnexpectedNumbering);
+    }
+    *first_op = first;
   }
   PyObject* out = qk_dag_to_python(dag);
   if (out == nullptr) kit::python_call_failed();

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "dag_reader.hpp"
@@ -11,6 +12,14 @@
 #include "qiskit_capi.hpp"
 
 namespace tarvex::qiskit_plugin {
+
+/// One register of a circuit, for an output made from scratch: its name, size and kind.
+struct RegisterSpec {
+  std::string name;
+  std::uint32_t size;
+  bool quantum;
+  bool operator==(const RegisterSpec&) const = default;
+};
 
 /// Builds the output as a native circuit with the registers and global phase of the input, then
 /// hands it to Python as a DAGCircuit or, for a circuit's input, as a CircuitData. Every call
@@ -20,6 +29,11 @@ class CircuitWriter {
  public:
   /// Starts an empty circuit shaped like `like`: its qubits, clbits, registers and global phase.
   explicit CircuitWriter(const QkDag* like);
+  /// The same for a DAG whose bits are exactly those of `registers`, in order: a copy of a kept
+  /// empty circuit with such registers (made once for each of the last few register layouts),
+  /// with the DAG's global phase. O(registers) for the copy, against O(bits) for an empty copy of
+  /// the DAG, which also makes a DAG and then a circuit of it.
+  CircuitWriter(const QkDag* like, const std::vector<RegisterSpec>& registers);
   /// Appends to `into`, an empty circuit shaped like the input that the caller owns and keeps (a
   /// CircuitData made by Python's copy_empty_like: the C API's own empty copy of a circuit Python
   /// has touched can abort the process, cloning Python objects without the interpreter attached).
@@ -43,9 +57,10 @@ class CircuitWriter {
   void set_global_phase(double phase);
   /// Instructions written so far: the next one is number written(). O(1).
   std::size_t written() const noexcept { return written_; }
-  /// The finished circuit as a new Python DAGCircuit whose k-th instruction written is op node
-  /// `first_op` + k; the writer is empty afterwards.
-  PyObject* finish(std::uint32_t& first_op);
+  /// The finished circuit as a new Python DAGCircuit; the writer is empty afterwards. With
+  /// `first_op`, the k-th instruction written is op node *first_op + k, checked on the wire nodes
+  /// (O(wires) C API calls, left out without it). O(output) for the conversion.
+  PyObject* finish(std::uint32_t* first_op);
 
  private:
   // `view()` gives the source instruction's view, `unitary(out)` writes its matrix.

@@ -205,7 +205,7 @@ PyObject* pad_impl(const PadRequest& r) {
   }
 
   const PaddingOptions options = planner_options(r.options);
-  CircuitWriter writer(r.dag);
+  CircuitWriter writer = r.registers ? CircuitWriter(r.dag, *r.registers) : CircuitWriter(r.dag);
   std::vector<double> emitted;
   if (r.record) emitted.reserve(2 * read->source_ids.size());
   std::vector<std::uint32_t> positions(r.labelled.empty() ? 0 : read->source_ids.size(), kAbsent);
@@ -226,7 +226,8 @@ PyObject* pad_impl(const PadRequest& r) {
 
   const std::int64_t end = dt_count(outcome.end);
   std::uint32_t first_op = 0;
-  PyRef out = PyRef::steal(writer.finish(first_op));
+  // The numbering is needed only to describe the output's nodes: start times and labels.
+  PyRef out = PyRef::steal(writer.finish(r.record || !r.labelled.empty() ? &first_op : nullptr));
   PyRef start_times = r.record ? PyRef::steal(start_time_bytes(emitted)) : PyRef::borrow(Py_None);
   PyRef labelled = PyRef::steal(labelled_output(r, index, positions, first_op));
   PyRef n_sequences = PyRef::steal(made(PyLong_FromSize_t(outcome.n_sequences)));

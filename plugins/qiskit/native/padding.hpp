@@ -8,8 +8,9 @@
 namespace tarvex::qiskit_plugin {
 
 /// The padded copy of `r.dag` as the tuple (dag, n_sequences, end in dt, start times or None,
-/// first op node id, output node ids of `r.labelled`), or None when the DAG holds an operation the
-/// native passes cannot copy (the caller then runs Qiskit's implementation). With `r.record`, the
+/// first op node id (0 unless recording or labelled), output node ids of `r.labelled`), or None
+/// when the DAG holds an operation the native passes cannot copy (the caller then runs Qiskit's
+/// implementation). With `r.record`, the
 /// start times are int64 bytes, one per op node of the output from the first op node id on (the
 /// order written); an entry of the last list is None for a node not copied (a delay). The DAG is
 /// only read. O(nodes log nodes + output).

@@ -18,6 +18,7 @@ namespace {
 OnceCell transpiler_error_cell;
 OnceCell node_id_cell;
 OnceCell copy_empty_like_cell;
+OnceCell reserve_cell;
 OnceCell dag_circuit_cell;
 OnceCell circuit_data_cell;
 OnceCell quantum_dag_cell;
@@ -98,6 +99,12 @@ PyObject* node_id_attribute() {
 
 PyObject* copy_empty_like_name() {
   PyObject* name = copy_empty_like_cell.get_or_init([] { return PyUnicode_InternFromString("copy_empty_like"); });
+  if (name == nullptr) kit::python_call_failed();
+  return name;
+}
+
+PyObject* reserve_name() {
+  PyObject* name = reserve_cell.get_or_init([] { return PyUnicode_InternFromString("reserve"); });
   if (name == nullptr) kit::python_call_failed();
   return name;
 }

@@ -161,6 +161,41 @@ struct PulseGateItem {
   static bool inert(PyObject*) { return false; }
 };
 
+// One (name, size, quantum) tuple of `registers`.
+struct RegisterItem {
+  static RegisterSpec convert(PyObject* obj) {
+    if (!PyTuple_Check(obj) || PyTuple_GET_SIZE(obj) != 3) {
+      raise_not_a_register();
+      throw PythonErrorSet{};
+    }
+    RegisterSpec spec{std::string(kit::extract_str(PyTuple_GET_ITEM(obj, 0))),
+                      qiskit_index("registers", kit::extract_u64(PyTuple_GET_ITEM(obj, 1))),
+                      kit::extract_bool(PyTuple_GET_ITEM(obj, 2))};
+    if (spec.name.find('\0') != std::string::npos) {
+      raise_register_name_nul();
+      throw PythonErrorSet{};
+    }
+    return spec;
+  }
+  static bool inert(PyObject*) { return false; }
+};
+
+std::optional<std::vector<RegisterSpec>> extract_registers(PyObject* obj) {
+  if (obj == Py_None) return std::nullopt;
+  return kit::extract_sequence<RegisterItem, std::vector<RegisterSpec>>(obj);
+}
+
+// The registers' bits add up to the DAG's.
+void check_registers(const std::optional<std::vector<RegisterSpec>>& registers, const QkDag* dag) {
+  if (!registers) return;
+  std::uint64_t qubits = 0, clbits = 0;
+  for (const RegisterSpec& r : *registers) (r.quantum ? qubits : clbits) += r.size;
+  if (qubits != qk_dag_num_qubits(dag) || clbits != qk_dag_num_clbits(dag)) {
+    raise_registers_mismatch(qubits, clbits, qk_dag_num_qubits(dag), qk_dag_num_clbits(dag));
+    throw PythonErrorSet{};
+  }
+}
+
 std::vector<std::uint32_t> extract_node_ids(PyObject* obj) {
   const kit::U64List ids = kit::extract_u64_list(obj);
   std::vector<std::uint32_t> out;
@@ -241,12 +276,15 @@ PadRequest bind_pad(PyObject* const* slots) {
       .record = kit::extract_optional("record", kit::extract_bool, slots[15], false),
       .labelled =
           kit::extract_optional("labelled", extract_node_ids, slots[16], std::vector<std::uint32_t>{}),
+      .registers = kit::extract_optional("registers", extract_registers, slots[17],
+                                         std::optional<std::vector<RegisterSpec>>{}),
   };
   if ((r.scheduling == Scheduling::kGiven) != (slots[4] != Py_None)) {
     raise_start_times_mismatch();
     throw PythonErrorSet{};
   }
   check_pad_options(r.options, *r.durations, qk_dag_num_qubits(r.dag), "one per qubit of the DAG");
+  check_registers(r.registers, r.dag);
   return r;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "boundary_kit/arguments.hpp"
+#include "circuit_writer.hpp"
 #include "dag_reader.hpp"
 #include "delay_units.hpp"
 #include "durations.hpp"
@@ -53,7 +54,7 @@ struct PadOptions {
 };
 
 /// _native.pad(dag, *, durations, delays, scheduling, start_times, <PadOptions>, record=False,
-/// labelled=()).
+/// labelled=(), registers=None).
 struct PadRequest {
   QkDag* dag;                      ///< dag: a DAGCircuit, borrowed
   const DurationTable* durations;  ///< durations: a table made by duration_table()
@@ -65,6 +66,10 @@ struct PadRequest {
   PadOptions options;
   bool record;                          ///< record: also return the output's start times
   std::vector<std::uint32_t> labelled;  ///< labelled: op node ids whose output node ids to return
+  /// registers: None, or the DAG's registers as (name, size, quantum) in order, when its bits are
+  /// exactly theirs: the output is then made from a kept empty circuit with such registers, a copy
+  /// much cheaper than an empty copy of the DAG.
+  std::optional<std::vector<RegisterSpec>> registers;
 };
 
 /// _native.pad_circuit(circuit, *, durations, dt, scheduling, <PadOptions>, record=False,
@@ -128,8 +133,8 @@ struct FromQuantumDagRequest {
 inline constexpr const char* kPadParameters[] = {
     "dag",      "durations",       "delays",     "scheduling", "start_times", "qubits",
     "decouple", "fill_to_end",     "skip_reset", "alignment",  "split",       "spacing",
-    "sequence", "pulse_durations", "phase",      "record",     "labelled"};
-inline constexpr kit::FunctionDescription kPad{"pad()", kPadParameters, 1, (1u << 15) | (1u << 16)};
+    "sequence", "pulse_durations", "phase",      "record",     "labelled",    "registers"};
+inline constexpr kit::FunctionDescription kPad{"pad()", kPadParameters, 1, (1u << 15) | (1u << 16) | (1u << 17)};
 inline constexpr const char* kPadCircuitParameters[] = {
     "circuit",   "durations", "dt",      "scheduling",      "qubits", "decouple", "fill_to_end", "skip_reset", "alignment",
     "split",     "spacing",   "sequence", "pulse_durations", "phase",  "record",   "labelled",    "barriers"};

@@ -142,6 +142,7 @@ GOOD = {
     "pad fused": Case(pad(), nomemory=True),
     "pad drop-in": Case(pad(True), nomemory=True),
     "pad labelled": Case(pad(labelled=[0, 12, 2**31]), nomemory=True),
+    "pad from registers": Case(pad(registers=[("q", 7, True), ("meas", 5, False)]), nomemory=True),
     "pad_circuit": Case(pad_circuit(), nomemory=True),
     "pad_circuit labelled and barriers": Case(pad_circuit(labelled=[0, 5, 2**31], barriers=True), nomemory=True),
     "pad_circuit delays": Case(pad_circuit(scheduling="asap", circuit=transpiled("random-dt-delays")._data), nomemory=True),
@@ -210,6 +211,10 @@ HOSTILE = {
     "pad pulse fractional": Case(pad(pulse_durations=[160.5] * 14), ValueError, "argument 'pulse_durations': 160.5 is not a whole number of dt from 0 to 2**53"),
     "pad phase nan": Case(pad(phase=float("nan")), ValueError, "argument 'phase': nan is not a finite number"),
     "pad record str": Case(pad(record="yes"), TypeError, "argument 'record': 'str' object cannot be cast as 'bool'"),
+    "pad registers int": Case(pad(registers=5), TypeError, "argument 'registers': "),
+    "pad registers short item": Case(pad(registers=[("q", 7)]), TypeError, "argument 'registers': each item is a (name, size, quantum) tuple"),
+    "pad registers too few bits": Case(pad(registers=[("q", 6, True), ("meas", 5, False)]), ValueError, "argument 'registers': 6 qubits and 5 clbits in the registers, where the DAG has 7 and 5"),
+    "pad register name with nul": Case(pad(registers=[("q\0", 7, True), ("meas", 5, False)]), ValueError, "argument 'registers': a register's name holds a NUL character"),
     "pad labelled huge": Case(pad(labelled=[2**33]), OverflowError, "argument 'labelled': 8589934592 is beyond Qiskit's indices (up to 2**32 - 1)"),
     "pad labelled str": Case(pad(labelled=["a"]), TypeError, "argument 'labelled': "),
     # pad_circuit: its own fields; the options are bound as pad's

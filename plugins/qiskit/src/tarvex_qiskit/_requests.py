@@ -35,7 +35,9 @@ class PadOptions:
 class PadRequest(PadOptions):
     """One call of `_native.pad`: pad `dag` (never modified) with delays or DD sequences, with the
     pass's options. Times are whole numbers of dt. `labelled` lists op node ids whose output node
-    ids the result reports."""
+    ids the result reports. `registers`, the DAG's registers as (name, size, quantum) in order when
+    its bits are exactly theirs, lets the output start from a kept empty circuit; None: from an
+    empty copy of the DAG."""
 
     dag: Any
     durations: Any  # a table made by _native.duration_table
@@ -44,6 +46,7 @@ class PadRequest(PadOptions):
     start_times: Any  # with "given": node_start_time; else None
     record: bool
     labelled: list[int]
+    registers: list[tuple[str, int, bool]] | None
 
 
 @dataclass

@@ -10,7 +10,7 @@ from __future__ import annotations
 import weakref
 from collections.abc import Iterable
 
-from qiskit.circuit import QuantumCircuit, Register
+from qiskit.circuit import ClassicalRegister, QuantumCircuit, QuantumRegister, Register
 from qiskit.circuit.duration import duration_in_dt
 from qiskit.dagcircuit import DAGCircuit
 from qiskit.transpiler.instruction_durations import InstructionDurations
@@ -108,6 +108,19 @@ def plain_bits(dag: DAGCircuit) -> bool:
     return _in_registers(dag, dag.qregs.values(), dag.num_qubits()) and _in_registers(
         dag, dag.cregs.values(), dag.num_clbits()
     )
+
+
+def register_layout(dag: DAGCircuit) -> list[tuple[str, int, bool]] | None:
+    """The DAG's registers as (name, size, quantum), qubit registers first, when they are plain
+    QuantumRegister and ClassicalRegister (an AncillaRegister's bits are of their own kind); for a
+    DAG whose bits plain_bits found to be exactly its registers'. O(registers)."""
+    layout = []
+    for registers, kind, quantum in ((dag.qregs, QuantumRegister, True), (dag.cregs, ClassicalRegister, False)):
+        for reg in registers.values():
+            if type(reg) is not kind:
+                return None
+            layout.append((reg.name, reg.size, quantum))
+    return layout
 
 
 def plain_circuit_bits(circuit: QuantumCircuit) -> bool:

@@ -156,6 +156,7 @@ class _NativePadding(TransformationPass):
             start_times=self.property_set["node_start_time"] if drop_in else None,
             record=record,
             labelled=ids,
+            registers=_timing.register_layout(dag),
         )
         return request, labels
 

@@ -5,6 +5,7 @@ claims Qiskit's output must give the same instructions in the same order with th
 and labels, and the same name, metadata, global phase, registers, timing and layout.
 """
 
+import numpy as np
 from qiskit import QuantumCircuit
 
 ATTRIBUTES = (
@@ -22,8 +23,16 @@ ATTRIBUTES = (
 )
 
 
+def exact(param: object) -> object:
+    """A parameter as == compares it exactly: a matrix (a unitary's) by its entries."""
+    return param.tolist() if isinstance(param, np.ndarray) else param
+
+
 def instructions(circuit: QuantumCircuit) -> list[tuple]:
-    return [(i.operation.name, tuple(i.operation.params), i.operation.label, i.qubits, i.clbits) for i in circuit.data]
+    return [
+        (i.operation.name, [exact(p) for p in i.operation.params], i.operation.label, i.qubits, i.clbits)
+        for i in circuit.data
+    ]
 
 
 def assert_same_circuit(got: object, expected: QuantumCircuit) -> None:

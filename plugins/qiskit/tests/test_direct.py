@@ -12,9 +12,9 @@ import pytest
 from conftest import CIRCUITS, aligned_target, backend, transpiled
 from outputs import assert_same_circuit
 from qiskit import QuantumCircuit, QuantumRegister
-from qiskit.circuit import Gate, Parameter, Qubit
-from qiskit.circuit.library import XGate
-from qiskit.transpiler import PassManager
+from qiskit.circuit import Delay, Gate, Measure, Parameter, Qubit
+from qiskit.circuit.library import CXGate, RZGate, UnitaryGate, XGate
+from qiskit.transpiler import InstructionProperties, PassManager, Target
 from qiskit.utils import should_run_in_parallel
 from test_passes import OPTIONS, custom_gate_target, timing, with_custom_gate
 
@@ -183,3 +183,31 @@ def test_a_changed_target_is_read_again():
     got = tarvex_qiskit.pad_delays(circ, target)
     assert_same_circuit(got, expected)
     assert got != before
+
+
+def parametric_target():
+    target = Target(num_qubits=3, dt=1e-9)
+    theta = Parameter("t")
+    for gate, dt in ((RZGate(theta), 0), (XGate(), 160), (UnitaryGate([[0, 1], [1, 0]]), 320), (Measure(), 1600)):
+        target.add_instruction(gate, {(q,): InstructionProperties(duration=dt * 1e-9) for q in range(3)})
+    target.add_instruction(CXGate(), {(a, b): InstructionProperties(duration=800e-9) for a in range(3) for b in range(3) if a != b})
+    target.add_instruction(Delay(Parameter("d")), {(q,): None for q in range(3)})
+    return target
+
+
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_symbolic_parameters_and_unitaries_are_copied(kind):
+    theta = Parameter("theta")
+    circ = QuantumCircuit(3, 1)
+    circ.rz(theta, 0)
+    circ.x(1)
+    circ.append(UnitaryGate([[0, 1], [1, 0]]), [2])
+    circ.cx(0, 1)
+    circ.measure(1, 0)
+    circ.rz(2 * theta + 1, 2)
+    target = parametric_target()
+    options = {} if kind == "delay" else {"dd_sequence": [XGate(), XGate()]}
+    expected = through_pass_manager(kind, target, options)(circ)
+    got = direct(kind, target, options)(circ)
+    assert_same_circuit(got, expected)
+    assert got.parameters == expected.parameters and got.count_ops()["unitary"] == 1

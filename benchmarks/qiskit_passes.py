@@ -83,20 +83,24 @@ def backend() -> GenericBackendV2:
     return GenericBackendV2(N_QUBITS, seed=SEED)
 
 
-def layered_circuit(be: GenericBackendV2, n_gates: int, seed: int = SEED) -> QuantumCircuit:
+def layered_circuit(be: Any, n_gates: int, seed: int = SEED, two_qubit: str = "cx") -> QuantumCircuit:
+    """About `n_gates` gates in layers on the backend's qubits (per layer, `two_qubit` on a random
+    matching of a quarter of the coupling map's edges, one of sx, x, rz on about 70% of the other
+    qubits), then every qubit measured."""
     rng = random.Random(seed)
+    n_qubits = be.num_qubits
     edges = list(be.coupling_map.get_edges())
-    qc = QuantumCircuit(N_QUBITS, N_QUBITS)
+    qc = QuantumCircuit(n_qubits, n_qubits)
     count = 0
     while count < n_gates:
         rng.shuffle(edges)
         busy: set[int] = set()
-        for a, b in edges[: N_QUBITS // 4]:
+        for a, b in edges[: n_qubits // 4]:
             if a not in busy and b not in busy:
                 busy.update((a, b))
-                qc.cx(a, b)
+                getattr(qc, two_qubit)(a, b)
                 count += 1
-        for q in range(N_QUBITS):
+        for q in range(n_qubits):
             if q in busy or rng.random() < 0.3:
                 continue
             k = rng.random()
@@ -107,7 +111,7 @@ def layered_circuit(be: GenericBackendV2, n_gates: int, seed: int = SEED) -> Qua
             else:
                 qc.rz(rng.uniform(-3.0, 3.0), q)
             count += 1
-    qc.measure(range(N_QUBITS), range(N_QUBITS))
+    qc.measure(range(n_qubits), range(n_qubits))
     return qc
 
 
@@ -307,34 +311,9 @@ def fez_backend():
     return FakeFez()
 
 
-def fez_layered(be, n_instructions: int, seed: int = SEED) -> QuantumCircuit:
-    """A layered circuit of about `n_instructions` in FakeFez's gates, all qubits measured."""
-    rng = random.Random(seed)
-    n = be.num_qubits
-    edges = sorted({(min(a, b), max(a, b)) for a, b in be.coupling_map.get_edges()})
-    qc = QuantumCircuit(n, n)
-    count = n  # the measurements
-    while count < n_instructions:
-        rng.shuffle(edges)
-        busy: set[int] = set()
-        for a, b in edges[: n // 4]:
-            if a not in busy and b not in busy and count < n_instructions:
-                busy.update((a, b))
-                qc.cz(a, b)
-                count += 1
-        for q in range(n):
-            if q in busy or rng.random() < 0.3 or count >= n_instructions:
-                continue
-            k = rng.random()
-            if k < 0.5:
-                qc.sx(q)
-            elif k < 0.7:
-                qc.x(q)
-            else:
-                qc.rz(rng.uniform(-3.0, 3.0), q)
-            count += 1
-    qc.measure(range(n), range(n))
-    return qc
+def fez_layered(be: Any, n_instructions: int, seed: int = SEED) -> QuantumCircuit:
+    """A layered circuit of about `n_instructions` in FakeFez's gates, measurements included."""
+    return layered_circuit(be, n_instructions - be.num_qubits, seed, two_qubit="cz")
 
 
 def fez_ghz(be, n_qubits: int) -> QuantumCircuit:

@@ -9,7 +9,7 @@ or raise the same exception with the same message, whether it runs natively or f
 import copy
 
 import pytest
-from conftest import CIRCUITS, aligned_target, backend, transpiled
+from conftest import CIRCUITS, aligned_target, backend, symbolic_circuit, transpiled
 from outputs import assert_same_circuit
 from qiskit import QuantumCircuit, QuantumRegister
 from qiskit.circuit import Delay, Gate, Measure, Parameter, Qubit
@@ -197,14 +197,7 @@ def parametric_target():
 
 @pytest.mark.parametrize("kind", ["delay", "dd"])
 def test_symbolic_parameters_and_unitaries_are_copied(kind):
-    theta = Parameter("theta")
-    circ = QuantumCircuit(3, 1)
-    circ.rz(theta, 0)
-    circ.x(1)
-    circ.append(UnitaryGate([[0, 1], [1, 0]]), [2])
-    circ.cx(0, 1)
-    circ.measure(1, 0)
-    circ.rz(2 * theta + 1, 2)
+    circ = symbolic_circuit()
     target = parametric_target()
     options = {} if kind == "delay" else {"dd_sequence": [XGate(), XGate()]}
     expected = through_pass_manager(kind, target, options)(circ)

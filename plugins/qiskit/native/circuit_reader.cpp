@@ -14,11 +14,7 @@ namespace tarvex::qiskit_plugin {
 bool import_capi_for_circuit_reader() { return qk_import() == 0; }
 
 bool real_global_phase(const QkCircuit* circuit, double& phase) {
-  QkParam* p = qk_circuit_global_phase(circuit);
-  const bool real = qk_param_kind(p) == QkParamKind_Real;
-  if (real) phase = qk_param_as_real(p);
-  qk_param_free(p);
-  return real;
+  return real_value(qk_circuit_global_phase(circuit), phase);
 }
 
 namespace {

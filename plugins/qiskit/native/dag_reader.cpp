@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "boundary_kit/fault.hpp"
+#include "gate_params.hpp"
 #include "boundary_kit/messages.hpp"
 #include "messages.hpp"
 #include "qiskit_objects.hpp"
@@ -31,13 +32,7 @@ std::string node_label(const QkDag* dag, std::uint32_t qk_id) {
   return instruction_label({view.name, view.name_len}, {view.qubits, view.num_qubits});
 }
 
-bool real_global_phase(const QkDag* dag, double& phase) {
-  QkParam* p = qk_dag_global_phase(dag);
-  const bool real = qk_param_kind(p) == QkParamKind_Real;
-  if (real) phase = qk_param_as_real(p);
-  qk_param_free(p);
-  return real;
-}
+bool real_global_phase(const QkDag* dag, double& phase) { return real_value(qk_dag_global_phase(dag), phase); }
 
 namespace {
 

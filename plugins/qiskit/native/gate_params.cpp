@@ -72,4 +72,11 @@ double param_value(const QkParam* p) {
   return qk_param_as_real(p);
 }
 
+bool real_value(QkParam* owned, double& value) {
+  const bool real = qk_param_kind(owned) == QkParamKind_Real;
+  if (real) value = qk_param_as_real(owned);
+  qk_param_free(owned);
+  return real;
+}
+
 }  // namespace tarvex::qiskit_plugin

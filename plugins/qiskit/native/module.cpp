@@ -7,6 +7,7 @@
 
 #include "conversions.hpp"
 #include "durations.hpp"
+#include "dynamic.hpp"
 #include "padding.hpp"
 #include "parameterized_gate.h"
 #include "ref.hpp"
@@ -51,6 +52,8 @@ PyMethodDef kMethods[] = {
      METH_VARARGS | METH_KEYWORDS, PyDoc_STR("Fills a _tarvex.QuantumDAG from a DAGCircuit.")},
     {"from_quantum_dag", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(from_quantum_dag)),
      METH_VARARGS | METH_KEYWORDS, PyDoc_STR("Builds a DAGCircuit from a scheduled _tarvex.QuantumDAG.")},
+    {"dynamic", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(dynamic)), METH_VARARGS | METH_KEYWORDS,
+     PyDoc_STR("Schedules a DAGCircuit with control flow in blocks, and pads it.")},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -76,7 +79,7 @@ PyMODINIT_FUNC PyInit__native() {
   using namespace tarvex::qiskit_plugin;
   if (!check_qiskit_series()) return nullptr;
   if (!import_capi_for_dag_reader() || !import_capi_for_circuit_writer() || !import_capi_for_conversions() ||
-      tarvex_import_capi_for_parameterized_gate() != 0)
+      tarvex_import_capi_for_parameterized_gate() != 0 || !import_capi_for_dynamic_passes())
     return nullptr;
   if (g_transpiler_error == nullptr) {
     Ref exceptions = Ref::steal(PyImport_ImportModule("qiskit.transpiler.exceptions"));

@@ -1,0 +1,193 @@
+// Writing the padded output of a block walk through the C API, with Python placing control flow.
+#include "block_writer.hpp"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
+#include "parameterized_gate.h"
+#include "ref.hpp"
+
+namespace tarvex::qiskit_plugin {
+
+namespace {
+
+constexpr int kNumGates = 52;  // QkGate_GlobalPhase .. QkGate_RC3X
+
+// Standard gate names as Qiskit writes them, learned once by appending each gate to a scratch
+// circuit: the C API reads an instruction's name, not its gate.
+const std::unordered_map<std::string, int>& gate_by_name() {
+  static const std::unordered_map<std::string, int> table = [] {
+    std::unordered_map<std::string, int> t;
+    QkCircuit* qc = qk_circuit_new(4, 0);
+    const std::uint32_t qubits[4] = {0, 1, 2, 3};
+    const double params[4] = {0, 0, 0, 0};
+    for (int g = 0; g < kNumGates; ++g) {
+      if (qk_circuit_gate(qc, static_cast<QkGate>(g), qubits, params) != QkExitCode_Success) continue;
+      QkCircuitInstructionView view;
+      qk_circuit_view_instruction(qc, qk_circuit_num_instructions(qc) - 1, &view);
+      t.emplace(std::string(view.name, view.name_len), g);
+    }
+    qk_circuit_free(qc);
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
+
+bool import_capi_for_block_writer() {
+  if (qk_import() != 0) return false;
+  (void)gate_by_name();
+  return true;
+}
+
+BlockWriter::BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* writer, std::span<const Wire> kept)
+    : read_(read), writer_(writer), kept_index_(read.program.n_qubits(), 0) {
+  for (std::uint32_t i = 0; i < kept.size(); ++i) kept_index_[kept[i]] = i;
+  frames_.push_back(Frame{top, Frame::Map::kRoot, {}});
+}
+
+std::uint32_t BlockWriter::local(Wire q) const {
+  const Frame& f = frames_.back();
+  switch (f.map) {
+    case Frame::Map::kRoot:
+      return q;
+    case Frame::Map::kKept:
+      return kept_index_[q];
+    case Frame::Map::kList:
+      break;
+  }
+  return static_cast<std::uint32_t>(std::find(f.list.begin(), f.list.end(), q) - f.list.begin());
+}
+
+void BlockWriter::locals(std::span<const Wire> qs) {
+  qubits_.resize(qs.size());
+  for (std::size_t i = 0; i < qs.size(); ++i) qubits_[i] = local(qs[i]);
+}
+
+bool BlockWriter::check(QkExitCode code) {
+  if (code == QkExitCode_Success) return true;
+  PyErr_Format(PyExc_RuntimeError, "tarvex_qiskit: Qiskit refused an instruction of the padded circuit (exit code %d)",
+               static_cast<int>(code));
+  failed_ = true;
+  return false;
+}
+
+bool BlockWriter::copy_gate(const QkCircuitInstructionView& v) {
+  auto it = gate_by_name().find(std::string(v.name, v.name_len));
+  if (it == gate_by_name().end()) return check(QkExitCode_CInputError);
+  const QkGate gate = static_cast<QkGate>(it->second);
+  if (v.num_params == 0) return check(qk_circuit_gate(frames_.back().circ, gate, qubits_.data(), nullptr));
+  const std::size_t stride = qk_param_stride();
+  params_.resize(v.num_params);
+  reals_.resize(v.num_params);
+  bool all_real = true;
+  for (std::size_t k = 0; k < v.num_params; ++k) {
+    params_[k] = reinterpret_cast<const QkParam*>(reinterpret_cast<const char*>(v.params) + k * stride);
+    all_real = all_real && qk_param_kind(params_[k]) == QkParamKind_Real;
+    if (all_real) reals_[k] = qk_param_as_real(params_[k]);
+  }
+  QkCircuit* out = frames_.back().circ;
+  return check(all_real ? qk_circuit_gate(out, gate, qubits_.data(), reals_.data())
+                        : tarvex_circuit_parameterized_gate(out, gate, qubits_.data(), params_.data()));
+}
+
+void BlockWriter::node(NodeId id) {
+  if (failed_) return;
+  const BlockProgram& p = read_.program;
+  const QkCircuit* src = read_.source[id];
+  const std::uint32_t index = read_.index[id];
+  QkCircuitInstructionView v;
+  qk_circuit_view_instruction(src, index, &v);
+  locals(p.qubits(id));
+  QkCircuit* out = frames_.back().circ;
+  switch (qk_circuit_instruction_kind(src, index)) {
+    case QkOperationKind_Gate:
+      copy_gate(v);
+      return;
+    case QkOperationKind_Unitary:
+      matrix_.resize(std::size_t{1} << (2 * v.num_qubits));
+      qk_circuit_inst_unitary(const_cast<QkCircuit*>(src), index, matrix_.data());
+      check(qk_circuit_unitary(out, matrix_.data(), qubits_.data(), v.num_qubits, false));
+      return;
+    case QkOperationKind_Measure:
+      // An output block keeps its input block's clbits, in order.
+      check(qk_circuit_measure(out, qubits_[0], v.clbits[0]));
+      return;
+    case QkOperationKind_Reset:
+      check(qk_circuit_reset(out, qubits_[0]));
+      return;
+    case QkOperationKind_Barrier:
+      check(qk_circuit_barrier(out, qubits_.data(), static_cast<std::uint32_t>(qubits_.size())));
+      return;
+    default:
+      check(QkExitCode_CInputError);  // the reader lets through nothing else
+  }
+}
+
+void BlockWriter::delay(Wire qubit, Ticks length) {
+  if (failed_) return;
+  check(qk_circuit_delay_dt(frames_.back().circ, local(qubit), length));
+}
+
+void BlockWriter::barrier(std::span<const Wire> qubits) {
+  if (failed_) return;
+  locals(qubits);
+  check(qk_circuit_barrier(frames_.back().circ, qubits_.data(), static_cast<std::uint32_t>(qubits_.size())));
+}
+
+void BlockWriter::begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::span<const Wire> qubits) {
+  const Frame::Map map = fast_path ? Frame::Map::kList
+                         : qubits.size() == read_.program.n_qubits() ? Frame::Map::kRoot
+                                                                     : Frame::Map::kKept;
+  QkCircuit* circ = nullptr;
+  if (!failed_) {
+    Ref data = Ref::steal(PyObject_CallMethod(writer_, "begin_body", "nIOn",
+                                              static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k,
+                                              fast_path ? Py_True : Py_False, static_cast<Py_ssize_t>(qubits.size())));
+    // The circuit stays alive in the writer's list of bodies until the operation is placed.
+    circ = data ? qk_circuit_borrow_from_python(data.get()) : nullptr;
+    failed_ = circ == nullptr;
+  }
+  frames_.push_back(Frame{circ, map, qubits});
+}
+
+void BlockWriter::end_body(NodeId, std::uint32_t, Ticks) { frames_.pop_back(); }
+
+void BlockWriter::control_flow(NodeId cf, std::span<const Wire> qubits) {
+  if (failed_) return;
+  locals(qubits);
+  QkCircuitInstructionView v;
+  qk_circuit_view_instruction(read_.source[cf], read_.index[cf], &v);
+  Ref qs = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(qubits_.size())));
+  Ref cs = Ref::steal(PyTuple_New(v.num_clbits));
+  if (!qs || !cs) {
+    failed_ = true;
+    return;
+  }
+  for (std::size_t i = 0; i < qubits_.size(); ++i) {
+    PyObject* q = PyLong_FromUnsignedLong(qubits_[i]);
+    if (q == nullptr) {
+      failed_ = true;
+      return;
+    }
+    PyTuple_SET_ITEM(qs.get(), static_cast<Py_ssize_t>(i), q);
+  }
+  for (std::uint32_t i = 0; i < v.num_clbits; ++i) {
+    PyObject* c = PyLong_FromUnsignedLong(v.clbits[i]);
+    if (c == nullptr) {
+      failed_ = true;
+      return;
+    }
+    PyTuple_SET_ITEM(cs.get(), i, c);
+  }
+  Ref done = Ref::steal(PyObject_CallMethod(writer_, "place", "nOO",
+                                            static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), qs.get(),
+                                            cs.get()));
+  failed_ = !done;
+}
+
+void BlockWriter::end(Ticks) {}
+
+}  // namespace tarvex::qiskit_plugin

@@ -5,6 +5,17 @@
 
 namespace tarvex {
 
+namespace {
+
+// Room for `extra` more elements, doubling: reserving exactly on every append would copy the
+// column each time.
+template <class T>
+void make_room(std::vector<T>& v, std::size_t extra) {
+  if (v.capacity() - v.size() < extra) v.reserve(std::max(v.size() + extra, 2 * v.capacity()));
+}
+
+}  // namespace
+
 BlockProgram::BlockProgram(Wire n_qubits, Wire n_clbits) : n_qubits_(n_qubits), n_clbits_(n_clbits) {
   wire_begin_.push_back(0);
   blocks_.push_back(Block{0, kNoNode, 0, n_qubits, n_clbits});
@@ -17,12 +28,12 @@ NodeId BlockProgram::add(BlockOp op, Ticks duration, std::span<const Wire> qubit
   const NodeId id = ops_.size();
   // Every column grows before the first one changes size, so a failed allocation leaves the
   // program as it was.
-  ops_.reserve(id + 1);
-  durations_.reserve(id + 1);
-  n_node_qubits_.reserve(id + 1);
-  cf_slot_.reserve(id + 1);
-  wire_begin_.reserve(id + 2);
-  wire_pool_.reserve(wire_pool_.size() + qubits.size() + clbits.size());
+  make_room(ops_, 1);
+  make_room(durations_, 1);
+  make_room(n_node_qubits_, 1);
+  make_room(cf_slot_, 1);
+  make_room(wire_begin_, 1);
+  make_room(wire_pool_, qubits.size() + clbits.size());
   wire_pool_.insert(wire_pool_.end(), qubits.begin(), qubits.end());
   wire_pool_.insert(wire_pool_.end(), clbits.begin(), clbits.end());
   wire_begin_.push_back(wire_pool_.size());
@@ -35,8 +46,8 @@ NodeId BlockProgram::add(BlockOp op, Ticks duration, std::span<const Wire> qubit
 
 NodeId BlockProgram::add_control_flow(std::span<const Wire> qubits, std::span<const Wire> clbits,
                                       std::uint32_t n_bodies, bool if_else, Wire condition_bit) {
-  control_flow_.reserve(control_flow_.size() + 1);
-  body_pool_.reserve(body_pool_.size() + n_bodies);
+  make_room(control_flow_, 1);
+  make_room(body_pool_, n_bodies);
   const NodeId id = add(BlockOp::kGate, 0, qubits, clbits);
   ops_[id] = BlockOp::kControlFlow;
   cf_slot_[id] = static_cast<std::uint32_t>(control_flow_.size());
@@ -49,8 +60,8 @@ BlockId BlockProgram::begin_body(NodeId cf, std::uint32_t k, std::span<const Wir
                                  std::span<const Wire> clbits) {
   assert(op(cf) == BlockOp::kControlFlow && k < bodies(cf).size() && "a body of a control-flow node");
   const BlockId b = static_cast<BlockId>(blocks_.size());
-  blocks_.reserve(b + 1);
-  block_wire_pool_.reserve(block_wire_pool_.size() + qubits.size() + clbits.size());
+  make_room(blocks_, 1);
+  make_room(block_wire_pool_, qubits.size() + clbits.size());
   const std::size_t wire_begin = block_wire_pool_.size();
   block_wire_pool_.insert(block_wire_pool_.end(), qubits.begin(), qubits.end());
   block_wire_pool_.insert(block_wire_pool_.end(), clbits.begin(), clbits.end());

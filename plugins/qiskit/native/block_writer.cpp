@@ -42,10 +42,18 @@ bool import_capi_for_block_writer() {
   return true;
 }
 
-BlockWriter::BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* writer, std::span<const Wire> kept)
-    : read_(read), writer_(writer), kept_index_(read.program.n_qubits(), 0) {
+BlockWriter::BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* top_data, PyObject* writer,
+                         std::span<const Wire> kept, bool pad_unused_qubits)
+    : read_(read), writer_(writer), top_data_(top_data), pad_unused_(pad_unused_qubits),
+      kept_index_(read.program.n_qubits(), 0) {
   for (std::uint32_t i = 0; i < kept.size(); ++i) kept_index_[kept[i]] = i;
-  frames_.push_back(Frame{top, Frame::Map::kRoot, {}});
+  frames_.push_back(Frame{top, Frame::Map::kRoot, {}, Ref(), Ref()});
+}
+
+PyObject* BlockWriter::frame_data(Frame& f) {
+  if (frames_.size() == 1) return top_data_;
+  if (!f.data) f.data = Ref::steal(PyObject_GetAttrString(f.circuit.get(), "_data"));
+  return f.data.get();
 }
 
 std::uint32_t BlockWriter::local(Wire q) const {
@@ -75,9 +83,14 @@ bool BlockWriter::check(QkExitCode code) {
 }
 
 bool BlockWriter::copy_gate(const QkCircuitInstructionView& v) {
-  auto it = gate_by_name().find(std::string(v.name, v.name_len));
-  if (it == gate_by_name().end()) return check(QkExitCode_CInputError);
-  const QkGate gate = static_cast<QkGate>(it->second);
+  // Standard gate names are static strings in Qiskit: after the first lookup the pointer finds them.
+  auto cached = gates_.find(v.name);
+  if (cached == gates_.end() || cached->second.first != v.name_len) {
+    auto it = gate_by_name().find(std::string(v.name, v.name_len));
+    if (it == gate_by_name().end()) return check(QkExitCode_CInputError);
+    cached = gates_.insert_or_assign(v.name, std::pair<std::size_t, int>{v.name_len, it->second}).first;
+  }
+  const QkGate gate = static_cast<QkGate>(cached->second.second);
   if (v.num_params == 0) return check(qk_circuit_gate(frames_.back().circ, gate, qubits_.data(), nullptr));
   const std::size_t stride = qk_param_stride();
   params_.resize(v.num_params);
@@ -141,50 +154,70 @@ void BlockWriter::begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::sp
   const Frame::Map map = fast_path ? Frame::Map::kList
                          : qubits.size() == read_.program.n_qubits() ? Frame::Map::kRoot
                                                                      : Frame::Map::kKept;
-  QkCircuit* circ = nullptr;
+  if (k == 0) bodies_.push_back(Bodies{cf, {}});
+  Frame frame{nullptr, map, qubits, Ref(), Ref()};
   if (!failed_) {
-    Ref data = Ref::steal(PyObject_CallMethod(writer_, "begin_body", "nIOn",
-                                              static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k,
-                                              fast_path ? Py_True : Py_False, static_cast<Py_ssize_t>(qubits.size())));
-    // The circuit stays alive in the writer's list of bodies until the operation is placed.
-    circ = data ? qk_circuit_borrow_from_python(data.get()) : nullptr;
-    failed_ = circ == nullptr;
+    const BlockProgram& p = read_.program;
+    const BlockId body = p.bodies(cf)[k];
+    const QkCircuit* src = read_.block_source[body];
+    // Control flow inside names its condition's clbits by object: such a body keeps its own.
+    bool by_python = qk_circuit_num_classical_registers(src) > 0 ||
+                     (pad_unused_ && qk_circuit_num_quantum_registers(src) > 0);
+    for (NodeId id = p.node_begin(body); !by_python && id < p.node_end(body); ++id)
+      by_python = p.op(id) == BlockOp::kControlFlow;
+    if (by_python) {
+      frame.circuit = Ref::steal(PyObject_CallMethod(writer_, "body", "nIOn",
+                                                     static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k,
+                                                     fast_path ? Py_True : Py_False,
+                                                     static_cast<Py_ssize_t>(qubits.size())));
+    } else {
+      // Python takes the new circuit over; it is written through its CircuitData from then on.
+      frame.circuit = Ref::steal(qk_circuit_to_python_full(
+          qk_circuit_new(static_cast<std::uint32_t>(qubits.size()), qk_circuit_num_clbits(src))));
+    }
+    if (frame.circuit) frame.data = Ref::steal(PyObject_GetAttrString(frame.circuit.get(), "_data"));
+    frame.circ = frame.data ? qk_circuit_borrow_from_python(frame.data.get()) : nullptr;
+    failed_ = frame.circ == nullptr;
   }
-  frames_.push_back(Frame{circ, map, qubits});
+  frames_.push_back(std::move(frame));
 }
 
-void BlockWriter::end_body(NodeId, std::uint32_t, Ticks) { frames_.pop_back(); }
+void BlockWriter::end_body(NodeId, std::uint32_t, Ticks) {
+  if (!failed_) bodies_.back().circuits.push_back(std::move(frames_.back().circuit));
+  frames_.pop_back();
+}
 
 void BlockWriter::control_flow(NodeId cf, std::span<const Wire> qubits) {
+  std::vector<Ref> circuits;
+  if (!bodies_.empty() && bodies_.back().cf == cf) {
+    circuits = std::move(bodies_.back().circuits);
+    bodies_.pop_back();
+  }
   if (failed_) return;
   locals(qubits);
   QkCircuitInstructionView v;
   qk_circuit_view_instruction(read_.source[cf], read_.index[cf], &v);
+  Ref bodies = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(circuits.size())));
   Ref qs = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(qubits_.size())));
   Ref cs = Ref::steal(PyTuple_New(v.num_clbits));
-  if (!qs || !cs) {
-    failed_ = true;
-    return;
-  }
-  for (std::size_t i = 0; i < qubits_.size(); ++i) {
+  PyObject* data = frame_data(frames_.back());
+  failed_ = !bodies || !qs || !cs || data == nullptr;
+  for (std::size_t i = 0; !failed_ && i < circuits.size(); ++i)
+    PyTuple_SET_ITEM(bodies.get(), static_cast<Py_ssize_t>(i), circuits[i].release());
+  for (std::size_t i = 0; !failed_ && i < qubits_.size(); ++i) {
     PyObject* q = PyLong_FromUnsignedLong(qubits_[i]);
-    if (q == nullptr) {
-      failed_ = true;
-      return;
-    }
-    PyTuple_SET_ITEM(qs.get(), static_cast<Py_ssize_t>(i), q);
+    failed_ = q == nullptr;
+    if (q) PyTuple_SET_ITEM(qs.get(), static_cast<Py_ssize_t>(i), q);
   }
-  for (std::uint32_t i = 0; i < v.num_clbits; ++i) {
+  for (std::uint32_t i = 0; !failed_ && i < v.num_clbits; ++i) {
     PyObject* c = PyLong_FromUnsignedLong(v.clbits[i]);
-    if (c == nullptr) {
-      failed_ = true;
-      return;
-    }
-    PyTuple_SET_ITEM(cs.get(), i, c);
+    failed_ = c == nullptr;
+    if (c) PyTuple_SET_ITEM(cs.get(), i, c);
   }
-  Ref done = Ref::steal(PyObject_CallMethod(writer_, "place", "nOO",
-                                            static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), qs.get(),
-                                            cs.get()));
+  if (failed_) return;
+  Ref done = Ref::steal(PyObject_CallMethod(writer_, "place", "nOOOO",
+                                            static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), bodies.get(),
+                                            data, qs.get(), cs.get()));
   failed_ = !done;
 }
 

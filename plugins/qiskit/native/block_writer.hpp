@@ -4,24 +4,31 @@
 
 #include <cstdint>
 #include <span>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "block_reader.hpp"
+#include "ref.hpp"
 #include "qiskit_capi.hpp"
 
 namespace tarvex::qiskit_plugin {
 
 /// The sink of pad_blocks (see graph/block_padding.hpp). Copies, delays and barriers go natively
-/// into the output block being written: `top` for the root, for a body the circuit Python made for
-/// it. Python callbacks on `writer`, once per control-flow operation or body:
-///   writer.begin_body(cf, k, fast_path, n_qubits) -> CircuitData of an empty circuit for body k
-///     of control-flow node `cf` (its control-flow index) with n_qubits qubits;
-///   writer.place(cf, qubits, clbits): the operation with its bodies, on those indices of the
-///     output block that holds it.
+/// into the output block being written: `top` (whose CircuitData is `top_data`) for the root, a
+/// new circuit for each body. A body gets bare qubits and clbits, as many as the runtime gives it,
+/// made natively; where registers are due (the body has classical registers, or quantum ones and
+/// `pad_unused_qubits` is set) or the body holds control flow (whose conditions name clbits by
+/// object) Python makes it. Python callbacks on `writer`:
+///   writer.body(cf, k, fast_path, n_qubits) -> QuantumCircuit, empty, for body k of control-flow
+///     node `cf` (its control-flow index), only in those cases;
+///   writer.place(cf, bodies, data, qubits, clbits): the operation `cf` with the padded `bodies`
+///     (a tuple of QuantumCircuit), appended to the CircuitData `data` on those indices.
 /// Every call appends in O(1) amortised; after a failure (a Python error set) the rest are no-ops.
 class BlockWriter {
  public:
-  BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* writer, std::span<const Wire> kept_qubits);
+  BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* top_data, PyObject* writer,
+              std::span<const Wire> kept_qubits, bool pad_unused_qubits);
 
   void node(NodeId id);
   void delay(Wire qubit, Ticks length);
@@ -39,7 +46,15 @@ class BlockWriter {
     QkCircuit* circ;
     enum class Map : std::uint8_t { kRoot, kKept, kList } map;
     std::span<const Wire> list;  // kList: the block's qubits as root wires
+    Ref circuit;                 // a body's QuantumCircuit
+    Ref data;                    // its CircuitData, fetched when a control-flow operation goes in
   };
+  // The bodies written so far for the control-flow node `cf`.
+  struct Bodies {
+    NodeId cf;
+    std::vector<Ref> circuits;
+  };
+  PyObject* frame_data(Frame& f);
   std::uint32_t local(Wire q) const;
   void locals(std::span<const Wire> qs);
   bool check(QkExitCode code);
@@ -47,12 +62,16 @@ class BlockWriter {
 
   const ReadBlocks& read_;
   PyObject* writer_;
+  PyObject* top_data_;
+  bool pad_unused_;
+  std::vector<Bodies> bodies_;
   std::vector<std::uint32_t> kept_index_;  // per root qubit: its index among the kept qubits
   std::vector<Frame> frames_;
   std::vector<std::uint32_t> qubits_;
   std::vector<double> reals_;
   std::vector<const QkParam*> params_;
   std::vector<QkComplex64> matrix_;
+  std::unordered_map<const char*, std::pair<std::size_t, int>> gates_;  // name pointer -> (length, QkGate)
   bool failed_ = false;
 };
 

@@ -25,7 +25,8 @@ from typing import Any
 
 from qiskit.circuit import CircuitInstruction, ControlFlowOp, Delay, QuantumCircuit, Qubit
 from qiskit.circuit.controlflow import condition_resources
-from qiskit.converters import circuit_to_dag, dag_to_circuit
+from qiskit._accelerate.converters import dag_to_circuit as _core_dag_to_circuit
+from qiskit.converters import circuit_to_dag
 from qiskit.dagcircuit import DAGCircuit, DAGOpNode
 from qiskit.transpiler.basepasses import TransformationPass
 from qiskit.transpiler.exceptions import TranspilerError
@@ -91,9 +92,7 @@ class _Blocks:
         self.ordering = ordering
         self.schedule_idle_qubits = schedule_idle_qubits
         self.ops: list[ControlFlowOp] = []
-        self.where: list[tuple[int, int]] = []  # per control-flow op: (parent, body) holding it
-        self.bodies: dict[int, list[QuantumCircuit]] = {}
-        self.qubits: dict[tuple[int, int], list] = {}  # (parent, body) -> the output block's qubits
+        self.bits: dict[int, tuple] = {}  # id(CircuitData) -> (it, its qubits, its clbits)
         self.reason: str | None = None
         self.top = None
         self.out = None
@@ -103,7 +102,6 @@ class _Blocks:
         holder = self.top if parent < 0 else self.ops[parent].blocks[k].data
         op = holder[j].operation
         self.ops.append(op)
-        self.where.append((parent, k))
         if not wants_condition:
             return -1
         bits = list(condition_resources(op.condition).clbits)
@@ -127,7 +125,8 @@ class _Blocks:
         except (KeyError, TypeError):
             return []  # refused natively as an order that is not a permutation
 
-    def begin_body(self, cf: int, k: int, fast_path: bool, n_qubits: int):
+    def body(self, cf: int, k: int, fast_path: bool, n_qubits: int) -> QuantumCircuit:
+        """An empty output body with registers, as the runtime lays them out."""
         body = self.ops[cf].blocks[k]
         registers = []
         if self.schedule_idle_qubits and body.qregs:
@@ -137,22 +136,26 @@ class _Blocks:
         if not registers or len(qubits) != n_qubits:
             registers = []
             qubits = [Qubit() for _ in range(n_qubits)]
-        out = QuantumCircuit(qubits, body.clbits, name=body.name, global_phase=body.global_phase,
-                             metadata=body.metadata)
+        out = QuantumCircuit(qubits, body.clbits)
         for reg in (*registers, *body.cregs):
             out.add_register(reg)
-        self.bodies.setdefault(cf, []).append(out)
-        return out._data
+        return out
 
-    def place(self, cf: int, qubits: tuple[int, ...], clbits: tuple[int, ...]) -> None:
-        op = self.ops[cf].replace_blocks(self.bodies.pop(cf))
-        parent, k = self.where[cf]
-        data = self.out if parent < 0 else self.bodies[parent][k]._data
-        bits = self.qubits.get((parent, k))
+    def place(self, cf: int, bodies: tuple[QuantumCircuit, ...], data, qubits: tuple[int, ...],
+              clbits: tuple[int, ...]) -> None:
+        """Appends control-flow operation `cf`, holding the padded `bodies`, to `data`."""
+        op = self.ops[cf]
+        for out, body in zip(bodies, op.blocks):
+            out.name = body.name
+            out.metadata = body.metadata
+            out.global_phase = body.global_phase
+        bits = self.bits.get(id(data))
         if bits is None:
-            bits = self.qubits[(parent, k)] = list(data.qubits)
-        all_clbits = data.clbits
-        data.append(CircuitInstruction(op, tuple(bits[q] for q in qubits), tuple(all_clbits[c] for c in clbits)))
+            bits = self.bits[id(data)] = (data, data.qubits, data.clbits)  # `data` kept: ids stay unique
+        _, all_qubits, all_clbits = bits
+        instruction = CircuitInstruction(op.replace_blocks(bodies), tuple(all_qubits[q] for q in qubits),
+                                         tuple(all_clbits[c] for c in clbits))
+        data.append(instruction)
 
     def unsupported(self, reason: str) -> None:
         self.reason = reason
@@ -163,13 +166,12 @@ def _run_native(dag: DAGCircuit, target: Target | None, ordering: BlockOrderingC
                 fill_very_end: bool = True, schedule_idle_qubits: bool = False) -> tuple[Any, _Blocks]:
     blocks = _Blocks(dag, target, ordering, schedule_idle_qubits)
     # Conversions run here, not natively: Qiskit's C API cannot copy registers Python has seen.
-    top = dag_to_circuit(dag, copy_operations=False)
+    top = _core_dag_to_circuit(dag, False)
     out = top.copy_empty_like() if pad else None
-    blocks.top = top._data
-    blocks.out = out._data if pad else None
+    blocks.top = top
     result = _native.dynamic(
-        top._data,
-        out=blocks.out,
+        top,
+        out=out,
         durations=_duration_table(target),
         dt=target.dt,
         scheduling=scheduling,
@@ -181,7 +183,7 @@ def _run_native(dag: DAGCircuit, target: Target | None, ordering: BlockOrderingC
     )
     if result is None or not pad:
         return result, blocks
-    padded = circuit_to_dag(out, copy_operations=False)
+    padded = circuit_to_dag(QuantumCircuit._from_circuit_data(out), copy_operations=False)
     padded._duration = result
     return padded, blocks
 

@@ -446,6 +446,24 @@ def _two_qubit_gate_in_body():
     return qc
 
 
+def _transpiled_nested_fast_path():
+    # Inside a body, an if right after the measurement it reads: the fast path, in a body whose
+    # qubits (after transpiling) are not the circuit's own objects.
+    qc = QuantumCircuit(3, 2)
+    qc.h(0)
+    qc.cx(0, 1)
+    qc.measure(0, 0)
+    with qc.if_test((qc.clbits[0], 1)):
+        qc.x(1)
+        qc.measure(1, 1)
+        with qc.if_test((qc.clbits[1], 1)):
+            qc.x(1)
+        qc.cx(1, 2)
+    qc.measure(2, 0)
+    be = backend("sherbrooke")
+    return transpile(qc, be, optimization_level=1, seed_transpiler=3), be.target
+
+
 SCENARIOS: dict[str, Callable[[], Case]] = {
     "if-else-after-measure": _if_else_after_measure,
     "if-after-measure": _if_after_measure,
@@ -481,6 +499,7 @@ SCENARIOS: dict[str, Callable[[], Case]] = {
     "resets-and-delays-in-bodies": _resets_and_delays_in_bodies,
     "wireless-control-flow": _wireless_control_flow,
     "transpiled-loop-with-nested-if": _jakarta(_loop_with_nested_if, [0, 1, 2]),
+    "transpiled-nested-fast-path": _transpiled_nested_fast_path,
     "transpiled-both-paths": _jakarta(
         _both_paths, [0, 1, 2], small_target(7, x={0: 250, 1: 160}, measure={0: 24992})
     ),

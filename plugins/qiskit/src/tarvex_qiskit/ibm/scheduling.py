@@ -23,7 +23,7 @@ from array import array
 from collections.abc import Callable, Generator
 from typing import Any
 
-from qiskit.circuit import CircuitInstruction, ControlFlowOp, Delay, QuantumCircuit, Qubit
+from qiskit.circuit import CircuitInstruction, ControlFlowOp, QuantumCircuit, QuantumRegister, Qubit
 from qiskit.circuit.controlflow import condition_resources
 from qiskit._accelerate.converters import dag_to_circuit as _core_dag_to_circuit
 from qiskit.converters import circuit_to_dag
@@ -208,11 +208,28 @@ def _walk(dag: DAGCircuit, body_dags: Callable[[DAGOpNode], list[DAGCircuit]]):
         stack.append(iter([body for bodies in flows for body in bodies]))
 
 
+def _fresh_body(block: QuantumCircuit) -> QuantumCircuit:
+    """`block` on qubit objects of its own. node_start_time is keyed by DAGOpNode, equal by (node
+    id, op, wires): on the qubits Qiskit's builders share with the outer circuit, a body node can
+    equal a node of another block, and the two would share one start time."""
+    if not block.qregs:
+        data = block._data.copy()
+        data.replace_bits(qubits=[Qubit() for _ in range(block.num_qubits)])
+        return QuantumCircuit._from_circuit_data(data, name=block.name)
+    registers = [QuantumRegister(reg.size, reg.name) for reg in block.qregs]
+    mapping = {old: new for reg, fresh in zip(block.qregs, registers) for old, new in zip(reg, fresh)}
+    out = QuantumCircuit([mapping.setdefault(q, Qubit()) for q in block.qubits], block.clbits, *registers,
+                         *block.cregs, name=block.name, global_phase=block.global_phase)
+    for inst in block.data:
+        out._append(inst.replace(qubits=[mapping[q] for q in inst.qubits]))
+    return out
+
+
 def _body_dags_for(target: Target | None, cache: dict):
     def body_dags(node: DAGOpNode) -> list[DAGCircuit]:
         dags = []
         for block in node.op.blocks:
-            body = circuit_to_dag(block)
+            body = circuit_to_dag(_fresh_body(block))
             TimeUnitConversion(target=target).run(body)
             dags.append(body)
         cache[node] = dags

@@ -150,13 +150,32 @@ class Reader {
   // that order already. A body's DAG comes from Python (writer.topological), where converting a
   // circuit with registers Python has seen is safe; it numbers its operations after its wire
   // nodes, in circuit order.
+  // Every instruction shares a wire with the one before: the circuit order is the only
+  // topological order, and no DAG is needed to find it.
+  static bool is_chain(const QkCircuit* circ, std::size_t n) {
+    QkCircuitInstructionView prev, cur;
+    if (n != 0) qk_circuit_view_instruction(circ, 0, &prev);
+    for (std::size_t i = 1; i < n; ++i) {
+      qk_circuit_view_instruction(circ, i, &cur);
+      auto shares = [](const std::uint32_t* a, std::uint32_t na, const std::uint32_t* b, std::uint32_t nb) {
+        for (std::uint32_t x = 0; x < na; ++x)
+          for (std::uint32_t y = 0; y < nb; ++y)
+            if (a[x] == b[y]) return true;
+        return false;
+      };
+      if (!shares(prev.qubits, prev.num_qubits, cur.qubits, cur.num_qubits) &&
+          !shares(prev.clbits, prev.num_clbits, cur.clbits, cur.num_clbits))
+        return false;
+      prev = cur;
+    }
+    return true;
+  }
+
   bool base_order(const Level& level, std::vector<std::uint32_t>& idx) {
     const std::size_t n = qk_circuit_num_instructions(level.circ);
     idx.resize(n);
-    if (level.block == 0 || n == 0) {
-      std::iota(idx.begin(), idx.end(), 0);
-      return true;
-    }
+    std::iota(idx.begin(), idx.end(), 0);
+    if (level.block == 0 || is_chain(level.circ, n)) return true;
     Ref body = Ref::steal(PyObject_CallMethod(r_.writer, "topological", "ll", level.parent_index, level.k));
     QkDag* dag = body ? qk_dag_borrow_from_python(body.get()) : nullptr;
     if (dag == nullptr) return false;

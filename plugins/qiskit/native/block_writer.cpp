@@ -43,9 +43,8 @@ bool import_capi_for_block_writer() {
 }
 
 BlockWriter::BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* top_data, PyObject* writer,
-                         std::span<const Wire> kept, bool pad_unused_qubits)
-    : read_(read), writer_(writer), top_data_(top_data), pad_unused_(pad_unused_qubits),
-      kept_index_(read.program.n_qubits(), 0) {
+                         std::span<const Wire> kept)
+    : read_(read), writer_(writer), top_data_(top_data), kept_index_(read.program.n_qubits(), 0) {
   for (std::uint32_t i = 0; i < kept.size(); ++i) kept_index_[kept[i]] = i;
   frames_.push_back(Frame{top, Frame::Map::kRoot, {}, Ref(), Ref()});
 }
@@ -157,24 +156,10 @@ void BlockWriter::begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::sp
   if (k == 0) bodies_.push_back(Bodies{cf, {}});
   Frame frame{nullptr, map, qubits, Ref(), Ref()};
   if (!failed_) {
-    const BlockProgram& p = read_.program;
-    const BlockId body = p.bodies(cf)[k];
-    const QkCircuit* src = read_.block_source[body];
-    // Control flow inside names its condition's clbits by object: such a body keeps its own.
-    bool by_python = qk_circuit_num_classical_registers(src) > 0 ||
-                     (pad_unused_ && qk_circuit_num_quantum_registers(src) > 0);
-    for (NodeId id = p.node_begin(body); !by_python && id < p.node_end(body); ++id)
-      by_python = p.op(id) == BlockOp::kControlFlow;
-    if (by_python) {
-      frame.circuit = Ref::steal(PyObject_CallMethod(writer_, "body", "nIOn",
-                                                     static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k,
-                                                     fast_path ? Py_True : Py_False,
-                                                     static_cast<Py_ssize_t>(qubits.size())));
-    } else {
-      // Python takes the new circuit over; it is written through its CircuitData from then on.
-      frame.circuit = Ref::steal(qk_circuit_to_python_full(
-          qk_circuit_new(static_cast<std::uint32_t>(qubits.size()), qk_circuit_num_clbits(src))));
-    }
+    frame.circuit = Ref::steal(PyObject_CallMethod(writer_, "body", "nIOn",
+                                                   static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k,
+                                                   fast_path ? Py_True : Py_False,
+                                                   static_cast<Py_ssize_t>(qubits.size())));
     if (frame.circuit) frame.data = Ref::steal(PyObject_GetAttrString(frame.circuit.get(), "_data"));
     frame.circ = frame.data ? qk_circuit_borrow_from_python(frame.data.get()) : nullptr;
     failed_ = frame.circ == nullptr;

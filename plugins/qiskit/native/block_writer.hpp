@@ -15,20 +15,18 @@
 namespace tarvex::qiskit_plugin {
 
 /// The sink of pad_blocks (see graph/block_padding.hpp). Copies, delays and barriers go natively
-/// into the output block being written: `top` (whose CircuitData is `top_data`) for the root, a
-/// new circuit for each body. A body gets bare qubits and clbits, as many as the runtime gives it,
-/// made natively; where registers are due (the body has classical registers, or quantum ones and
-/// `pad_unused_qubits` is set) or the body holds control flow (whose conditions name clbits by
-/// object) Python makes it. Python callbacks on `writer`:
-///   writer.body(cf, k, fast_path, n_qubits) -> QuantumCircuit, empty, for body k of control-flow
-///     node `cf` (its control-flow index), only in those cases;
+/// into the output block being written: `top` (whose CircuitData is `top_data`) for the root, for
+/// a body the empty circuit Python hands over. Python callbacks on `writer`, once per body or
+/// control-flow operation:
+///   writer.body(cf, k, fast_path, n_qubits) -> an empty QuantumCircuit for body k of control-flow
+///     node `cf` (its control-flow index), n_qubits wide, laid out as the runtime lays it out;
 ///   writer.place(cf, bodies, data, qubits, clbits): the operation `cf` with the padded `bodies`
 ///     (a tuple of QuantumCircuit), appended to the CircuitData `data` on those indices.
 /// Every call appends in O(1) amortised; after a failure (a Python error set) the rest are no-ops.
 class BlockWriter {
  public:
   BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* top_data, PyObject* writer,
-              std::span<const Wire> kept_qubits, bool pad_unused_qubits);
+              std::span<const Wire> kept_qubits);
 
   void node(NodeId id);
   void delay(Wire qubit, Ticks length);
@@ -63,7 +61,6 @@ class BlockWriter {
   const ReadBlocks& read_;
   PyObject* writer_;
   PyObject* top_data_;
-  bool pad_unused_;
   std::vector<Bodies> bodies_;
   std::vector<std::uint32_t> kept_index_;  // per root qubit: its index among the kept qubits
   std::vector<Frame> frames_;

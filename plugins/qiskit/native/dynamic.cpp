@@ -132,7 +132,7 @@ PyObject* dynamic_impl(const DynamicRequest& r) {
     for (Wire q = 0; q < program.n_qubits(); ++q)
       if (used[q]) kept.push_back(q);
   }
-  BlockWriter writer(*read, out, r.out, r.writer, kept, r.schedule_idle_qubits);
+  BlockWriter writer(*read, out, r.out, r.writer, kept);
   DelayFiller<BlockWriter> filler{writer, r.fill_very_end};
   const Ticks duration = pad_blocks(program, order, schedule,
                                     BlockPaddingOptions{.pad_unused_qubits = r.schedule_idle_qubits}, filler, writer);

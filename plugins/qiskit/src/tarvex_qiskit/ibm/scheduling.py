@@ -91,7 +91,8 @@ class _Blocks:
         self.target = target
         self.ordering = ordering
         self.schedule_idle_qubits = schedule_idle_qubits
-        self.ops: list[ControlFlowOp] = []
+        self.ops: list[ControlFlowOp] = []  # this run's own copies: their bodies serve as output
+        self.widths: list[tuple[int, ...]] = []  # per op: its bodies' widths as read
         self.bits: dict[int, tuple] = {}  # id(CircuitData) -> (it, its qubits, its clbits)
         self.reason: str | None = None
         self.top = None
@@ -102,6 +103,7 @@ class _Blocks:
         holder = self.top if parent < 0 else self.ops[parent].blocks[k].data
         op = holder[j].operation
         self.ops.append(op)
+        self.widths.append(tuple(block.num_qubits for block in op.blocks))
         if not wants_condition:
             return -1
         bits = list(condition_resources(op.condition).clbits)
@@ -126,36 +128,42 @@ class _Blocks:
             return []  # refused natively as an order that is not a permutation
 
     def body(self, cf: int, k: int, fast_path: bool, n_qubits: int) -> QuantumCircuit:
-        """An empty output body with registers, as the runtime lays them out."""
+        """An empty output body, laid out as the runtime lays it out: its own clbits and classical
+        registers; its own qubits on the fast path, else n_qubits (the root's registers if idle
+        qubits are scheduled and the body has registers). The input body, read already, is cleared
+        and serves: the op it came from is this run's own copy."""
         body = self.ops[cf].blocks[k]
-        registers = []
-        if self.schedule_idle_qubits and body.qregs:
-            # The runtime gives such a body the root's registers, or on the fast path its own.
-            registers = list(body.qregs) if fast_path else list(self.dag.qregs.values())
-        qubits = list(body.qubits) if fast_path else [q for reg in registers for q in reg]
-        if not registers or len(qubits) != n_qubits:
+        if body.qregs:
             registers = []
-            qubits = [Qubit() for _ in range(n_qubits)]
-        out = QuantumCircuit(qubits, body.clbits)
-        for reg in (*registers, *body.cregs):
-            out.add_register(reg)
-        return out
+            if self.schedule_idle_qubits:
+                registers = list(body.qregs) if fast_path else list(self.dag.qregs.values())
+            qubits = list(body.qubits) if fast_path else [q for reg in registers for q in reg]
+            if not registers or len(qubits) != n_qubits:
+                registers, qubits = [], [Qubit() for _ in range(n_qubits)]
+            out = QuantumCircuit(qubits, body.clbits, name=body.name, global_phase=body.global_phase,
+                                 metadata=body.metadata)
+            for reg in (*registers, *body.cregs):
+                out.add_register(reg)
+            return out
+        data = body._data
+        data.clear()
+        for _ in range(n_qubits - body.num_qubits):
+            data.add_qubit(Qubit())
+        return body
 
     def place(self, cf: int, bodies: tuple[QuantumCircuit, ...], data, qubits: tuple[int, ...],
               clbits: tuple[int, ...]) -> None:
         """Appends control-flow operation `cf`, holding the padded `bodies`, to `data`."""
         op = self.ops[cf]
-        for out, body in zip(bodies, op.blocks):
-            out.name = body.name
-            out.metadata = body.metadata
-            out.global_phase = body.global_phase
+        # Bodies padded in place and as wide as before: the operation holds them already.
+        if not all(out is body and out.num_qubits == width for out, body, width in zip(bodies, op.blocks, self.widths[cf])):
+            op = op.replace_blocks(bodies)
         bits = self.bits.get(id(data))
         if bits is None:
             bits = self.bits[id(data)] = (data, data.qubits, data.clbits)  # `data` kept: ids stay unique
         _, all_qubits, all_clbits = bits
-        instruction = CircuitInstruction(op.replace_blocks(bodies), tuple(all_qubits[q] for q in qubits),
-                                         tuple(all_clbits[c] for c in clbits))
-        data.append(instruction)
+        data.append(CircuitInstruction(op, tuple(map(all_qubits.__getitem__, qubits)),
+                                       tuple(map(all_clbits.__getitem__, clbits))))
 
     def unsupported(self, reason: str) -> None:
         self.reason = reason
@@ -168,6 +176,8 @@ def _run_native(dag: DAGCircuit, target: Target | None, ordering: BlockOrderingC
     # Conversions run here, not natively: Qiskit's C API cannot copy registers Python has seen.
     top = _core_dag_to_circuit(dag, False)
     out = top.copy_empty_like() if pad else None
+    if pad:
+        out.reserve(2 * len(top))  # delays and barriers: grown once, not doubled along the way
     blocks.top = top
     result = _native.dynamic(
         top,

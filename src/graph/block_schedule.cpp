@@ -161,24 +161,10 @@ class ForwardPass {
     for (Wire q : p_.qubits(id)) group_mark_[q] = group_serial_;
     // Every member moves to t0. A clbit two members write is free after the later of them, which
     // is the sound reading of what the runtime leaves to its set's iteration order.
-    ++update_serial_;
-    for (NodeId m : group_) {
-      const Ticks t1 = t0 + p_.duration(m);
-      for (Wire c : p_.clbits(m)) {
-        if (clbit_update_.size() <= c) clbit_update_.resize(p_.n_wires(), 0);
-        if (clbit_update_[c] == update_serial_) {
-          write(c, std::max(read(c), t1));
-        } else {
-          clbit_update_[c] = update_serial_;
-          write(c, t1);
-        }
-      }
-      if (out_.block[m] == 0) visited_.push_back(m);
-      out_.block[m] = block_;
-      out_.start[m] = t0;
-      end_[m] = t1;
-      max_end_[block_] = std::max(max_end_[block_], t1);
-      for (Wire q : p_.qubits(m)) write(q, t1);
+    for (NodeId m : group_) set(m, t0, t0 + p_.duration(m));
+    if (group_.size() > 1) {
+      for (NodeId m : group_)
+        for (Wire c : p_.clbits(m)) time_[c] = std::max(time_[c], end_[m]);
     }
   }
 
@@ -192,8 +178,6 @@ class ForwardPass {
   bool has_reset_ = false;
   std::uint32_t group_serial_ = 0;
   std::vector<std::uint32_t> group_mark_;  // per qubit: the group serial that holds it
-  std::uint64_t update_serial_ = 0;
-  std::vector<std::uint64_t> clbit_update_;
 };
 
 // The ALAP sweep over the forward pass's result.

@@ -15,7 +15,7 @@ from circuit to DAG and back, which both sides pay):
   node_start_time and node_block_dags, one Python object per node);
 - tarvex PadDelay: tarvex_qiskit.ibm.scheduling.PadDelay alone (fused: it schedules, ALAP).
 The runtime runs once per size, on a copy of the circuit whose control-flow bodies use fresh qubit
-objects and with its two wire-map lookups mended (tests/runtime_oracle.py): on the circuit as it
+objects and with its wire-map lookups and barrier widths mended (tests/runtime_oracle.py): on the circuit as it
 is, equal nodes of different bodies share one start time and its output is wrong. Those mends
 change no cost. Every tarvex output is asserted equal to the runtime's (Qiskit's ==, global phase
 exactly) where the runtime ran.

@@ -9,6 +9,8 @@ conversions from circuit to DAG and back, which both sides pay):
 - Qiskit DD: ALAPScheduleAnalysis + PadDynamicalDecoupling([x, x]), the reference;
 - fused DD: tarvex_qiskit.PadDynamicalDecoupling alone (it schedules), start times not recorded;
 - fused DD, recorded: the same with record_start_times=True (qc.op_start_times as Qiskit's);
+- fused DD, no label scan: the same with keep_labels=False, which keeps only the barriers' labels
+  and skips the walk over the instructions that finds the others (the C API does not read labels);
 - drop-in DD: ALAPScheduleAnalysis + tarvex_qiskit.PadDynamicalDecoupling (records, as default);
 - Qiskit delay / fused delay: the same with PadDelay.
 Every native output is asserted equal to Qiskit's on the first repeat: instruction by instruction,
@@ -28,7 +30,7 @@ PassManager around them: what each side's passes cost.
 
 Usage: python benchmarks/qiskit_passes.py [--sizes 1e4,1e5,1e6] [--repeats 5] [--report FILE]
 Needs Qiskit 2.6 and the plugin in the interpreter's environment (pip install ./plugins/qiskit).
-Writes benchmarks/results/qiskit-*.json and prints the table the README shows.
+Writes benchmarks/results/qiskit-*.json and prints the tables of benchmarks/qiskit_report.py.
 """
 
 from __future__ import annotations
@@ -61,11 +63,12 @@ from qiskit.transpiler.passes import PadDynamicalDecoupling as QiskitPadDD  # no
 
 import tarvex_qiskit  # noqa: E402
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from qiskit_report import report  # noqa: E402
+
 RESULTS_DIR = Path(__file__).resolve().parent / "results"
 N_QUBITS = 27
 SEED = 11
-TARGETS = {10**4: 30.0, 10**5: 50.0}  # fused DD speed-up at least
-SCALING_MAX = 1.5  # fused DD ns/gate at 10^6 over 10^4 at most
 
 
 def backend() -> GenericBackendV2:
@@ -109,6 +112,9 @@ def pipelines(target) -> dict[str, object]:
         "fused_dd_recorded": lambda: PassManager(
             [tarvex_qiskit.PadDynamicalDecoupling(target=target, dd_sequence=seq, record_start_times=True)]
         ),
+        "fused_dd_no_label_scan": lambda: PassManager(
+            [tarvex_qiskit.PadDynamicalDecoupling(target=target, dd_sequence=seq, keep_labels=False)]
+        ),
         "dropin_dd": lambda: PassManager(
             [ALAPScheduleAnalysis(target=target), tarvex_qiskit.PadDynamicalDecoupling(target=target, dd_sequence=seq)]
         ),
@@ -120,6 +126,7 @@ def pipelines(target) -> dict[str, object]:
 REFERENCE = {
     "fused_dd": "qiskit_dd",
     "fused_dd_recorded": "qiskit_dd",
+    "fused_dd_no_label_scan": "qiskit_dd",
     "dropin_dd": "qiskit_dd",
     "fused_delay": "qiskit_delay",
 }
@@ -241,53 +248,6 @@ def conversions(circuit: QuantumCircuit, output: QuantumCircuit) -> float:
         return time.thread_time() - start
     finally:
         gc.enable()
-
-
-def report(result: dict[str, object]) -> str:
-    """The README's tables (ns of CPU per source gate, speed-ups against Qiskit's pipeline of the
-    same family, peak memory) and the verdict on each target."""
-    rows = result["sizes"]
-    lines = [
-        "| N gates | Qiskit ALAP + DD | fused DD | fused DD, recorded | drop-in DD | PassManager conversions"
-        " (ceiling) | DD passes alone: Qiskit | fused | Qiskit ALAP + PadDelay | fused PadDelay |",
-        "|---|---|---|---|---|---|---|---|---|---|",
-    ]
-    for row in rows:
-        ns = row["ns_per_gate"]
-
-        def cell(name: str, reference: str = "qiskit_dd") -> str:
-            return f"{ns[name]:,.0f} ({ns[reference] / ns[name]:.1f}x)"
-
-        lines.append(
-            f"| {row['n_gates']:,} | {ns['qiskit_dd']:,.0f} | {cell('fused_dd')} | {cell('fused_dd_recorded')}"
-            f" | {cell('dropin_dd')} | {cell('conversions')} | {ns['qiskit_dd_passes']:,.0f}"
-            f" | {cell('fused_dd_pass', 'qiskit_dd_passes')} | {ns['qiskit_delay']:,.0f}"
-            f" | {cell('fused_delay', 'qiskit_delay')} |"
-        )
-    lines += ["", "| N gates | peak RSS: circuit only | Qiskit ALAP + DD | fused DD | fused DD, recorded |", "|---|---|---|---|---|"]
-    for row in rows:
-        mem = row["peak_rss_mib"]
-        lines.append(
-            f"| {row['n_gates']:,} | {mem['none']:,.0f} MiB | {mem['qiskit_dd']:,.0f} MiB | {mem['fused_dd']:,.0f} MiB"
-            f" | {mem['fused_dd_recorded']:,.0f} MiB |"
-        )
-    lines.append("")
-    by_n = {row["n_gates"]: row["ns_per_gate"] for row in rows}
-    for n, bound in TARGETS.items():
-        for k, ns in by_n.items():
-            if abs(k - n) / n < 0.05:
-                ratio = ns["qiskit_dd"] / ns["fused_dd"]
-                verdict = "met" if ratio >= bound else "missed"
-                lines.append(f"fused DD at {n:.0e}: {ratio:.1f}x (target >= {bound:.0f}x): {verdict}")
-    if len(rows) > 1:
-        scale = rows[-1]["ns_per_gate"]["fused_dd"] / rows[0]["ns_per_gate"]["fused_dd"]
-        verdict = "met" if scale <= SCALING_MAX else "missed"
-        lines.append(f"fused DD per-gate cost, largest over smallest N: {scale:.2f}x (target <= {SCALING_MAX}x): {verdict}")
-    for row in rows:
-        mem = row["peak_rss_mib"]
-        verdict = "met" if mem["fused_dd"] <= mem["qiskit_dd"] else "missed"
-        lines.append(f"peak RSS at {row['n_gates']:,}: fused {mem['fused_dd']:,.0f} MiB, Qiskit {mem['qiskit_dd']:,.0f} MiB: {verdict}")
-    return "\n".join(lines)
 
 
 def main() -> None:

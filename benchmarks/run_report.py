@@ -271,3 +271,73 @@ def report(result: dict) -> str:
         if table is not None:
             parts += ["", table] if title is None else ["", title, "", table]
     return "\n".join(parts)
+
+
+# -- the documents' tables (tools/figures.py) -----------------------------------------------------
+
+DOC_ROWS = (
+    ("add_gate", "`add_gate` (the loop above)"),
+    ("build_schedule", "`build_schedule`"),
+    ("build_schedule rerun", "`build_schedule`, run again"),
+    ("find_idle_windows", "`find_idle_windows(100.0)`"),
+    ("apply_dd_pass", "`apply_dd_pass`"),
+    ("get_all_nodes", "`get_all_nodes`"),
+    ("get_node_schedule", "`get_node_schedule`, per call"),
+    ("pipeline", "whole pipeline"),
+)
+
+
+def fmt_doc(v: float) -> str:
+    return f"{v:.1f}" if v < 100 else f"{v:,.0f}"
+
+
+def summary_table(result: dict, model_n: int = 1_000_000) -> str:
+    """ns per gate of each operation at every N of the run from 10^5 up, the reference model's at
+    MODEL_N, and ours against it there."""
+    sizes = [s for s in result["sizes"] if s["n_gates"] >= 100_000]
+    at = {s["n_gates"]: s["median_ns_per_gate"] for s in sizes}
+    header = ["operation", *[f"N = {fmt_n(s['n_gates'])}" for s in sizes],
+              f"pure-Python model, N = {fmt_n(model_n)}", f"speed-up at {fmt_n(model_n)}"]
+    rows = []
+    for op, label in DOC_ROWS:
+        model, ours = at[model_n].get(f"{op}/reference"), at[model_n][f"{op}/tarvex"]
+        rows.append([label, *[fmt_doc(at[s["n_gates"]][f"{op}/tarvex"]) for s in sizes],
+                     "-" if model is None else fmt_doc(model), "-" if model is None else fmt_ratio(model / ours)])
+    return render(header, rows)
+
+
+def qiskit_pipeline_table(result: dict) -> str:
+    """The whole pipeline against the same job in Qiskit, at every N where Qiskit ran."""
+    rows = []
+    for s in result["sizes"]:
+        m = s["median_ns_per_gate"]
+        if "pipeline/qiskit" in m and s["n_gates"] >= 100_000:
+            rows.append([fmt_n(s["n_gates"]), fmt_doc(m["pipeline/tarvex"]), fmt_doc(m["pipeline/qiskit"]),
+                         fmt_ratio(m["pipeline/qiskit"] / m["pipeline/tarvex"])])
+    return render(["N", "tarvex pipeline", f"Qiskit {result['qiskit_version']}: circuit, ASAPScheduleAnalysis, "
+                   "PadDynamicalDecoupling (X Y X Y)", "Qiskit / tarvex"], rows)
+
+
+def targets_table(result: dict) -> str:
+    return render(["target", "bound", "measured", "verdict"], check_targets(result["sizes"], result["memory"]))
+
+
+def compared_targets_table(results: list[tuple[str, dict]]) -> str:
+    """The targets' measurements and verdicts of several runs side by side, named by their files."""
+    checks = [{row[0]: row for row in check_targets(r["sizes"], r["memory"])} for _, r in results]
+    rows = [[target, row[1], *[f"{c[target][2]} ({c[target][3]})" if target in c else "-" for c in checks]]
+            for target, row in checks[0].items()]
+    return render(["target", "bound", *[f"`{name}`" for name, _ in results]], rows)
+
+
+def new_memory_table(result: dict) -> str:
+    """build_schedule and apply_dd_pass, with their page faults, beside the cost of writing 8 bytes
+    per gate into new memory, per N."""
+    rows = []
+    for s in result["sizes"]:
+        m, f = s["median_ns_per_gate"], s["median_faults_per_gate"]
+        rows.append([fmt_n(s["n_gates"]), fmt_ns(m["build_schedule/tarvex"]), fmt_ns(m["build_schedule rerun/tarvex"]),
+                     fmt_ns(m["apply_dd_pass/tarvex"]), f"{f.get('apply_dd_pass/tarvex', 0.0) * 1000:.0f}",
+                     fmt_ns(m["fresh memory/8 bytes per gate"])])
+    return render(["N", "build_schedule", "build_schedule rerun", "apply_dd_pass",
+                   "apply_dd_pass page faults / 1000 gates", "writing 8 bytes per gate into new memory"], rows)

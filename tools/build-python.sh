@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds CPython 3.13 from the python3.13 source package of Debian 13 (trixie) into a cache folder
 # outside the repository and prints the path of its python executable as the last line of output.
-# Usage: tools/build-python.sh ft|debug
+# Usage: tools/build-python.sh ft|debug [--built]
+#   --built   only prints the path of a finished build, builds nothing, and fails if there is none
 #   ft     free-threaded build (--disable-gil)                        -> $TARVEX_CACHE/python-3.13t
 #   debug  debug build (--with-pydebug: reference totals; _testcapi)   -> $TARVEX_CACHE/python-3.13d
 # TARVEX_CACHE defaults to ~/.cache/tarvex. A finished build is reused: a second run only prints
@@ -42,6 +43,10 @@ finished() {
 if finished; then
   cat "$stamp"
   exit 0
+fi
+if [ "${2:-}" = --built ]; then
+  log "no finished $flavour build at $prefix (tools/build-python.sh $flavour builds it)"
+  exit 1
 fi
 
 mkdir -p "$cache"

@@ -38,10 +38,35 @@ packages=(
   g++ make cmake
 )
 recipe="unstable minbase: ${packages[*]}"
+# Added to the list after roots were made from it, and installed into a finished root without
+# unmaking it: several checkouts share one cache, and a checkout whose list lacks these must still
+# find the root finished (the stamp holds the recipe above) while another installs them.
+# python3-orjson: CPython 3.15 has no orjson wheel on the package index, and the test command's
+# 3.15 venvs copy Debian's build of it from /usr/lib/python3/dist-packages.
+added_packages=(python3-orjson)
 host_ca=${SSL_CERT_FILE:-/etc/ssl/certs/ca-certificates.crt}
 ca_in_root=/etc/tarvex/host-ca-certificates.crt
 
-complete() { [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$recipe" ]; }
+base_complete() { [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$recipe" ]; }
+
+# added_missing: prints those of added_packages that the root's dpkg does not list as installed.
+added_missing() {
+  local pkg
+  for pkg in "${added_packages[@]}"; do
+    dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Status}' "$pkg" 2>/dev/null |
+      grep -q 'install ok installed' || echo "$pkg"
+  done
+}
+
+complete() { base_complete && [ -z "$(added_missing)" ]; }
+
+# install_in_root PACKAGE...: apt inside the root, which keeps its own lists and caches there.
+install_in_root() {
+  log "installing $*"
+  enter "" apt-get -q update >&2
+  enter "" env DEBIAN_FRONTEND=noninteractive apt-get -q install -y "$@" >&2
+  enter "" apt-get clean >&2
+}
 
 # mounts_under DIR: mount points at or below DIR in this mount namespace, deepest first.
 mounts_under() {
@@ -158,6 +183,14 @@ build() {
     return 0
   fi
   local began=$SECONDS
+  if base_complete; then
+    local missing
+    mapfile -t missing < <(added_missing)
+    install_in_root "${missing[@]}"
+    log "done in $((SECONDS - began)) s"
+    echo "$root"
+    return 0
+  fi
   apt_install debootstrap wget gpgv
   if [ ! -f "$base_stamp" ]; then
     local info mirror host_key keyring
@@ -193,10 +226,7 @@ path-exclude=/usr/share/man/*
 path-exclude=/usr/share/info/*
 path-exclude=/usr/share/locale/*
 EOF
-  log "installing ${packages[*]}"
-  enter "" apt-get -q update >&2
-  enter "" env DEBIAN_FRONTEND=noninteractive apt-get -q install -y "${packages[@]}" >&2
-  enter "" apt-get clean >&2
+  install_in_root "${packages[@]}" "${added_packages[@]}"
   # The interpreters the test stages use, with what they need: venv, and on the debug builds the
   # reference totals and _testcapi.
   local version
@@ -212,7 +242,7 @@ EOF
 
 run() {
   [ $# -gt 0 ] || die "usage: $0 run COMMAND..."
-  complete || die "no finished root at $root; build it with: $0 build"
+  base_complete || die "no finished root at $root; build it with: $0 build"
   exec 9>"$lock"
   flock --shared 9
   enter "$(pwd -P)" "$@"

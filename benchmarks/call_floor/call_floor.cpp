@@ -11,14 +11,16 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "boundary_kit/entry.hpp"
+#include "boundary_kit/fault.hpp"
+#include "boundary_kit/py_ref.hpp"
 #include "python/add_gate_arguments.hpp"
-#include "python/entry.hpp"
-#include "python/panic.hpp"
-#include "python/py_ref.hpp"
 
 namespace {
 
-using namespace tarvex::py;
+using namespace tarvex::kit;
+using tarvex::py::convert_add_gate;
+using tarvex::py::kAddGate;
 
 // Keeps the converted values observable, so that no optimiser can drop the conversions.
 template <class T>

@@ -4,17 +4,17 @@
 namespace tarvex {
 
 template <class BusyUntil>
-std::size_t QuantumDAG::dd_walk(BusyUntil& busy_until_ns, QuantumDAG* out, NameId dd_first,
+std::size_t QuantumDAG::dd_walk(BusyUntil& busy_until, QuantumDAG* out, NameId dd_first,
                                 NameId dd_second) const {
   std::size_t n_pairs = 0;
-  const std::size_t n_scheduled = start_ns_.size();
+  const std::size_t n_scheduled = starts_.size();
   for (NodeId id = 0; id < n_scheduled; ++id) {
-    const double start_ns = this->start_ns(id);
-    const double end_ns = this->end_ns(id);
+    const double start = this->start_time(id);
+    const double end = this->end_time(id);
     const std::span<const Qubit> qs = qubits(id);
     for (const Qubit& q : qs) {
       // False for a NaN on either side, so a NaN end time before never earns a pair.
-      if (start_ns - busy_until_ns.get(q) >= DD_MIN_IDLE_NS) {
+      if (start - busy_until.get(q) >= DD_MIN_IDLE_NS) {
         ++n_pairs;
         if (out != nullptr) {
           out->insert(dd_first, {&q, 1}, DD_PULSE_NS);
@@ -22,10 +22,10 @@ std::size_t QuantumDAG::dd_walk(BusyUntil& busy_until_ns, QuantumDAG* out, NameI
         }
       }
       // A qubit listed again in the same gate now sees a gap of 0 and gets no second pair.
-      busy_until_ns.set(q, start_ns);
+      busy_until.set(q, start);
     }
-    if (out != nullptr) out->insert(name_ids_[id], qs, durations_ns_[id]);
-    for (Qubit q : qs) busy_until_ns.set(q, end_ns);
+    if (out != nullptr) out->insert(name_ids_[id], qs, durations_[id]);
+    for (Qubit q : qs) busy_until.set(q, end);
   }
   return n_pairs;
 }
@@ -43,15 +43,14 @@ QuantumDAG QuantumDAG::apply_dd_pass() const {
   // Two walks over the scheduled nodes (the schedule covers ids 0 .. scheduled_count() - 1): the
   // first counts the pairs so that the result is allocated once, the second fills it. A qubit not
   // seen yet has been idle since time 0.
-  const std::size_t n_scheduled = start_ns_.size();
+  const std::size_t n_scheduled = starts_.size();
   std::size_t n_pairs = 0;
-  with_qubit_values(last_on_qubit_, 0.0, [&](auto& busy_until_ns) {
-    n_pairs = dd_walk(busy_until_ns, nullptr, dd_first, dd_second);
-  });
+  with_qubit_values(last_on_qubit_, 0.0,
+                    [&](auto& busy_until) { n_pairs = dd_walk(busy_until, nullptr, dd_first, dd_second); });
   out.reserve(n_scheduled + 2 * n_pairs, qubit_begin_[n_scheduled] + 2 * n_pairs);
   out.last_on_qubit_.reserve_like(last_on_qubit_);
   with_qubit_values(last_on_qubit_, 0.0,
-                    [&](auto& busy_until_ns) { dd_walk(busy_until_ns, &out, dd_first, dd_second); });
+                    [&](auto& busy_until) { dd_walk(busy_until, &out, dd_first, dd_second); });
   return out;
 }
 

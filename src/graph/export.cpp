@@ -8,7 +8,7 @@ std::vector<DagNode> QuantumDAG::get_all_nodes() const {
   out.reserve(node_count());
   for (NodeId id = 0; id < node_count(); ++id) {
     std::span<const Qubit> qs = qubits(id);
-    out.push_back(DagNode{id, name(id), std::vector<Qubit>(qs.begin(), qs.end()), duration_ns(id)});
+    out.push_back(DagNode{id, name(id), std::vector<Qubit>(qs.begin(), qs.end()), duration(id)});
   }
   return out;
 }

@@ -14,16 +14,16 @@ constexpr std::uint32_t kNoGroup = std::numeric_limits<std::uint32_t>::max();
 // What one qubit's walk has seen so far. Before its first interval the last end reads as NaN, so
 // the first gap is NaN and never reported, and the last start as -inf, which no start is below.
 struct QubitWalk {
-  double last_start_ns = -std::numeric_limits<double>::infinity();
-  double last_end_ns = std::numeric_limits<double>::quiet_NaN();
+  double last_start = -std::numeric_limits<double>::infinity();
+  double last_end = std::numeric_limits<double>::quiet_NaN();
   std::uint32_t group = kNoGroup;  // the qubit's place in the result, in order of first use
   bool out_of_order = false;       // a start below an earlier one: the intervals need a sort
 };
 
 struct RawWindow {
   std::uint32_t group;
-  double start_ns;
-  double end_ns;
+  double start;
+  double end;
 };
 
 // What the gap walk gathers: the qubits in order of first use (a qubit's group is its index here)
@@ -43,10 +43,10 @@ struct Resorted {
 
 /// Re-measures the groups whose starts went out of order (negative durations): gathers each such
 /// qubit's intervals again, stably sorts them by start (starts are never NaN, so that order is
-/// total) and takes the gaps of at least `min_gap_ns` between neighbours. Their windows in `scan`
+/// total) and takes the gaps of at least `min_gap` between neighbours. Their windows in `scan`
 /// are void. O(entries) when any group is out of order, plus the sorts; else O(groups).
 template <class Walks>
-Resorted resort_out_of_order(const QuantumDAG& dag, Walks& walks, const GapScan& scan, double min_gap_ns) {
+Resorted resort_out_of_order(const QuantumDAG& dag, Walks& walks, const GapScan& scan, double min_gap) {
   const std::size_t n_groups = scan.group_qubit.size();
   Resorted out;
   out.out_of_order.resize(n_groups);
@@ -66,19 +66,19 @@ Resorted resort_out_of_order(const QuantumDAG& dag, Walks& walks, const GapScan&
   for (NodeId id = 0; id < dag.scheduled_count(); ++id) {
     for (Qubit q : dag.qubits(id)) {
       const std::uint32_t slot = out.slot[walks.at(q).group];
-      if (slot != kNoGroup) intervals[slot].push_back(NodeSchedule{dag.start_ns(id), dag.end_ns(id)});
+      if (slot != kNoGroup) intervals[slot].push_back(NodeSchedule{dag.start_time(id), dag.end_time(id)});
     }
   }
   out.windows.resize(intervals.size());
-  auto by_start = [](const NodeSchedule& a, const NodeSchedule& b) { return a.start_ns < b.start_ns; };
+  auto by_start = [](const NodeSchedule& a, const NodeSchedule& b) { return a.start < b.start; };
   for (std::uint32_t g = 0; g < n_groups; ++g) {
     const std::uint32_t slot = out.slot[g];
     if (slot == kNoGroup) continue;
     std::vector<NodeSchedule>& list = intervals[slot];
     std::stable_sort(list.begin(), list.end(), by_start);
     for (std::size_t i = 0; i + 1 < list.size(); ++i) {
-      if (list[i + 1].start_ns - list[i].end_ns >= min_gap_ns)
-        out.windows[slot].push_back(IdleWindow{scan.group_qubit[g], list[i].end_ns, list[i + 1].start_ns});
+      if (list[i + 1].start - list[i].end >= min_gap)
+        out.windows[slot].push_back(IdleWindow{scan.group_qubit[g], list[i].end, list[i + 1].start});
     }
   }
   return out;
@@ -103,7 +103,7 @@ std::vector<IdleWindow> group_by_qubit(const GapScan& scan, const Resorted& reso
   std::vector<IdleWindow> windows(total);
   for (const RawWindow& r : scan.raw) {
     if (!resorted.out_of_order[r.group])
-      windows[cursor[r.group]++] = IdleWindow{scan.group_qubit[r.group], r.start_ns, r.end_ns};
+      windows[cursor[r.group]++] = IdleWindow{scan.group_qubit[r.group], r.start, r.end};
   }
   for (std::size_t g = 0; resorted.any && g < n_groups; ++g) {
     if (resorted.out_of_order[g]) {
@@ -116,32 +116,32 @@ std::vector<IdleWindow> group_by_qubit(const GapScan& scan, const Resorted& reso
 
 }  // namespace
 
-std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap_ns) const {
+std::vector<IdleWindow> QuantumDAG::find_idle_windows(double min_gap) const {
   // Only the stored schedule counts: nodes added since the last build_schedule are not seen.
-  if (start_ns_.size() == 0) return {};
+  if (starts_.size() == 0) return {};
   std::vector<IdleWindow> windows;
   with_qubit_values(last_on_qubit_, QubitWalk{}, [&](auto& walks) {
     GapScan scan;
-    walk_gaps(walks, min_gap_ns, scan);
-    const Resorted resorted = resort_out_of_order(*this, walks, scan, min_gap_ns);
+    walk_gaps(walks, min_gap, scan);
+    const Resorted resorted = resort_out_of_order(*this, walks, scan, min_gap);
     windows = group_by_qubit(scan, resorted);
   });
   return windows;
 }
 
 template <class Walks, class Scan>
-void QuantumDAG::walk_gaps(Walks& walks, double min_gap_ns, Scan& scan) const {
+void QuantumDAG::walk_gaps(Walks& walks, double min_gap, Scan& scan) const {
   // One walk over the scheduled nodes in id order, qubit-list order within a node: each qubit's
   // intervals arrive in gathering order. Along a qubit the starts nearly always ascend already,
   // and then consecutive intervals in arrival order are consecutive by start (a stable sort by
   // start would keep that order), so the gaps are measured on the fly. A qubit whose starts go out
   // of order is marked, for resort_out_of_order.
-  const std::size_t n_scheduled = start_ns_.size();
+  const std::size_t n_scheduled = starts_.size();
   const std::size_t* begin = qubit_begin_.data();
   const Qubit* pool = qubit_pool_.data();
   for (NodeId id = 0; id < n_scheduled; ++id) {
-    const double start_ns = this->start_ns(id);
-    const double end_ns = this->end_ns(id);
+    const double start = this->start_time(id);
+    const double end = this->end_time(id);
     const std::size_t e_end = begin[id + 1];
     for (std::size_t e = begin[id]; e < e_end; ++e) {
       QubitWalk& w = walks.at(pool[e]);
@@ -150,11 +150,10 @@ void QuantumDAG::walk_gaps(Walks& walks, double min_gap_ns, Scan& scan) const {
         w.group = static_cast<std::uint32_t>(scan.group_qubit.size());
         scan.group_qubit.push_back(pool[e]);
       }
-      w.out_of_order |= start_ns < w.last_start_ns;
-      if (start_ns - w.last_end_ns >= min_gap_ns)
-        scan.raw.push_back(RawWindow{w.group, w.last_end_ns, start_ns});
-      w.last_start_ns = start_ns;
-      w.last_end_ns = end_ns;
+      w.out_of_order |= start < w.last_start;
+      if (start - w.last_end >= min_gap) scan.raw.push_back(RawWindow{w.group, w.last_end, start});
+      w.last_start = start;
+      w.last_end = end;
     }
   }
 }

@@ -27,9 +27,8 @@ struct QubitPadding {
 
 /// Where a pulse sequence puts the slack that rounding to the alignment leaves over.
 enum class SlackSplit : std::uint8_t {
-  kMiddle,   ///< into the middle gap (what is not a multiple of the alignment into the last gap)
-  kEdges,    ///< half into the first gap, rounded down to the alignment, the rest into the last
-  kInvalid,  ///< no valid choice was made: the first sequence to be placed fails
+  kMiddle,  ///< into the middle gap (what is not a multiple of the alignment into the last gap)
+  kEdges,   ///< half into the first gap, rounded down to the alignment, the rest into the last
 };
 
 /// How the idle stretches are filled. Times are in the graph's unit (ns, or hardware cycles).
@@ -59,56 +58,56 @@ struct PaddingOptions {
 
 enum class PaddingStatus : std::uint8_t {
   kDone,
-  kMisaligned,    ///< a stretch is not a multiple of the alignment
-  kInvalidSplit,  ///< a sequence was due and `slack_split` is kInvalid
+  kMisaligned,  ///< a stretch is not a multiple of the alignment
 };
 
 /// What the planner did; on failure, which stretch it stopped at.
 struct PaddingOutcome {
   PaddingStatus status = PaddingStatus::kDone;
   std::size_t n_sequences = 0;  ///< pulse sequences placed
-  double end_ns = 0.0;          ///< the circuit's end: the latest end of any node, or 0
-  // The failing stretch: on `qubit` from `start_ns` to `stop_ns`, after node `before` (kNoNode: the
+  double end = 0.0;             ///< the circuit's end: the latest end of any node, or 0
+  // The failing stretch: on `qubit` from `start` to `stop`, after node `before` (kNoNode: the
   // circuit's start) and before node `after` (kNoNode: the circuit's end).
   Qubit qubit = 0;
-  double start_ns = 0.0;
-  double stop_ns = 0.0;
+  double start = 0.0;
+  double stop = 0.0;
   NodeId before = kNoNode;
   NodeId after = kNoNode;
 };
 
-/// The gaps of one pulse sequence in a stretch with `slack_ns` to spare, written to `gaps_ns`
+/// The gaps of one pulse sequence in a stretch with `slack` to spare, written to `gaps`
 /// (one per spacing fraction): each fraction of the slack rounded down to the alignment, and the
 /// remainder placed as `options.slack_split` says. Every step is one IEEE operation in a fixed
 /// order, so whole-number inputs give the same gaps as any implementation that follows the same
-/// steps in double precision. Returns false for SlackSplit::kInvalid. O(spacing).
-bool split_slack(double slack_ns, const PaddingOptions& options, std::span<double> gaps_ns);
+/// steps in double precision. `gaps` must not be empty. O(spacing).
+void split_slack(double slack, const PaddingOptions& options, std::span<double> gaps);
 
-/// Walks the nodes of `dag` in id order with their start times `start_ns` (one per node) and
+/// Walks the nodes of `dag` in id order with their start times `starts` (one per node) and
 /// reports what the padded circuit holds, wire by wire in time order, to `sink`:
-///   sink.node(id, start_ns)              a copy of node `id` (not for kIdle nodes);
-///   sink.delay(qubit, start_ns, length)  a wait;
-///   sink.pulse(qubit, k, start_ns)       pulse k of the sequence.
+///   sink.node(id, start)              a copy of node `id` (not for kIdle nodes);
+///   sink.delay(qubit, start, length)  a wait;
+///   sink.pulse(qubit, k, start)       pulse k of the sequence.
 /// A node's idle stretches come just before it, for its qubits in list order; the stretches up to
 /// the circuit's end come last, by ascending qubit. A stretch is the time between the end of the
 /// previous kOperation/kReset node on the qubit (or 0) and a node's start, when positive. It gets
 /// a sequence when `decouple` is set, the qubit allows it, it does not follow the circuit's start
 /// or a reset (with `skip_after_reset`) and the pulses leave slack; otherwise one delay.
 /// `role(id)` classifies the nodes. Stops at the first failing stretch; the sink has then seen
-/// part of the output. O(nodes + entries + qubits + output).
+/// part of the output. The sink may also end the walk by throwing: the planner holds nothing but
+/// memory it owns. O(nodes + entries + qubits + output).
 template <class Role, class Sink>
-PaddingOutcome plan_padding(const QuantumDAG& dag, std::span<const double> start_ns,
+PaddingOutcome plan_padding(const QuantumDAG& dag, std::span<const double> starts,
                             const PaddingOptions& options, Role&& role, Sink&& sink) {
   PaddingOutcome out;
   const std::size_t n = dag.node_count();
   for (NodeId id = 0; id < n; ++id) {
-    const double stop = start_ns[id] + dag.duration_ns(id);
-    if (stop > out.end_ns) out.end_ns = stop;
+    const double stop = starts[id] + dag.duration(id);
+    if (stop > out.end) out.end = stop;
   }
 
   const std::size_t n_qubits = options.qubits.size();
   struct Wire {
-    double idle_from_ns = 0.0;
+    double idle_from = 0.0;
     NodeId last = kNoNode;
     bool fresh = true;  // at the circuit's start or right after a reset
   };
@@ -127,9 +126,7 @@ PaddingOutcome plan_padding(const QuantumDAG& dag, std::span<const double> start
       if (options.fill_to_end || after != kNoNode) sink.delay(q, from, length);
       return true;
     }
-    if (std::fmod(length, options.alignment) != 0.0) {
-      out.status = PaddingStatus::kMisaligned;
-    } else {
+    if (std::fmod(length, options.alignment) == 0.0) {
       const double slack = length - pulse_total[q];
       const bool plain = !options.qubits[q].decouple || (options.skip_after_reset && w.fresh) ||
                          !(slack > 0.0) || gaps.empty();
@@ -137,29 +134,27 @@ PaddingOutcome plan_padding(const QuantumDAG& dag, std::span<const double> start
         sink.delay(q, from, length);
         return true;
       }
-      if (!split_slack(slack, options, gaps)) {
-        out.status = PaddingStatus::kInvalidSplit;
-      } else {
-        const std::size_t n_steps = std::max(options.n_pulses, gaps.size());
-        const double* durations = options.pulse_durations.data() + q * options.n_pulses;
-        double t = from;
-        for (std::size_t i = 0; i < n_steps; ++i) {
-          if (i < gaps.size() && gaps[i] > 0.0) {
-            sink.delay(q, t, gaps[i]);
-            t += gaps[i];
-          }
-          if (i < options.n_pulses) {
-            sink.pulse(q, i, t);
-            t += durations[i];
-          }
+      split_slack(slack, options, gaps);
+      const std::size_t n_steps = std::max(options.n_pulses, gaps.size());
+      const double* durations = options.pulse_durations.data() + q * options.n_pulses;
+      double t = from;
+      for (std::size_t i = 0; i < n_steps; ++i) {
+        if (i < gaps.size() && gaps[i] > 0.0) {
+          sink.delay(q, t, gaps[i]);
+          t += gaps[i];
         }
-        ++out.n_sequences;
-        return true;
+        if (i < options.n_pulses) {
+          sink.pulse(q, i, t);
+          t += durations[i];
+        }
       }
+      ++out.n_sequences;
+      return true;
     }
+    out.status = PaddingStatus::kMisaligned;
     out.qubit = q;
-    out.start_ns = from;
-    out.stop_ns = to;
+    out.start = from;
+    out.stop = to;
     out.before = w.last;
     out.after = after;
     return false;
@@ -168,14 +163,14 @@ PaddingOutcome plan_padding(const QuantumDAG& dag, std::span<const double> start
   for (NodeId id = 0; id < n; ++id) {
     const PaddingRole r = role(id);
     if (r == PaddingRole::kIdle) continue;
-    const double t0 = start_ns[id];
-    const double t1 = t0 + dag.duration_ns(id);
+    const double t0 = starts[id];
+    const double t1 = t0 + dag.duration(id);
     const std::span<const Qubit> qs = dag.qubits(id);
     for (Qubit q : qs) {
       if (q >= n_qubits) continue;
       Wire& w = wires[q];
-      if (options.qubits[q].pad && t0 - w.idle_from_ns > 0.0 && !fill(q, w.idle_from_ns, t0, id)) return out;
-      w.idle_from_ns = t1;
+      if (options.qubits[q].pad && t0 - w.idle_from > 0.0 && !fill(q, w.idle_from, t0, id)) return out;
+      w.idle_from = t1;
     }
     sink.node(id, t0);
     for (Qubit q : qs) {
@@ -186,8 +181,7 @@ PaddingOutcome plan_padding(const QuantumDAG& dag, std::span<const double> start
   }
   for (Qubit q = 0; q < n_qubits; ++q) {
     const Wire& w = wires[q];
-    if (options.qubits[q].pad && out.end_ns - w.idle_from_ns > 0.0 &&
-        !fill(q, w.idle_from_ns, out.end_ns, kNoNode))
+    if (options.qubits[q].pad && out.end - w.idle_from > 0.0 && !fill(q, w.idle_from, out.end, kNoNode))
       return out;
   }
   return out;

@@ -10,7 +10,7 @@ QuantumDAG::QuantumDAG() { qubit_begin_.push_back(0); }
 void QuantumDAG::reserve(std::size_t n_nodes, std::size_t n_entries) {
   const std::size_t capacity = node_count() + n_nodes;
   name_ids_.reserve_to_fill(capacity);
-  durations_ns_.reserve_to_fill(capacity);
+  durations_.reserve_to_fill(capacity);
   qubit_begin_.reserve_to_fill(capacity + 1);
   pred_pool_.reserve_to_fill(pred_pool_.size() + n_entries);
   qubit_pool_.reserve_to_fill(qubit_pool_.size() + n_entries);
@@ -22,7 +22,7 @@ void QuantumDAG::reserve(std::size_t n_nodes, std::size_t n_entries) {
 
 void QuantumDAG::grow_nodes(std::size_t capacity) {
   name_ids_.reserve(capacity);
-  durations_ns_.reserve(capacity);
+  durations_.reserve(capacity);
   qubit_begin_.reserve(capacity + 1);
 }
 
@@ -51,7 +51,7 @@ std::string QuantumDAG::check_invariants() const {
       qubit_begin_.back() != qubit_pool_.size() || pred_pool_.size() != qubit_pool_.size()) {
     return "per-node or per-entry arrays disagree in size";
   }
-  if (start_ns_.size() > n) return "schedule covers ids that do not exist";
+  if (starts_.size() > n) return "schedule covers ids that do not exist";
   QubitMap<NodeId> last(kNoNode);
   for (NodeId id = 0; id < n; ++id) {
     if (qubit_begin_[id] > qubit_begin_[id + 1]) return "qubit offsets decrease";

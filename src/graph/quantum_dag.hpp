@@ -23,22 +23,22 @@ struct DagNode {
   NodeId id;
   std::string name;
   std::vector<Qubit> qubits;
-  double duration_ns;
+  double duration;
   bool operator==(const DagNode&) const = default;
 };
 
-/// Start and end time of one scheduled node, in ns.
+/// Start and end time of one scheduled node, in the graph's unit.
 struct NodeSchedule {
-  double start_ns;
-  double end_ns;
+  double start;
+  double end;
 };
 
 /// A gap on one qubit between two consecutive scheduled operations: from the earlier one's end
-/// (`start_ns`) to the later one's start (`end_ns`).
+/// (`start`) to the later one's start (`end`).
 struct IdleWindow {
   Qubit qubit;
-  double start_ns;
-  double end_ns;
+  double start;
+  double end;
 };
 
 /// One outgoing dependency edge: `successor` waited on this node for `qubit`.
@@ -49,6 +49,9 @@ struct Edge {
 };
 
 /// The circuit graph. Gates are appended in program order and never removed or changed.
+///
+/// Times (durations, starts, ends, gaps) are in the graph's unit, which is its caller's: ns for
+/// _tarvex, cycles of the hardware clock (dt) for the Qiskit plugin. Only the DD pass assumes ns.
 ///
 /// Invariants (checked by `check_invariants`):
 /// - Node ids are dense: the graph holds exactly the ids 0 .. node_count() - 1, in insertion order.
@@ -70,16 +73,16 @@ class QuantumDAG {
 
   /// Appends a gate and links it to the last earlier gate on each of its qubits; returns its id.
   /// O(len(name) + len(qubits)) expected. Never fails on any argument value.
-  NodeId add_gate(std::string_view name, std::span<const Qubit> qubits, double duration_ns) {
+  NodeId add_gate(std::string_view name, std::span<const Qubit> qubits, double duration) {
     // Everything that can allocate runs before the first change, so a failed allocation leaves
     // the graph as it was. A name interned just before a failure stays in the table unused, unseen.
     reserve_insert(qubits.size());
     last_on_qubit_.reserve_for(qubits);
-    return insert(names_.intern(name), qubits, duration_ns);
+    return insert(names_.intern(name), qubits, duration);
   }
 
   /// Number of nodes. O(1).
-  std::size_t node_count() const noexcept { return durations_ns_.size(); }
+  std::size_t node_count() const noexcept { return durations_.size(); }
 
   /// Reserves room for `n_nodes` more gates with `n_entries` more qubit-list entries in all, for a
   /// caller about to add exactly those: large room is mapped ahead (see PodVector::reserve_to_fill).
@@ -89,7 +92,7 @@ class QuantumDAG {
   NameId name_id(NodeId id) const noexcept { return name_ids_[id]; }
   const std::string& name(NodeId id) const noexcept { return names_[name_ids_[id]]; }
   const NameTable& names() const noexcept { return names_; }
-  double duration_ns(NodeId id) const noexcept { return durations_ns_[id]; }
+  double duration(NodeId id) const noexcept { return durations_[id]; }
   std::span<const Qubit> qubits(NodeId id) const noexcept {
     return {qubit_pool_.data() + qubit_begin_[id], qubit_pool_.data() + qubit_begin_[id + 1]};
   }
@@ -106,11 +109,11 @@ class QuantumDAG {
 
   /// The stored times of `id`, or nothing if it has none (never scheduled, or added since). O(1).
   std::optional<NodeSchedule> node_schedule(NodeId id) const noexcept {
-    if (id >= start_ns_.size()) return std::nullopt;
-    return NodeSchedule{start_ns(id), end_ns(id)};
+    if (id >= starts_.size()) return std::nullopt;
+    return NodeSchedule{start_time(id), end_time(id)};
   }
   /// Number of nodes the stored schedule covers (always ids 0 .. scheduled_count() - 1). O(1).
-  std::size_t scheduled_count() const noexcept { return start_ns_.size(); }
+  std::size_t scheduled_count() const noexcept { return starts_.size(); }
 
   /// Gives every node its ALAP start and end, stored like build_schedule's: the ASAP walk run from
   /// the last node with time mirrored, so that each node ends when the earliest later node on its
@@ -120,23 +123,23 @@ class QuantumDAG {
   void build_alap_schedule();
 
   /// The stored start times, one per scheduled node in id order. O(1).
-  std::span<const double> start_times_ns() const noexcept { return {start_ns_.data(), start_ns_.size()}; }
+  std::span<const double> start_times() const noexcept { return {starts_.data(), starts_.size()}; }
   /// The stored start of `id`; `id` must be below scheduled_count(). O(1).
-  double start_ns(NodeId id) const noexcept { return start_ns_[id]; }
+  double start_time(NodeId id) const noexcept { return starts_[id]; }
   /// The end of `id`: start + duration, the very sum the scheduler computed, so it is not stored;
   /// `id` must be below scheduled_count(). O(1).
-  double end_ns(NodeId id) const noexcept { return start_ns_[id] + durations_ns_[id]; }
+  double end_time(NodeId id) const noexcept { return starts_[id] + durations_[id]; }
 
-  /// Per qubit, every gap between consecutive intervals of the stored schedule that is >= min_gap_ns
+  /// Per qubit, every gap between consecutive intervals of the stored schedule that is >= min_gap
   /// (NaN gaps never). Windows of one qubit stand together in ascending time; the qubits' groups
   /// follow in order of each qubit's first use (the lowest scheduled node id that lists it, and
   /// within that node its position in the qubit list).
   /// O(nodes + entries) expected, plus a stable sort per qubit only where its starts are out of order.
-  std::vector<IdleWindow> find_idle_windows(double min_gap_ns) const;
+  std::vector<IdleWindow> find_idle_windows(double min_gap) const;
 
   /// A new graph holding every scheduled node in id order, with a DD_X/DD_Y pair on each qubit that
   /// idled at least DD_MIN_IDLE_NS before the node (idle time counted from 0 for a qubit's first
-  /// node). The new graph has no schedule. O(nodes + entries) expected.
+  /// node); the graph's unit must be ns. The new graph has no schedule. O(nodes + entries) expected.
   QuantumDAG apply_dd_pass() const;
 
   // Introspection for tests and checks; none of it is on a hot path.
@@ -173,10 +176,10 @@ class QuantumDAG {
 
   // Appends a node whose name is already interned, within room made by reserve_insert and
   // last_on_qubit_.reserve_for: the one insertion path of add_gate and the DD pass. Cannot fail.
-  NodeId insert(NameId name_id, std::span<const Qubit> qubits, double duration_ns) noexcept {
+  NodeId insert(NameId name_id, std::span<const Qubit> qubits, double duration) noexcept {
     const NodeId id = node_count();
     name_ids_.push_unchecked(name_id);
-    durations_ns_.push_unchecked(duration_ns);
+    durations_.push_unchecked(duration);
     for (Qubit q : qubits) {
       // Updating last_on_qubit per position makes a repeated qubit find this node: a self-edge.
       NodeId& last = last_on_qubit_.at(q);
@@ -188,25 +191,25 @@ class QuantumDAG {
     return id;
   }
 
-  // The ASAP walk over every id, with `free_at_ns` a map from qubit to free time.
+  // The ASAP walk over every id, with `free_at` a map from qubit to free time.
   template <class FreeAt>
-  void schedule_walk(FreeAt& free_at_ns);
+  void schedule_walk(FreeAt& free_at);
   // The DD walk over the scheduled ids: counts the pairs, and inserts into `out` unless it is null.
   template <class BusyUntil>
-  std::size_t dd_walk(BusyUntil& busy_until_ns, QuantumDAG* out, NameId dd_first, NameId dd_second) const;
+  std::size_t dd_walk(BusyUntil& busy_until, QuantumDAG* out, NameId dd_first, NameId dd_second) const;
   // The gap walk of find_idle_windows over the scheduled ids, with `walks` a map from qubit to its
   // walk state; `scan` gathers the windows and the qubits in order of first use.
   template <class Walks, class Scan>
-  void walk_gaps(Walks& walks, double min_gap_ns, Scan& scan) const;
+  void walk_gaps(Walks& walks, double min_gap, Scan& scan) const;
 
   NameTable names_;
   PodVector<NameId> name_ids_;          // per node
-  PodVector<double> durations_ns_;      // per node
+  PodVector<double> durations_;         // per node
   PodVector<std::size_t> qubit_begin_;  // per node + 1: node i's entries are [begin[i], begin[i+1])
   PodVector<Qubit> qubit_pool_;         // per entry: the qubit
   PodVector<NodeId> pred_pool_;         // per entry: the node this entry's edge comes from, or kNoNode
   QubitMap<NodeId> last_on_qubit_{kNoNode};
-  PodVector<double> start_ns_;  // per scheduled node, a prefix of the ids
+  PodVector<double> starts_;  // per scheduled node, a prefix of the ids
 };
 
 }  // namespace tarvex

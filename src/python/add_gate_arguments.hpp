@@ -5,18 +5,18 @@
 
 #include <string_view>
 
-#include "python/arguments.hpp"
+#include "boundary_kit/arguments.hpp"
 
 namespace tarvex::py {
 
 inline constexpr const char* kAddGateParameters[] = {"name", "qubits", "duration_ns"};
-inline constexpr FunctionDescription kAddGate{"QuantumDAG.add_gate()", kAddGateParameters};
+inline constexpr kit::FunctionDescription kAddGate{"QuantumDAG.add_gate()", kAddGateParameters};
 
 /// One gate as add_gate's arguments give it. `name` views the UTF-8 of the str argument and lives
 /// as long as that str.
 struct GateArguments {
   std::string_view name;
-  QubitBuffer qubits;
+  kit::U64List qubits;
   double duration_ns;
 };
 
@@ -25,9 +25,9 @@ struct GateArguments {
 /// sequence's __len__ and __iter__). O(len(qubits)).
 inline GateArguments convert_add_gate(PyObject* const* slots) {
   return GateArguments{
-      extract_argument("name", extract_str, slots[0]),
-      extract_argument("qubits", extract_u64_list, slots[1]),
-      extract_argument("duration_ns", extract_f64, slots[2]),
+      kit::extract_argument("name", kit::extract_str, slots[0]),
+      kit::extract_argument("qubits", kit::extract_u64_list, slots[1]),
+      kit::extract_argument("duration_ns", kit::extract_f64, slots[2]),
   };
 }
 

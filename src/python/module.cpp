@@ -4,15 +4,18 @@
 #include <atomic>
 #include <cstdint>
 
-#include "python/entry.hpp"
+#include "boundary_kit/entry.hpp"
+#include "boundary_kit/fault.hpp"
+#include "boundary_kit/messages.hpp"
+#include "boundary_kit/once_cell.hpp"
+#include "boundary_kit/py_ref.hpp"
 #include "python/messages.hpp"
-#include "python/once_cell.hpp"
-#include "python/panic.hpp"
-#include "python/py_ref.hpp"
 #include "python/quantum_dag_type.hpp"
 #include "python/tarvex_error.hpp"
 
 namespace tarvex::py {
+
+using namespace kit;
 
 namespace {
 
@@ -83,4 +86,4 @@ PyObject* init_module() {
 
 }  // namespace tarvex::py
 
-PyMODINIT_FUNC PyInit__tarvex(void) { return tarvex::py::entry(tarvex::py::init_module); }
+PyMODINIT_FUNC PyInit__tarvex(void) { return tarvex::kit::entry(tarvex::py::init_module); }

@@ -6,19 +6,22 @@
 #include <type_traits>
 #include <utility>
 
+#include "boundary_kit/arguments.hpp"
+#include "boundary_kit/entry.hpp"
+#include "boundary_kit/fault.hpp"
+#include "boundary_kit/messages.hpp"
+#include "boundary_kit/once_cell.hpp"
+#include "boundary_kit/thread_number.hpp"
 #include "graph/quantum_dag.hpp"
 #include "python/add_gate_arguments.hpp"
-#include "python/arguments.hpp"
 #include "python/borrow.hpp"
-#include "python/entry.hpp"
 #include "python/messages.hpp"
-#include "python/once_cell.hpp"
-#include "python/panic.hpp"
 #include "python/tarvex_error.hpp"
-#include "python/thread_number.hpp"
 #include "python/to_python.hpp"
 
 namespace tarvex::py {
+
+using namespace kit;
 
 namespace {
 

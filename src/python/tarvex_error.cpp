@@ -3,12 +3,14 @@
 
 #include <string>
 
+#include "boundary_kit/fault.hpp"
+#include "boundary_kit/once_cell.hpp"
+#include "boundary_kit/py_ref.hpp"
 #include "python/messages.hpp"
-#include "python/once_cell.hpp"
-#include "python/panic.hpp"
-#include "python/py_ref.hpp"
 
 namespace tarvex::py {
+
+using namespace kit;
 
 namespace {
 

@@ -6,10 +6,9 @@
 #include <span>
 #include <string>
 
-#include "python/messages.hpp"
-#include "python/panic.hpp"
-
 namespace tarvex::py {
+
+using namespace kit;
 
 namespace {
 
@@ -39,18 +38,12 @@ class DurationCache {
 
 }  // namespace
 
-void result_failed() {
-  if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonErrorSet{};
-  if (PyErr_Occurred() != nullptr) PyErr_Print();
-  raise_fault(text::kPythonApiFailed);
-}
-
 PyObject* to_python(const std::vector<IdleWindow>& windows) {
   PyRef list = PyRef::steal(made(PyList_New(static_cast<Py_ssize_t>(windows.size()))));
   for (std::size_t i = 0; i < windows.size(); ++i) {
     PyRef qubit = PyRef::steal(made(PyLong_FromUnsignedLongLong(windows[i].qubit)));
-    PyRef start = PyRef::steal(made(PyFloat_FromDouble(windows[i].start_ns)));
-    PyRef end = PyRef::steal(made(PyFloat_FromDouble(windows[i].end_ns)));
+    PyRef start = PyRef::steal(made(PyFloat_FromDouble(windows[i].start)));
+    PyRef end = PyRef::steal(made(PyFloat_FromDouble(windows[i].end)));
     PyObject* t = made(PyTuple_New(3));
     PyTuple_SET_ITEM(t, 0, qubit.release());
     PyTuple_SET_ITEM(t, 1, start.release());
@@ -76,7 +69,7 @@ PyObject* export_nodes(const QuantumDAG& dag) {
     for (std::size_t k = 0; k < qubits.size(); ++k)
       PyList_SET_ITEM(qubit_list.get(), static_cast<Py_ssize_t>(k),
                       made(PyLong_FromUnsignedLongLong(qubits[k])));
-    PyRef duration = PyRef::steal(durations.get(dag.duration_ns(id)));
+    PyRef duration = PyRef::steal(durations.get(dag.duration(id)));
     PyObject* t = made(PyTuple_New(3));
     PyTuple_SET_ITEM(t, 0, Py_NewRef(name.get()));
     PyTuple_SET_ITEM(t, 1, qubit_list.release());

@@ -27,7 +27,7 @@ struct QuantumDAGTestAccess {
     os << "\nname ids";
     for (NameId id : dag.name_ids_) os << " " << id;
     os << "\ndurations";
-    for (double d : dag.durations_ns_) os << " " << bits(d);
+    for (double d : dag.durations_) os << " " << bits(d);
     os << "\noffsets";
     for (std::size_t b : dag.qubit_begin_) os << " " << b;
     os << "\nqubits";
@@ -40,7 +40,7 @@ struct QuantumDAGTestAccess {
     std::sort(last.begin(), last.end());
     for (const auto& [q, id] : last) os << " " << q << "=" << id;
     os << "\nschedule";
-    for (double start_ns : dag.start_ns_) os << " " << bits(start_ns);
+    for (double start : dag.starts_) os << " " << bits(start);
     os << "\n";
     return os.str();
   }
@@ -49,12 +49,12 @@ struct QuantumDAGTestAccess {
 
   // The stored columns, to be broken by the checker's tests.
   static PodVector<NameId>& name_ids(QuantumDAG& dag) { return dag.name_ids_; }
-  static PodVector<double>& durations_ns(QuantumDAG& dag) { return dag.durations_ns_; }
+  static PodVector<double>& durations(QuantumDAG& dag) { return dag.durations_; }
   static PodVector<std::size_t>& qubit_begin(QuantumDAG& dag) { return dag.qubit_begin_; }
   static PodVector<Qubit>& qubit_pool(QuantumDAG& dag) { return dag.qubit_pool_; }
   static PodVector<NodeId>& pred_pool(QuantumDAG& dag) { return dag.pred_pool_; }
   static QubitMap<NodeId>& last_on_qubit(QuantumDAG& dag) { return dag.last_on_qubit_; }
-  static PodVector<double>& start_ns(QuantumDAG& dag) { return dag.start_ns_; }
+  static PodVector<double>& start_time(QuantumDAG& dag) { return dag.starts_; }
 };
 
 }  // namespace tarvex

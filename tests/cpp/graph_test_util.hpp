@@ -34,18 +34,16 @@ inline constexpr Qubit kMaxQubit = std::numeric_limits<Qubit>::max();
 struct Gate {
   std::string name;
   std::vector<Qubit> qubits;
-  double duration_ns;
+  double duration;
 };
 
 /// A gate whose name does not matter to the test.
-inline Gate g(std::vector<Qubit> qubits, double duration_ns) {
-  return Gate{"g", std::move(qubits), duration_ns};
-}
+inline Gate g(std::vector<Qubit> qubits, double duration) { return Gate{"g", std::move(qubits), duration}; }
 inline Gate dd_x(Qubit q) { return Gate{std::string(kDdFirstName), {q}, DD_PULSE_NS}; }
 inline Gate dd_y(Qubit q) { return Gate{std::string(kDdSecondName), {q}, DD_PULSE_NS}; }
 
 inline NodeId add(QuantumDAG& dag, const Gate& gate) {
-  const NodeId id = dag.add_gate(gate.name, gate.qubits, gate.duration_ns);
+  const NodeId id = dag.add_gate(gate.name, gate.qubits, gate.duration);
   EXPECT_EQ(id + 1, dag.node_count());
   EXPECT_VALID(dag);
   return id;
@@ -64,13 +62,13 @@ inline void schedule(QuantumDAG& dag) {
 }
 
 /// Equal as stored: NaN matches NaN, anything else must be exactly equal.
-inline bool same_ns(double a, double b) { return std::isnan(a) ? std::isnan(b) : a == b; }
+inline bool same(double a, double b) { return std::isnan(a) ? std::isnan(b) : a == b; }
 
-inline std::string describe(const std::string& name, std::span<const Qubit> qubits, double duration_ns) {
+inline std::string describe(const std::string& name, std::span<const Qubit> qubits, double duration) {
   std::ostringstream os;
   os << ::testing::PrintToString(name) << " [";
   for (Qubit q : qubits) os << q << " ";
-  os << "] " << duration_ns;
+  os << "] " << duration;
   return os.str();
 }
 
@@ -85,12 +83,12 @@ inline ::testing::AssertionResult HasNodes(const QuantumDAG& dag, const std::vec
     const Gate& want = gates[i];
     const std::span<const Qubit> qs = dag.qubits(i);
     const bool ok = n.id == i && n.name == want.name && n.qubits == want.qubits &&
-                    same_ns(n.duration_ns, want.duration_ns) && dag.name(i) == want.name &&
-                    std::ranges::equal(qs, want.qubits) && same_ns(dag.duration_ns(i), want.duration_ns);
+                    same(n.duration, want.duration) && dag.name(i) == want.name &&
+                    std::ranges::equal(qs, want.qubits) && same(dag.duration(i), want.duration);
     if (!ok)
       return ::testing::AssertionFailure()
-             << "node " << i << " is " << describe(n.name, n.qubits, n.duration_ns) << " (id " << n.id
-             << "), expected " << describe(want.name, want.qubits, want.duration_ns);
+             << "node " << i << " is " << describe(n.name, n.qubits, n.duration) << " (id " << n.id
+             << "), expected " << describe(want.name, want.qubits, want.duration);
   }
   return ::testing::AssertionSuccess();
 }
@@ -103,9 +101,9 @@ inline ::testing::AssertionResult HasTimes(const QuantumDAG& dag, const std::vec
   for (NodeId id = 0; id < times.size(); ++id) {
     const std::optional<NodeSchedule> got = dag.node_schedule(id);
     if (!got) return ::testing::AssertionFailure() << "node " << id << " has no times";
-    if (!same_ns(got->start_ns, times[id].start_ns) || !same_ns(got->end_ns, times[id].end_ns))
-      return ::testing::AssertionFailure() << "node " << id << " runs " << got->start_ns << "-" << got->end_ns
-                                           << ", expected " << times[id].start_ns << "-" << times[id].end_ns;
+    if (!same(got->start, times[id].start) || !same(got->end, times[id].end))
+      return ::testing::AssertionFailure() << "node " << id << " runs " << got->start << "-" << got->end
+                                           << ", expected " << times[id].start << "-" << times[id].end;
   }
   if (dag.node_schedule(times.size()))
     return ::testing::AssertionFailure() << "node " << times.size() << " has times";
@@ -114,10 +112,9 @@ inline ::testing::AssertionResult HasTimes(const QuantumDAG& dag, const std::vec
 
 using Window = std::tuple<Qubit, double, double>;
 
-inline std::vector<Window> windows(const QuantumDAG& dag, double min_gap_ns) {
+inline std::vector<Window> windows(const QuantumDAG& dag, double min_gap) {
   std::vector<Window> out;
-  for (const IdleWindow& w : dag.find_idle_windows(min_gap_ns))
-    out.emplace_back(w.qubit, w.start_ns, w.end_ns);
+  for (const IdleWindow& w : dag.find_idle_windows(min_gap)) out.emplace_back(w.qubit, w.start, w.end);
   return out;
 }
 
@@ -127,11 +124,11 @@ inline std::string dump(const QuantumDAG& dag) {
   os.precision(17);
   for (NodeId id = 0; id <= dag.node_count(); ++id) {
     if (id < dag.node_count()) {
-      os << id << ": " << describe(dag.name(id), dag.qubits(id), dag.duration_ns(id)) << " edges";
+      os << id << ": " << describe(dag.name(id), dag.qubits(id), dag.duration(id)) << " edges";
       for (const Edge& e : dag.edges_from(id)) os << " " << ::testing::PrintToString(e);
       for (Qubit q : dag.qubits(id)) os << " last(" << q << ")=" << dag.last_on_qubit(q).value_or(kNoNode);
     }
-    if (auto t = dag.node_schedule(id)) os << " at " << t->start_ns << "-" << t->end_ns;
+    if (auto t = dag.node_schedule(id)) os << " at " << t->start << "-" << t->end;
     os << "\n";
   }
   return os.str();
@@ -152,13 +149,13 @@ inline std::vector<Gate> random_gates(std::uint64_t seed, std::size_t n_gates) {
       gate.qubits.push_back(rng() % 5 == 0 ? rng() : pool[rng() % 12]);
     switch (rng() % 20) {
       case 0:
-        gate.duration_ns = kNaN;
+        gate.duration = kNaN;
         break;
       case 1:
-        gate.duration_ns = -gate.duration_ns;
+        gate.duration = -gate.duration;
         break;
       case 2:
-        gate.duration_ns = 0.0;
+        gate.duration = 0.0;
         break;
       default:
         break;

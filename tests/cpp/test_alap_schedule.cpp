@@ -51,20 +51,20 @@ TEST(AlapSchedule, RespectsDependenciesWithinTheAsapLength) {
   for (std::uint64_t seed = 1; seed <= 20; ++seed) {
     std::vector<Gate> gates = random_gates(seed, 300);
     for (Gate& gate : gates)
-      if (!(gate.duration_ns >= 0)) gate.duration_ns = 3;
+      if (!(gate.duration >= 0)) gate.duration = 3;
     QuantumDAG dag = make_dag(gates);
     dag.build_schedule();
-    const std::vector<double> asap(dag.start_times_ns().begin(), dag.start_times_ns().end());
+    const std::vector<double> asap(dag.start_times().begin(), dag.start_times().end());
     double length = 0;
-    for (NodeId id = 0; id < dag.node_count(); ++id) length = std::max(length, dag.node_schedule(id)->end_ns);
+    for (NodeId id = 0; id < dag.node_count(); ++id) length = std::max(length, dag.node_schedule(id)->end);
     dag.build_alap_schedule();
     for (NodeId id = 0; id < dag.node_count(); ++id) {
       const NodeSchedule t = *dag.node_schedule(id);
-      EXPECT_GE(t.start_ns, asap[id]) << "seed " << seed << " node " << id;
-      EXPECT_LE(t.end_ns, length) << "seed " << seed << " node " << id;
+      EXPECT_GE(t.start, asap[id]) << "seed " << seed << " node " << id;
+      EXPECT_LE(t.end, length) << "seed " << seed << " node " << id;
       for (const Edge& e : dag.edges_from(id)) {
         if (e.successor == id) continue;  // a repeated qubit's self-edge
-        EXPECT_LE(t.end_ns, dag.node_schedule(e.successor)->start_ns);
+        EXPECT_LE(t.end, dag.node_schedule(e.successor)->start);
       }
     }
   }

@@ -113,7 +113,7 @@ std::string sweep(const QuantumDAG& dag, Tally& tally, bool mutating, Op&& op, D
 std::string describe_nodes(const std::vector<DagNode>& nodes) {
   std::ostringstream os;
   for (const DagNode& n : nodes) {
-    os << n.id << " [" << n.name << "] " << Access::bits(n.duration_ns);
+    os << n.id << " [" << n.name << "] " << Access::bits(n.duration);
     for (Qubit q : n.qubits) os << " " << q;
     os << "\n";
   }
@@ -123,7 +123,7 @@ std::string describe_nodes(const std::vector<DagNode>& nodes) {
 std::string describe_windows(const std::vector<IdleWindow>& windows) {
   std::ostringstream os;
   for (const IdleWindow& w : windows)
-    os << w.qubit << " " << Access::bits(w.start_ns) << " " << Access::bits(w.end_ns) << "\n";
+    os << w.qubit << " " << Access::bits(w.start) << " " << Access::bits(w.end) << "\n";
   return os.str();
 }
 
@@ -165,8 +165,8 @@ std::vector<Gate> growth_gates(bool sparse, std::size_t n) {
         gate.qubits = {sparse ? (Qubit{1} << 40) + i : 3000 + i % 100, small};
         break;
     }
-    if (i % 37 == 0) gate.duration_ns = -gate.duration_ns;
-    if (i % 101 == 0) gate.duration_ns = kNaN;
+    if (i % 37 == 0) gate.duration = -gate.duration;
+    if (i % 101 == 0) gate.duration = kNaN;
     gates.push_back(std::move(gate));
   }
   return gates;
@@ -200,10 +200,10 @@ TEST_P(AllocationFailures, EveryOperationCompletesOrLeavesTheGraphAsItWas) {
     auto export_nodes = [&] { return dag.get_all_nodes(); };
     EXPECT_EQ(sweep(dag, exports, false, export_nodes, describe_nodes),
               describe_nodes(reference.get_all_nodes()));
-    for (double min_gap_ns : {0.0, 100.0}) {
-      auto find = [&] { return dag.find_idle_windows(min_gap_ns); };
+    for (double min_gap : {0.0, 100.0}) {
+      auto find = [&] { return dag.find_idle_windows(min_gap); };
       EXPECT_EQ(sweep(dag, idle, false, find, describe_windows),
-                describe_windows(reference.find_idle_windows(min_gap_ns)));
+                describe_windows(reference.find_idle_windows(min_gap)));
     }
     auto apply_dd = [&] { return dag.apply_dd_pass(); };
     EXPECT_EQ(sweep(dag, dd, false, apply_dd, Access::dump), Access::dump(reference.apply_dd_pass()));
@@ -212,9 +212,9 @@ TEST_P(AllocationFailures, EveryOperationCompletesOrLeavesTheGraphAsItWas) {
   sweep_readers();
   for (std::size_t i = 0; i < gates.size(); ++i) {
     const Gate& gate = gates[i];
-    auto add = [&] { return dag.add_gate(gate.name, gate.qubits, gate.duration_ns); };
+    auto add = [&] { return dag.add_gate(gate.name, gate.qubits, gate.duration); };
     const std::string id = sweep(dag, adds, true, add, [](NodeId id) { return std::to_string(id); });
-    ASSERT_EQ(id, std::to_string(reference.add_gate(gate.name, gate.qubits, gate.duration_ns)));
+    ASSERT_EQ(id, std::to_string(reference.add_gate(gate.name, gate.qubits, gate.duration)));
     if (i == 100 || i == 220) schedule_both();
     if (i == 20 || i == 100) {
       ASSERT_EQ(Access::dump(dag), Access::dump(reference));

@@ -36,7 +36,7 @@ constexpr const char* kSizes = "per-node or per-entry arrays disagree in size";
 
 const Corruption kCorruptions[] = {
     {"NameIdColumnLonger", [](QuantumDAG& d) { Access::name_ids(d).push_back(0); }, kSizes},
-    {"DurationColumnLonger", [](QuantumDAG& d) { Access::durations_ns(d).push_back(1.0); }, kSizes},
+    {"DurationColumnLonger", [](QuantumDAG& d) { Access::durations(d).push_back(1.0); }, kSizes},
     {"OffsetColumnLonger", [](QuantumDAG& d) { Access::qubit_begin(d).push_back(8); }, kSizes},
     {"QubitColumnLonger", [](QuantumDAG& d) { Access::qubit_pool(d).push_back(3); }, kSizes},
     {"PredecessorColumnLonger", [](QuantumDAG& d) { Access::pred_pool(d).push_back(kNoNode); }, kSizes},
@@ -80,7 +80,7 @@ const Corruption kCorruptions[] = {
        Access::last_on_qubit(d).set(q[0], 0);
      },
      "last_on_qubit holds qubit 1099511627776 that no node lists"},
-    {"ScheduleLongerThanGraph", [](QuantumDAG& d) { Access::start_ns(d).push_back(0.0); },
+    {"ScheduleLongerThanGraph", [](QuantumDAG& d) { Access::start_time(d).push_back(0.0); },
      "schedule covers ids that do not exist"},
 };
 

@@ -13,17 +13,15 @@ TEST(SplitSlack, RoundsEachGapDownThenPlacesTheRest) {
   const std::vector<double> spacing = {0.125, 0.25, 0.25, 0.25, 0.125};
   PaddingOptions options{.alignment = 16, .spacing = spacing};
   std::vector<double> gaps(5);
-  ASSERT_TRUE(split_slack(352, options, gaps));
+  split_slack(352, options, gaps);
   EXPECT_EQ(gaps, (std::vector<double>{32, 80, 128, 80, 32}));
   options.slack_split = SlackSplit::kEdges;
-  ASSERT_TRUE(split_slack(352, options, gaps));
+  split_slack(352, options, gaps);
   EXPECT_EQ(gaps, (std::vector<double>{48, 80, 80, 80, 64}));
   // What is not a multiple of the alignment goes to the last gap.
   options.slack_split = SlackSplit::kMiddle;
-  ASSERT_TRUE(split_slack(360, options, gaps));
+  split_slack(360, options, gaps);
   EXPECT_EQ(gaps, (std::vector<double>{32, 80, 128, 80, 40}));
-  options.slack_split = SlackSplit::kInvalid;
-  EXPECT_FALSE(split_slack(352, options, gaps));
 }
 
 // Records the planner's output as text, one event per entry.
@@ -68,7 +66,7 @@ Planned plan(const std::vector<Gate>& gates, PaddingOptions options, std::vector
     if (dag.name(id) == "delay") return PaddingRole::kIdle;
     return dag.name(id) == "reset" ? PaddingRole::kReset : PaddingRole::kOperation;
   };
-  PaddingOutcome outcome = plan_padding(dag, dag.start_times_ns(), options, role, rec);
+  PaddingOutcome outcome = plan_padding(dag, dag.start_times(), options, role, rec);
   return {outcome, rec.take()};
 }
 
@@ -79,7 +77,7 @@ TEST(PlanPadding, DelaysFillEveryStretchUpToTheEnd) {
   const std::vector<Gate> gates = {{"h", {0}, 10}, {"x", {1}, 200}, {"cx", {0, 1}, 20}};
   Planned p = plan(gates, {}, std::vector<QubitPadding>(3));
   EXPECT_EQ(p.events, (Events{"n0@0", "n1@0", "d0@10+190", "n2@200", "d2@0+220"}));
-  EXPECT_EQ(p.outcome.end_ns, 220);
+  EXPECT_EQ(p.outcome.end, 220);
   p = plan(gates, {.fill_to_end = false}, std::vector<QubitPadding>(3));
   EXPECT_EQ(p.events, (Events{"n0@0", "n1@0", "d0@10+190", "n2@200"}));
   // A qubit that is not padded keeps its gaps.
@@ -92,7 +90,7 @@ TEST(PlanPadding, WaitsAlreadyThereBecomePartOfTheStretch) {
   const std::vector<Gate> gates = {{"x", {0}, 10}, {"delay", {0}, 50}, {"m", {0, 5}, 30}, {"x", {1}, 100}};
   Planned p = plan(gates, {}, std::vector<QubitPadding>(2));
   EXPECT_EQ(p.events, (Events{"n0@0", "d0@10+50", "n2@60", "n3@0", "d0@90+10"}));
-  EXPECT_EQ(p.outcome.end_ns, 100);
+  EXPECT_EQ(p.outcome.end, 100);
 }
 
 TEST(PlanPadding, SequencesGoWhereTheQubitWasBusyBefore) {
@@ -131,16 +129,11 @@ TEST(PlanPadding, StopsAtTheFirstMisalignedStretch) {
       plan({{"x", {0}, 16}, {"y", {1}, 40}, {"cx", {0, 1}, 16}}, options, std::vector<QubitPadding>(2));
   EXPECT_EQ(p.outcome.status, PaddingStatus::kMisaligned);
   EXPECT_EQ(p.outcome.qubit, 0u);
-  EXPECT_EQ(p.outcome.start_ns, 16);
-  EXPECT_EQ(p.outcome.stop_ns, 40);
+  EXPECT_EQ(p.outcome.start, 16);
+  EXPECT_EQ(p.outcome.stop, 40);
   EXPECT_EQ(p.outcome.before, 0u);
   EXPECT_EQ(p.outcome.after, 2u);
   EXPECT_EQ(p.events, (Events{"n0@0", "n1@0"}));
-
-  options.alignment = 8;
-  options.slack_split = SlackSplit::kInvalid;
-  p = plan({{"x", {0}, 16}, {"y", {1}, 48}, {"cx", {0, 1}, 16}}, options, std::vector<QubitPadding>(2));
-  EXPECT_EQ(p.outcome.status, PaddingStatus::kInvalidSplit);
 }
 
 }  // namespace

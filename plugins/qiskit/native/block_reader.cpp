@@ -8,7 +8,8 @@
 #include <unordered_map>
 
 #include "dynamic_messages.hpp"
-#include "ref.hpp"
+#include "boundary_kit/py_ref.hpp"
+#include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
 

@@ -5,11 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "boundary_kit/py_ref.hpp"
 #include "durations.hpp"
 #include "graph/block_program.hpp"
 #include "qiskit_capi.hpp"
 
 namespace tarvex::qiskit_plugin {
+
+/// The owning reference of the boundary kit.
+using Ref = kit::PyRef;
 
 /// A block program and where each of its nodes came from, for writing their copies. Owns the
 /// control-flow handles its body circuits are borrowed from.

@@ -6,7 +6,8 @@
 #include <unordered_map>
 
 #include "parameterized_gate.h"
-#include "ref.hpp"
+#include "boundary_kit/py_ref.hpp"
+#include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
 

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "block_reader.hpp"
-#include "ref.hpp"
+#include "boundary_kit/py_ref.hpp"
+#include "qiskit_objects.hpp"
 #include "qiskit_capi.hpp"
 
 namespace tarvex::qiskit_plugin {

@@ -2,35 +2,51 @@
 #include "circuit_writer.hpp"
 
 #include <algorithm>
+#include <cmath>
 
-#include "parameterized_gate.h"
-#include "ref.hpp"
+#include "boundary_kit/fault.hpp"
+#include "messages.hpp"
 
 namespace tarvex::qiskit_plugin {
 
 bool import_capi_for_circuit_writer() { return qk_import() == 0; }
 
-CircuitWriter::~CircuitWriter() {
-  if (circuit_ != nullptr) qk_circuit_free(circuit_);
+std::int64_t dt_count(double value) {
+  constexpr double kLimit = 9223372036854775808.0;  // 2**63
+  if (!(value >= 0.0 && value < kLimit)) {
+    raise_time_overflow(value);
+    throw kit::PythonErrorSet{};
+  }
+  if (value != std::floor(value))
+    kit::raise_fault("a time that is not a whole number of dt reached the writer");
+  return static_cast<std::int64_t>(value);
 }
 
-bool CircuitWriter::check(QkExitCode code, const char* what) {
-  if (code == QkExitCode_Success) return true;
-  PyErr_Format(PyExc_RuntimeError, "tarvex_qiskit: Qiskit refused %s (exit code %d)", what,
-               static_cast<int>(code));
-  return false;
-}
-
-bool CircuitWriter::begin(const QkDag* like) {
+CircuitWriter::CircuitWriter(const QkDag* like) {
   // An empty copy keeps every bit, register and the global phase; the C API turns it into a
   // circuit that later appends extend.
   QkDag* empty = qk_dag_copy_empty_like(like, QkVarsMode_Alike, QkBlocksMode_Drop);
   circuit_ = qk_dag_to_circuit(empty);
   qk_dag_free(empty);
-  return true;
 }
 
-bool CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std::uint8_t gate,
+CircuitWriter::~CircuitWriter() {
+  if (circuit_ != nullptr) qk_circuit_free(circuit_);
+}
+
+void CircuitWriter::check(QkExitCode code, const char* what) {
+  if (code != QkExitCode_Success) {
+    raise_refused_by_qiskit(what, static_cast<int>(code));
+    throw kit::PythonErrorSet{};
+  }
+}
+
+void CircuitWriter::appended(QkExitCode code, const char* what) {
+  check(code, what);
+  ++written_;
+}
+
+void CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std::uint8_t gate,
                          std::span<const Qubit> wires, std::uint32_t n_qubits) {
   // The wires the reader stored: the qubits, then for a measurement its clbit after all qubits.
   // Reading them back from the core saves the C API a node lookup per call.
@@ -42,56 +58,40 @@ bool CircuitWriter::copy(const QkDag* src, std::uint32_t qk_id, OpKind kind, std
       std::int16_t& n_params = gate_params_[gate];
       if (n_params < 0) n_params = static_cast<std::int16_t>(qk_gate_num_params(static_cast<QkGate>(gate)));
       if (n_params == 0)
-        return check(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), qubits, nullptr), "a gate");
+        return appended(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), qubits, nullptr), "a gate");
       QkCircuitInstructionView view;
       qk_dag_view_instruction(src, qk_id, &view);
-      const std::size_t stride = qk_param_stride();
-      const char* base = reinterpret_cast<const char*>(view.params);
-      params_.resize(n_params);
-      symbolic_.resize(n_params);
-      bool all_real = true;
-      for (std::int16_t k = 0; k < n_params; ++k) {
-        const QkParam* p = reinterpret_cast<const QkParam*>(base + k * stride);
-        symbolic_[k] = p;
-        all_real = all_real && qk_param_kind(p) == QkParamKind_Real;
-        if (all_real) params_[k] = qk_param_as_real(p);
-      }
-      if (all_real)
-        return check(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), qubits, params_.data()), "a gate");
-      return check(
-          tarvex_circuit_parameterized_gate(circuit_, static_cast<QkGate>(gate), qubits, symbolic_.data()),
-          "a parameterized gate");
+      return appended(params_.append(circuit_, static_cast<QkGate>(gate), qubits, view, n_params), "a gate");
     }
     case OpKind::kMeasure:
-      return check(qk_circuit_measure(circuit_, qubits[0], qubits[1] - n_qubits), "a measurement");
+      return appended(qk_circuit_measure(circuit_, qubits[0], qubits[1] - n_qubits), "a measurement");
     case OpKind::kReset:
-      return check(qk_circuit_reset(circuit_, qubits[0]), "a reset");
+      return appended(qk_circuit_reset(circuit_, qubits[0]), "a reset");
     case OpKind::kBarrier:
-      return check(qk_circuit_barrier(circuit_, qubits, n_wires), "a barrier");
+      return appended(qk_circuit_barrier(circuit_, qubits, n_wires), "a barrier");
     case OpKind::kUnitary: {
       matrix_.resize(std::size_t{1} << (2 * n_wires));
       qk_dag_op_node_unitary(src, qk_id, matrix_.data());
-      return check(qk_circuit_unitary(circuit_, matrix_.data(), qubits, n_wires, false), "a unitary");
+      return appended(qk_circuit_unitary(circuit_, matrix_.data(), qubits, n_wires, false), "a unitary");
     }
     case OpKind::kDelay:
       break;
   }
-  return true;  // delays of the input are never copied: their time is padded anew
 }
 
-bool CircuitWriter::delay(std::uint32_t qubit, double duration_dt) {
-  return check(qk_circuit_delay_dt(circuit_, qubit, static_cast<std::int64_t>(duration_dt)), "a delay");
+void CircuitWriter::delay(std::uint32_t qubit, double duration_dt) {
+  appended(qk_circuit_delay_dt(circuit_, qubit, dt_count(duration_dt)), "a delay");
 }
 
-bool CircuitWriter::gate(std::uint8_t gate, std::uint32_t qubit, const double* params) {
-  return check(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), &qubit, params), "a pulse gate");
+void CircuitWriter::gate(std::uint8_t gate, std::uint32_t qubit, const double* params) {
+  appended(qk_circuit_gate(circuit_, static_cast<QkGate>(gate), &qubit, params), "a pulse gate");
 }
 
-bool CircuitWriter::set_global_phase(double phase) {
+void CircuitWriter::set_global_phase(double phase) {
   QkParam* p = qk_param_from_double(phase);
   const QkExitCode code = qk_circuit_set_global_phase(circuit_, p);
   qk_param_free(p);
-  return check(code, "the global phase");
+  check(code, "the global phase");
 }
 
 PyObject* CircuitWriter::finish(std::uint32_t& first_op) {
@@ -110,10 +110,11 @@ PyObject* CircuitWriter::finish(std::uint32_t& first_op) {
     highest = std::max({highest, qk_dag_clbit_in_node(dag, c), qk_dag_clbit_out_node(dag, c)});
   if (first_op != 0 && highest + 1 != first_op) {
     qk_dag_free(dag);
-    PyErr_SetString(PyExc_RuntimeError, "tarvex_qiskit: Qiskit numbered the output's nodes unexpectedly");
-    return nullptr;
+    kit::raise_fault(text::kUnexpectedNumbering);
   }
-  return qk_dag_to_python(dag);
+  PyObject* out = qk_dag_to_python(dag);
+  if (out == nullptr) kit::python_call_failed();
+  return out;
 }
 
 }  // namespace tarvex::qiskit_plugin

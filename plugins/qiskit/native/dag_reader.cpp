@@ -3,29 +3,32 @@
 
 #include <array>
 #include <cmath>
-#include <string>
 #include <string_view>
 
-#include "ref.hpp"
+#include "boundary_kit/fault.hpp"
+#include "boundary_kit/messages.hpp"
+#include "messages.hpp"
+#include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
 
 bool import_capi_for_dag_reader() { return qk_import() == 0; }
 
-QkDag* borrow_dag(PyObject* dag) { return qk_dag_borrow_from_python(dag); }
+QkDag* extract_dag(PyObject* obj) {
+  // Checked here, not left to the C API, whose refusal leaks a reference each time.
+  if (!PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(dag_circuit_type()))) {
+    kit::raise_cast_error(Py_TYPE(obj), "DAGCircuit");
+    throw kit::PythonErrorSet{};
+  }
+  QkDag* dag = qk_dag_borrow_from_python(obj);
+  if (dag == nullptr) kit::python_call_failed();
+  return dag;
+}
 
 std::string node_label(const QkDag* dag, std::uint32_t qk_id) {
   QkCircuitInstructionView view;
   qk_dag_view_instruction(dag, qk_id, &view);
-  std::string label(view.name, view.name_len);
-  label += " on qubits [";
-  for (std::uint32_t i = 0; i < view.num_qubits; ++i)
-    label += (i ? ", " : "") + std::to_string(view.qubits[i]);
-  return label + "]";
-}
-
-void raise_for_node(const QkDag* dag, std::uint32_t qk_id, const char* what) {
-  PyErr_Format(transpiler_error(), "%s: %s", node_label(dag, qk_id).c_str(), what);
+  return instruction_label({view.name, view.name_len}, {view.qubits, view.num_qubits});
 }
 
 bool real_global_phase(const QkDag* dag, double& phase) {
@@ -73,16 +76,53 @@ class SlotCache {
 // The core's name for each kind: the core needs no more than the kind to tell delays and resets.
 constexpr std::string_view kKindNames[] = {"gate", "measure", "reset", "barrier", "delay", "unitary"};
 
+// The kind of each node, or false where one cannot be copied natively. Control flow is kept (as a
+// barrier, never read further): it is refused by name in the second walk, as Qiskit refuses it.
+bool read_kinds(const QkDag* dag, ReadDag& out, std::vector<bool>& control_flow) {
+  const std::size_t n = out.qk_ids.size();
+  out.kinds.resize(n);
+  control_flow.assign(n, false);
+  for (std::size_t i = 0; i < n; ++i) {
+    switch (qk_dag_op_node_kind(dag, out.qk_ids[i])) {
+      case QkOperationKind_Gate:
+        out.kinds[i] = OpKind::kGate;
+        break;
+      case QkOperationKind_Measure:
+        out.kinds[i] = OpKind::kMeasure;
+        break;
+      case QkOperationKind_Reset:
+        out.kinds[i] = OpKind::kReset;
+        break;
+      case QkOperationKind_Barrier:
+        out.kinds[i] = OpKind::kBarrier;
+        break;
+      case QkOperationKind_Delay:
+        out.kinds[i] = OpKind::kDelay;
+        break;
+      case QkOperationKind_Unitary:
+        out.kinds[i] = OpKind::kUnitary;
+        break;
+      case QkOperationKind_ControlFlow:
+        out.kinds[i] = OpKind::kBarrier;
+        control_flow[i] = true;
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
-bool read_dag(const QkDag* dag, const DurationTable& table,
-              const std::unordered_map<std::uint32_t, double>& delay_dt, ReadDag& out) {
+bool read_dag(const QkDag* dag, const DurationTable& table, const DelayDurations& delays, ReadDag& out) {
   out.n_qubits = qk_dag_num_qubits(dag);
   out.n_clbits = qk_dag_num_clbits(dag);
   const std::size_t n = qk_dag_num_op_nodes(dag);
   out.qk_ids.resize(n);
   qk_dag_topological_op_nodes(dag, out.qk_ids.data());
-  out.kinds.resize(n);
+  std::vector<bool> control_flow;
+  if (!read_kinds(dag, out, control_flow)) return false;
   out.gates.assign(n, 0);
   out.graph.reserve(n, 2 * n);
 
@@ -94,57 +134,46 @@ bool read_dag(const QkDag* dag, const DurationTable& table,
     const std::uint32_t* qs = qk_dag_op_node_qubits(dag, id);
     const std::span<const std::uint32_t> qubits(qs, nq);
     wires.assign(qs, qs + nq);
-    OpKind kind;
+    const OpKind kind = out.kinds[i];
     double duration = 0.0;
-    switch (qk_dag_op_node_kind(dag, id)) {
-      case QkOperationKind_Gate: {
-        kind = OpKind::kGate;
+    if (control_flow[i]) {
+      raise_control_flow(node_label(dag, id));
+      throw kit::PythonErrorSet{};
+    }
+    switch (kind) {
+      case OpKind::kGate: {
         const QkGate g = qk_dag_op_node_gate_op(dag, id, nullptr);
         out.gates[i] = static_cast<std::uint8_t>(g);
         duration = table.get(slots.gate(dag, id, g), qubits);
         break;
       }
-      case QkOperationKind_Measure: {
-        kind = OpKind::kMeasure;
+      case OpKind::kMeasure: {
         const std::uint32_t nc = qk_dag_op_node_num_clbits(dag, id);
         const std::uint32_t* cs = qk_dag_op_node_clbits(dag, id);
         for (std::uint32_t k = 0; k < nc; ++k) wires.push_back(Qubit{out.n_qubits} + cs[k]);
         duration = table.get(slots.kind(dag, id, kind), qubits);
         break;
       }
-      case QkOperationKind_Reset:
-        kind = OpKind::kReset;
+      case OpKind::kReset:
+      case OpKind::kUnitary:
         duration = table.get(slots.kind(dag, id, kind), qubits);
         break;
-      case QkOperationKind_Barrier:
-        kind = OpKind::kBarrier;
+      case OpKind::kBarrier:
         break;
-      case QkOperationKind_Delay: {
-        kind = OpKind::kDelay;
-        auto it = delay_dt.find(id);
-        if (it == delay_dt.end()) {
-          raise_for_node(dag, id, "the delay's duration was not given");
-          return false;
+      case OpKind::kDelay: {
+        auto it = delays.find(id);
+        if (it == delays.end()) {
+          raise_delay_not_given(node_label(dag, id));
+          throw kit::PythonErrorSet{};
         }
         duration = it->second;
         break;
       }
-      case QkOperationKind_Unitary:
-        kind = OpKind::kUnitary;
-        duration = table.get(slots.kind(dag, id, kind), qubits);
-        break;
-      case QkOperationKind_ControlFlow:
-        raise_for_node(dag, id, "control flow cannot be scheduled");
-        return false;
-      default:
-        raise_for_node(dag, id, "an operation the Qiskit C API cannot read is not supported");
-        return false;
     }
     if (std::isnan(duration)) {
-      raise_for_node(dag, id, "no duration for it in the target or the durations");
-      return false;
+      raise_no_duration(node_label(dag, id));
+      throw kit::PythonErrorSet{};
     }
-    out.kinds[i] = kind;
     out.graph.add_gate(kKindNames[static_cast<std::size_t>(kind)], wires, duration);
   }
   return true;

@@ -1,85 +1,101 @@
 // DurationTable: building the table from the entries the Python side collects.
 #include "durations.hpp"
 
+#include <cmath>
 #include <memory>
 
-#include "ref.hpp"
+#include "boundary_kit/arguments.hpp"
+#include "boundary_kit/fault.hpp"
+#include "boundary_kit/messages.hpp"
+#include "boundary_kit/py_ref.hpp"
+#include "boundary_kit/results.hpp"
+#include "messages.hpp"
 
 namespace tarvex::qiskit_plugin {
+
+namespace {
+
+constexpr double kMaxWhole = 9007199254740992.0;  // 2**53: every whole number up to it is exact
+
+void free_table(PyObject* capsule) {
+  delete static_cast<DurationTable*>(PyCapsule_GetPointer(capsule, text::kDurationTableName));
+}
+
+}  // namespace
 
 int DurationTable::slot(std::string_view name) const {
   auto it = by_name_.find(std::string(name));
   return it == by_name_.end() ? kNoSlot : it->second;
 }
 
-bool DurationTable::parse(PyObject* entries) {
-  Ref seq = Ref::steal(PySequence_Fast(entries, "durations must be a sequence of (name, qubits, duration)"));
-  if (!seq) return false;
-  const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* entry = PySequence_Fast_GET_ITEM(seq.get(), i);
-    PyObject *name_obj, *qargs, *value_obj;
-    if (!PyArg_ParseTuple(entry, "UOO:durations entry", &name_obj, &qargs, &value_obj)) return false;
-    Py_ssize_t len;
-    const char* name = PyUnicode_AsUTF8AndSize(name_obj, &len);
-    if (name == nullptr) return false;
-    const double value = PyFloat_AsDouble(value_obj);
-    if (value == -1.0 && PyErr_Occurred()) return false;
-    auto [it, added] = by_name_.try_emplace(std::string(name, len), static_cast<int>(slots_.size()));
-    if (added) slots_.emplace_back();
-    Slot& s = slots_[it->second];
-    if (qargs == Py_None) {
-      s.any = value;
-      continue;
-    }
-    Ref qs = Ref::steal(PySequence_Fast(qargs, "durations entry: qubits must be a sequence or None"));
-    if (!qs) return false;
-    std::vector<std::uint32_t> qubits;
-    for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(qs.get()); ++k) {
-      const unsigned long q = PyLong_AsUnsignedLong(PySequence_Fast_GET_ITEM(qs.get(), k));
-      if (PyErr_Occurred()) return false;
-      if (q > UINT32_MAX) {
-        PyErr_SetString(PyExc_OverflowError, "durations entry: qubit index too large");
-        return false;
-      }
-      qubits.push_back(static_cast<std::uint32_t>(q));
-    }
-    if (qubits.size() == 1) {
-      if (qubits[0] >= s.one.size()) s.one.resize(qubits[0] + 1, kMissing);
-      s.one[qubits[0]] = value;
-    } else if (qubits.size() == 2) {
-      s.two[pair_key(qubits[0], qubits[1])] = value;
-    } else {
-      s.more[qubits] = value;
-    }
+void DurationTable::add(std::string_view name, const std::vector<std::uint32_t>* qubits, double value) {
+  whole_ = whole_ && value <= kMaxWhole && value == std::floor(value);
+  auto [it, added] = by_name_.try_emplace(std::string(name), static_cast<int>(slots_.size()));
+  if (added) slots_.emplace_back();
+  Slot& s = slots_[it->second];
+  if (qubits == nullptr) {
+    s.any = value;
+  } else if (qubits->size() == 1) {
+    const std::uint32_t q = (*qubits)[0];
+    if (q >= s.one.size()) s.one.resize(std::size_t{q} + 1, kMissing);
+    s.one[q] = value;
+  } else if (qubits->size() == 2) {
+    s.two[pair_key((*qubits)[0], (*qubits)[1])] = value;
+  } else {
+    s.more[*qubits] = value;
   }
-  return true;
 }
 
-namespace {
-
-constexpr const char* kCapsuleName = "tarvex_qiskit.DurationTable";
-
-void free_table(PyObject* capsule) {
-  delete static_cast<DurationTable*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+DurationTable DurationTable::parse(PyObject* entries) {
+  if (!PyList_Check(entries) && !PyTuple_Check(entries)) {
+    kit::raise_cast_error(Py_TYPE(entries), "list");
+    throw kit::PythonErrorSet{};
+  }
+  DurationTable table;
+  std::vector<std::uint32_t> qubits;
+  // The size is read again for every item: a conversion may run Python code that shrinks a list.
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(entries); ++i) {
+    kit::PyRef entry = kit::PyRef::borrow(PySequence_Fast_GET_ITEM(entries, i));
+    if (!PyTuple_Check(entry.get()) || PyTuple_GET_SIZE(entry.get()) != 3) {
+      raise_not_an_entry(static_cast<std::size_t>(i));
+      throw kit::PythonErrorSet{};
+    }
+    const std::string_view name = kit::extract_str(PyTuple_GET_ITEM(entry.get(), 0));
+    PyObject* qargs = PyTuple_GET_ITEM(entry.get(), 1);
+    if (qargs != Py_None) {
+      const kit::U64List list = kit::extract_u64_list(qargs);
+      qubits.clear();
+      for (std::uint64_t q : list.view()) {
+        if (q > UINT32_MAX) {
+          raise_beyond_qiskit("entries", q);
+          throw kit::PythonErrorSet{};
+        }
+        qubits.push_back(static_cast<std::uint32_t>(q));
+      }
+    }
+    const double value = kit::extract_f64(PyTuple_GET_ITEM(entry.get(), 2));
+    if (!(value >= 0.0) || !std::isfinite(value)) {
+      raise_bad_entry_duration(name, value);
+      throw kit::PythonErrorSet{};
+    }
+    table.add(name, qargs == Py_None ? nullptr : &qubits, value);
+  }
+  return table;
 }
 
-}  // namespace
-
-PyObject* duration_table(PyObject*, PyObject* entries) {
-  return guarded([&]() -> PyObject* {
-    auto table = std::make_unique<DurationTable>();
-    if (!table->parse(entries)) return nullptr;
-    PyObject* capsule = PyCapsule_New(table.get(), kCapsuleName, free_table);
-    if (capsule != nullptr) table.release();
-    return capsule;
-  });
+PyObject* table_capsule(DurationTable table) {
+  auto owned = std::make_unique<DurationTable>(std::move(table));
+  PyObject* capsule = kit::made(PyCapsule_New(owned.get(), text::kDurationTableName, free_table));
+  (void)owned.release();  // the capsule owns it now
+  return capsule;
 }
 
-const DurationTable* table_from(PyObject* obj, DurationTable& scratch) {
-  if (PyCapsule_CheckExact(obj))
-    return static_cast<const DurationTable*>(PyCapsule_GetPointer(obj, kCapsuleName));
-  return scratch.parse(obj) ? &scratch : nullptr;
+const DurationTable* extract_duration_table(PyObject* obj) {
+  if (!PyCapsule_IsValid(obj, text::kDurationTableName)) {
+    kit::raise_cast_error(Py_TYPE(obj), "DurationTable");
+    throw kit::PythonErrorSet{};
+  }
+  return static_cast<const DurationTable*>(PyCapsule_GetPointer(obj, text::kDurationTableName));
 }
 
 }  // namespace tarvex::qiskit_plugin

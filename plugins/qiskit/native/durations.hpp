@@ -21,12 +21,16 @@ class DurationTable {
  public:
   static constexpr int kNoSlot = -1;
 
-  /// Builds the table from a list of (name, qubits or None, duration) tuples. Returns false with a
-  /// TypeError set for anything else.
-  bool parse(PyObject* entries);
+  /// The table of `entries`, a list or tuple of (name, qubits or None, duration) tuples with
+  /// qubit indices below 2**32 and finite durations from 0 up. Throws (see boundary_kit/fault.hpp)
+  /// with TypeError, ValueError or OverflowError for anything else. O(entries).
+  static DurationTable parse(PyObject* entries);
 
   /// The slot of `name`, or kNoSlot when the table has no entry for it. O(len(name)) expected.
   int slot(std::string_view name) const;
+
+  /// Every duration is a whole number up to 2**53, as a count of dt must be. O(1).
+  bool whole() const noexcept { return whole_; }
 
   /// The duration of the operation in `slot` on `qubits`, or NaN. O(1) expected.
   double get(int slot, std::span<const std::uint32_t> qubits) const {
@@ -48,6 +52,7 @@ class DurationTable {
  private:
   static constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
   static std::uint64_t pair_key(std::uint32_t a, std::uint32_t b) { return (std::uint64_t{a} << 32) | b; }
+  void add(std::string_view name, const std::vector<std::uint32_t>* qubits, double value);
 
   struct Slot {
     std::vector<double> one;  // by qubit; NaN where absent
@@ -57,14 +62,14 @@ class DurationTable {
   };
   std::unordered_map<std::string, int> by_name_;
   std::vector<Slot> slots_;
+  bool whole_ = true;
 };
 
-/// _native.duration_table(entries) -> an opaque table for `pad`, parsed once: the passes keep it
-/// for the next run instead of handing over the entries again.
-PyObject* duration_table(PyObject* self, PyObject* entries);
+/// A new capsule that owns `table`, as duration_table() returns it. O(1).
+PyObject* table_capsule(DurationTable table);
 
-/// The table in `obj`: one made by duration_table, or else `scratch` filled from entries. Null
-/// with an error set on bad input.
-const DurationTable* table_from(PyObject* obj, DurationTable& scratch);
+/// The table inside a capsule made by table_capsule; TypeError for any other object. The table
+/// lives as long as the capsule. O(1).
+const DurationTable* extract_duration_table(PyObject* obj);
 
 }  // namespace tarvex::qiskit_plugin

@@ -7,11 +7,13 @@
 #include <string_view>
 
 #include "block_reader.hpp"
+#include "boundary_kit/entry.hpp"
 #include "block_writer.hpp"
 #include "graph/block_order.hpp"
 #include "graph/block_padding.hpp"
 #include "graph/block_schedule.hpp"
-#include "ref.hpp"
+#include "boundary_kit/py_ref.hpp"
+#include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
 
@@ -27,7 +29,6 @@ namespace {
 struct DynamicRequest {
   PyObject* top = nullptr;  // CircuitData of the root in the DAG's topological order
   PyObject* out = nullptr;  // CircuitData of the empty output, or None
-  DurationTable parsed;
   const DurationTable* durations = nullptr;
   double dt = 0.0;
   PyObject* scheduling = nullptr;  // "alap", "asap", or None with `given`
@@ -39,20 +40,26 @@ struct DynamicRequest {
   bool pad = false;
 };
 
-bool parse(PyObject* args, PyObject* kwargs, DynamicRequest& r) {
-  static const char* keywords[] = {"top", "out", "durations", "dt", "scheduling", "given", "fill_very_end",
-                                   "schedule_idle_qubits", "custom_order", "writer", nullptr};
-  PyObject* durations;
-  int fill, idle, custom;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O$OOdOOpppO:dynamic", const_cast<char**>(keywords), &r.top, &r.out,
-                                   &durations, &r.dt, &r.scheduling, &r.given, &fill, &idle, &custom, &r.writer))
-    return false;
+// The parameters in the order of DynamicRequest's fields; all but `top` by keyword only.
+constexpr const char* kDynamicParameters[] = {"top", "out", "durations", "dt", "scheduling", "given",
+                                              "fill_very_end", "schedule_idle_qubits", "custom_order", "writer"};
+constexpr kit::FunctionDescription kDynamic{"dynamic()", kDynamicParameters, 1};
+
+DynamicRequest bind_dynamic(PyObject* const* slots) {
+  using kit::extract_argument;
+  DynamicRequest r;
+  r.top = slots[0];
+  r.out = slots[1];
+  r.durations = extract_argument("durations", extract_duration_table, slots[2]);
+  r.dt = extract_argument("dt", kit::extract_f64, slots[3]);
+  r.scheduling = slots[4];
+  r.given = slots[5];
+  r.fill_very_end = extract_argument("fill_very_end", kit::extract_bool, slots[6]);
+  r.schedule_idle_qubits = extract_argument("schedule_idle_qubits", kit::extract_bool, slots[7]);
+  r.custom_order = extract_argument("custom_order", kit::extract_bool, slots[8]);
+  r.writer = slots[9];
   r.pad = r.out != Py_None;
-  r.durations = table_from(durations, r.parsed);
-  r.fill_very_end = fill != 0;
-  r.schedule_idle_qubits = idle != 0;
-  r.custom_order = custom != 0;
-  return r.durations != nullptr;
+  return r;
 }
 
 // Copies a buffer of `n` values of T into `out`; false with ValueError on a size mismatch.
@@ -142,12 +149,9 @@ PyObject* dynamic_impl(const DynamicRequest& r) {
 
 }  // namespace
 
-PyObject* dynamic(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&]() -> PyObject* {
-    DynamicRequest r;
-    if (!parse(args, kwargs, r)) return nullptr;
-    return dynamic_impl(r);
-  });
+PyObject* dynamic(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return kit::entry<kDynamic>(args, nargsf, kwnames,
+                              [](PyObject* const* slots) { return dynamic_impl(bind_dynamic(slots)); });
 }
 
 }  // namespace tarvex::qiskit_plugin

@@ -13,7 +13,7 @@ namespace tarvex::qiskit_plugin {
 /// into `out` (the CircuitData of an empty circuit shaped like the DAG) and returns its duration.
 /// Returns None where only the runtime's own passes handle the circuit, after
 /// writer.unsupported(reason). See ibm/scheduling.py for the writer's callbacks.
-PyObject* dynamic(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* dynamic(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept;
 
 /// Imports the C API into every file of the dynamic-circuit passes; false with an error set.
 bool import_capi_for_dynamic_passes();

@@ -8,6 +8,14 @@
 
 namespace tarvex::qiskit_plugin {
 
+namespace text {
+
+inline constexpr const char kDynamicDoc[] =
+    "dynamic(top, *, out, durations, dt, scheduling, given, fill_very_end, schedule_idle_qubits, custom_order, writer)\n--\n\n"
+    "Schedules a circuit with control flow in blocks, or takes its start times, and pads it.";
+
+}  // namespace text
+
 /// TranspilerError "Duration of <name> on qubits [..] is not found." (the runtime's wording).
 void raise_duration_not_found(const QkCircuitInstructionView& v, std::span<const Wire> qubits);
 /// TranspilerError: the duration of <name> on qubits [..] is a parameter, not a number.

@@ -1,94 +1,115 @@
-// Module initialisation: the Qiskit series check, the C API imports and the method table.
+// The tarvex_qiskit._native module: the Qiskit series check, the C API imports and the four entry points.
 // Qiskit's header brings Python.h, which must come first.
 #include "qiskit_capi.hpp"
 
 #include <cstdio>
-#include <cstdlib>
 
+#include "boundary_kit/entry.hpp"
+#include "boundary_kit/fault.hpp"
+#include "boundary_kit/py_ref.hpp"
 #include "conversions.hpp"
 #include "durations.hpp"
 #include "dynamic.hpp"
+#include "dynamic_messages.hpp"
+#include "messages.hpp"
 #include "padding.hpp"
 #include "parameterized_gate.h"
-#include "ref.hpp"
+#include "qiskit_objects.hpp"
+#include "requests.hpp"
 
 namespace tarvex::qiskit_plugin {
 
 namespace {
 
-PyObject* g_transpiler_error = nullptr;
+using kit::PyRef;
+
+// ---- entry points: bind the arguments into the request, then do the work ----------------------
+
+PyObject* pad(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return kit::entry<kPad>(args, nargsf, kwnames,
+                          [](PyObject* const* slots) { return pad_impl(bind_pad(slots)); });
+}
+
+PyObject* duration_table(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return kit::entry<kDurationTable>(args, nargsf, kwnames, [](PyObject* const* slots) {
+    return table_capsule(std::move(bind_duration_table(slots).table));
+  });
+}
+
+PyObject* to_quantum_dag(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return kit::entry<kToQuantumDag>(args, nargsf, kwnames, [](PyObject* const* slots) {
+    return to_quantum_dag_impl(bind_to_quantum_dag(slots));
+  });
+}
+
+PyObject* from_quantum_dag(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return kit::entry<kFromQuantumDag>(args, nargsf, kwnames, [](PyObject* const* slots) {
+    return from_quantum_dag_impl(bind_from_quantum_dag(slots));
+  });
+}
+
+// ---- module ------------------------------------------------------------------------------------
 
 // The C API's binary interface holds only within one minor series: refuse any other series
 // before a single function of its table is called.
-bool check_qiskit_series() {
-  Ref qiskit = Ref::steal(PyImport_ImportModule("qiskit"));
-  if (!qiskit) return false;
-  Ref version = Ref::steal(PyObject_GetAttrString(qiskit.get(), "__version__"));
-  if (!version) return false;
-  const char* text = PyUnicode_AsUTF8(version.get());
-  if (text == nullptr) return false;
+void check_qiskit_series() {
+  PyRef qiskit = PyRef::steal(PyImport_ImportModule("qiskit"));
+  PyRef version = qiskit ? PyRef::steal(PyObject_GetAttrString(qiskit.get(), "__version__")) : PyRef();
+  const char* text = version ? PyUnicode_AsUTF8(version.get()) : nullptr;
+  if (text == nullptr) kit::python_call_failed();
   int major = -1, minor = -1;
   if (std::sscanf(text, "%d.%d", &major, &minor) == 2 && major == QISKIT_VERSION_MAJOR &&
       minor == QISKIT_VERSION_MINOR)
-    return true;
-  PyErr_Format(PyExc_ImportError,
-               "tarvex_qiskit was built against Qiskit %s, but Qiskit %s is installed; Qiskit's C API is "
-               "compatible only within one minor series (%d.%d.x). Install a matching Qiskit with "
-               "pip install 'qiskit~=%d.%d.0', or rebuild the plugin for the installed Qiskit: set the "
-               "qiskit pins in plugins/qiskit/pyproject.toml to its series and run "
-               "pip install --force-reinstall ./plugins/qiskit",
-               QISKIT_VERSION, text, QISKIT_VERSION_MAJOR, QISKIT_VERSION_MINOR, QISKIT_VERSION_MAJOR,
-               QISKIT_VERSION_MINOR);
-  return false;
+    return;
+  raise_series_mismatch(text);
+  throw kit::PythonErrorSet{};
 }
 
-PyMethodDef kMethods[] = {
-    {"pad", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(pad)),
-     METH_VARARGS | METH_KEYWORDS,
-     PyDoc_STR("Schedules or takes the start times of a DAGCircuit and pads its idle time.")},
-    {"duration_table", duration_table, METH_O,
-     PyDoc_STR("Parses (name, qubits or None, duration) entries once into a table for pad().")},
-    {"to_quantum_dag", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(to_quantum_dag)),
-     METH_VARARGS | METH_KEYWORDS, PyDoc_STR("Fills a _tarvex.QuantumDAG from a DAGCircuit.")},
-    {"from_quantum_dag", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(from_quantum_dag)),
-     METH_VARARGS | METH_KEYWORDS, PyDoc_STR("Builds a DAGCircuit from a scheduled _tarvex.QuantumDAG.")},
-    {"dynamic", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(dynamic)), METH_VARARGS | METH_KEYWORDS,
-     PyDoc_STR("Schedules a DAGCircuit with control flow in blocks, and pads it.")},
+#define TARVEX_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
+
+PyMethodDef module_methods[] = {
+    {"pad", TARVEX_FASTCALL(pad), METH_FASTCALL | METH_KEYWORDS, text::kPadDoc},
+    {"duration_table", TARVEX_FASTCALL(duration_table), METH_FASTCALL | METH_KEYWORDS,
+     text::kDurationTableDoc},
+    {"to_quantum_dag", TARVEX_FASTCALL(to_quantum_dag), METH_FASTCALL | METH_KEYWORDS,
+     text::kToQuantumDagDoc},
+    {"from_quantum_dag", TARVEX_FASTCALL(from_quantum_dag), METH_FASTCALL | METH_KEYWORDS,
+     text::kFromQuantumDagDoc},
+    {"dynamic", TARVEX_FASTCALL(dynamic), METH_FASTCALL | METH_KEYWORDS, text::kDynamicDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef kModule = {
+#undef TARVEX_FASTCALL
+
+PyModuleDef module_def = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "tarvex_qiskit._native",
-    .m_doc = PyDoc_STR("Native passes of tarvex_qiskit, built on Qiskit's C API and the Tarvex core."),
+    .m_doc = text::kModuleDoc,
     .m_size = -1,
-    .m_methods = kMethods,
+    .m_methods = module_methods,
     .m_slots = nullptr,
     .m_traverse = nullptr,
     .m_clear = nullptr,
     .m_free = nullptr,
 };
 
-}  // namespace
+PyObject* init_module() {
+  check_qiskit_series();
+  for (bool (*import)() :
+       {import_capi_for_dag_reader, import_capi_for_circuit_writer, import_capi_for_conversions,
+        import_capi_for_gate_params, import_capi_for_requests, import_capi_for_dynamic_passes})
+    if (!import()) kit::python_call_failed();
+  if (tarvex_import_capi_for_parameterized_gate() != 0) kit::python_call_failed();
+  (void)transpiler_error_type();  // made now, so that raising it later cannot fail to find it
+  PyRef module = PyRef::steal(PyModule_Create(&module_def));
+  if (!module) kit::python_call_failed();
+  if (PyModule_AddStringConstant(module.get(), "QISKIT_BUILD_VERSION", QISKIT_VERSION) < 0)
+    kit::python_call_failed();
+  return module.release();
+}
 
-PyObject* transpiler_error() noexcept { return g_transpiler_error; }
+}  // namespace
 
 }  // namespace tarvex::qiskit_plugin
 
-PyMODINIT_FUNC PyInit__native() {
-  using namespace tarvex::qiskit_plugin;
-  if (!check_qiskit_series()) return nullptr;
-  if (!import_capi_for_dag_reader() || !import_capi_for_circuit_writer() || !import_capi_for_conversions() ||
-      tarvex_import_capi_for_parameterized_gate() != 0 || !import_capi_for_dynamic_passes())
-    return nullptr;
-  if (g_transpiler_error == nullptr) {
-    Ref exceptions = Ref::steal(PyImport_ImportModule("qiskit.transpiler.exceptions"));
-    if (!exceptions) return nullptr;
-    g_transpiler_error = PyObject_GetAttrString(exceptions.get(), "TranspilerError");
-    if (g_transpiler_error == nullptr) return nullptr;
-  }
-  Ref module = Ref::steal(PyModule_Create(&kModule));
-  if (!module) return nullptr;
-  if (PyModule_AddStringConstant(module.get(), "QISKIT_BUILD_VERSION", QISKIT_VERSION) < 0) return nullptr;
-  return module.release();
-}
+PyMODINIT_FUNC PyInit__native() { return tarvex::kit::entry(tarvex::qiskit_plugin::init_module); }

@@ -1,19 +1,28 @@
 // The padding entry point: read the DAG, schedule it or take its start times, plan, write.
+#include "padding.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numbers>
-#include <string_view>
 
+#include "boundary_kit/fault.hpp"
+#include "boundary_kit/py_ref.hpp"
+#include "boundary_kit/results.hpp"
 #include "circuit_writer.hpp"
 #include "dag_reader.hpp"
 #include "graph/padding_plan.hpp"
-#include "padding.hpp"
-#include "ref.hpp"
+#include "messages.hpp"
 
 namespace tarvex::qiskit_plugin {
 
 namespace {
+
+using kit::made;
+using kit::PyRef;
+using kit::PythonErrorSet;
+
+constexpr std::uint32_t kAbsent = UINT32_MAX;
 
 // Qiskit keeps a DAG's global phase in [0, 2*pi) with the remainder that takes the sign of the
 // divisor (Rust's rem_euclid), so -0.0 stays -0.0. Each sequence adds its phase and normalises.
@@ -23,265 +32,179 @@ double add_phase(double phase, double added) {
   return r < 0.0 ? r + kTwoPi : r;
 }
 
-struct PulseGate {
-  std::uint8_t gate;
-  std::vector<double> params;
-};
-
-// The options the Python side prepared, converted once.
-struct Request {
-  PyObject* dag = nullptr;
-  DurationTable parsed;
-  const DurationTable* durations = nullptr;
-  std::unordered_map<std::uint32_t, double> delay_dt;
-  PyObject* scheduling = nullptr;  // "asap", "alap", or a dict of start times
-  std::vector<QubitPadding> qubits;
-  PaddingOptions options;
-  std::vector<double> spacing;
-  std::vector<PulseGate> sequence;
-  std::vector<double> pulse_durations;
-  double sequence_phase = 0.0;
-  bool record = false;
-};
-
-bool parse_doubles(PyObject* seq, std::vector<double>& out, const char* what) {
-  Ref fast = Ref::steal(PySequence_Fast(seq, what));
-  if (!fast) return false;
-  const Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.get());
-  out.resize(n);
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    out[i] = PyFloat_AsDouble(PySequence_Fast_GET_ITEM(fast.get(), i));
-    if (out[i] == -1.0 && PyErr_Occurred()) return false;
-  }
-  return true;
-}
-
-bool parse_request(PyObject* args, PyObject* kwargs, Request& r) {
-  static const char* keywords[] = {"dag",      "durations",   "delays",          "scheduling", "qubits",
-                                   "decouple", "fill_to_end", "skip_reset",      "alignment",  "split",
-                                   "spacing",  "sequence",    "pulse_durations", "phase",      "record",
-                                   nullptr};
-  PyObject *durations, *delays, *qubits, *split, *spacing, *sequence, *pulse_durations;
-  int decouple, fill_to_end, skip_reset, record;
-  double alignment;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O$OO!OSpppdUOOOdp:pad", const_cast<char**>(keywords),
-                                   &r.dag, &durations, &PyDict_Type, &delays, &r.scheduling, &qubits,
-                                   &decouple, &fill_to_end, &skip_reset, &alignment, &split, &spacing,
-                                   &sequence, &pulse_durations, &r.sequence_phase, &record))
-    return false;
-  r.durations = table_from(durations, r.parsed);
-  if (r.durations == nullptr) return false;
-  PyObject *key, *value;
-  Py_ssize_t pos = 0;
-  while (PyDict_Next(delays, &pos, &key, &value)) {
-    const unsigned long id = PyLong_AsUnsignedLong(key);
-    const double dt = PyFloat_AsDouble(value);
-    if (PyErr_Occurred()) return false;
-    r.delay_dt[static_cast<std::uint32_t>(id)] = dt;
-  }
-  // One byte per qubit: bit 0 pads the qubit, bit 1 lets it take a sequence.
-  const std::string_view flags(PyBytes_AS_STRING(qubits), PyBytes_GET_SIZE(qubits));
-  r.qubits.resize(flags.size());
-  for (std::size_t q = 0; q < flags.size(); ++q)
-    r.qubits[q] = QubitPadding{.pad = (flags[q] & 1) != 0, .decouple = (flags[q] & 2) != 0};
-  if (!parse_doubles(spacing, r.spacing, "spacing must be a sequence") ||
-      !parse_doubles(pulse_durations, r.pulse_durations, "pulse_durations must be a sequence"))
-    return false;
-  Ref gates = Ref::steal(PySequence_Fast(sequence, "sequence must be a sequence of (gate, params)"));
-  if (!gates) return false;
-  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(gates.get()); ++i) {
-    int gate;
-    PyObject* params;
-    if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(gates.get(), i), "iO:sequence entry", &gate, &params))
-      return false;
-    PulseGate& p = r.sequence.emplace_back(PulseGate{static_cast<std::uint8_t>(gate), {}});
-    if (!parse_doubles(params, p.params, "gate params must be a sequence")) return false;
-  }
-  const std::string_view split_name(PyUnicode_AsUTF8(split));
-  r.options = PaddingOptions{
-      .qubits = r.qubits,
-      .decouple = decouple != 0,
-      .fill_to_end = fill_to_end != 0,
-      .skip_after_reset = skip_reset != 0,
-      .alignment = alignment,
-      .slack_split = split_name == "middle"  ? SlackSplit::kMiddle
-                     : split_name == "edges" ? SlackSplit::kEdges
-                                             : SlackSplit::kInvalid,
-      .spacing = r.spacing,
-      .n_pulses = r.sequence.size(),
-      .pulse_durations = r.pulse_durations,
-  };
-  r.record = record != 0;
-  if (r.options.decouple && r.pulse_durations.size() != r.qubits.size() * r.sequence.size()) {
-    PyErr_SetString(PyExc_ValueError, "pulse_durations must hold one duration per qubit and pulse");
-    return false;
-  }
-  return true;
-}
-
-// Start times from a mapping keyed by the DAG's op nodes (Qiskit's node_start_time: a dict, or
-// the mapping its scheduling analyses return), by core node.
-bool given_start_times(const QkDag* dag, const ReadDag& read, PyObject* starts, std::vector<double>& out) {
+// Qiskit op node id -> node of the core's graph (kAbsent where none). O(nodes).
+std::vector<std::uint32_t> core_index(const ReadDag& read) {
   std::uint32_t max_id = 0;
   for (std::uint32_t id : read.qk_ids) max_id = std::max(max_id, id);
-  std::vector<std::uint32_t> index_of(std::size_t{max_id} + 1, UINT32_MAX);
-  for (std::size_t i = 0; i < read.qk_ids.size(); ++i)
-    index_of[read.qk_ids[i]] = static_cast<std::uint32_t>(i);
-  out.assign(read.qk_ids.size(), std::nan(""));
-  static PyObject* node_id_name = PyUnicode_InternFromString("_node_id");
-  Ref items = Ref::steal(PyObject_CallMethod(starts, "items", nullptr));
-  Ref iter = items ? Ref::steal(PyObject_GetIter(items.get())) : Ref();
-  if (!iter) return false;
-  while (Ref item = Ref::steal(PyIter_Next(iter.get()))) {
-    PyObject *key, *value;
-    if (!PyArg_ParseTuple(item.get(), "OO:node_start_time item", &key, &value)) return false;
-    Ref id_obj = Ref::steal(PyObject_GetAttr(key, node_id_name));
-    if (!id_obj) return false;
-    const unsigned long id = PyLong_AsUnsignedLong(id_obj.get());
-    if (id == static_cast<unsigned long>(-1) && PyErr_Occurred()) return false;
-    if (id > max_id || index_of[id] == UINT32_MAX) continue;  // a node of some other DAG
-    const double t = PyFloat_AsDouble(value);
-    if (t == -1.0 && PyErr_Occurred()) return false;
-    out[index_of[id]] = t;
-  }
-  if (PyErr_Occurred()) return false;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (std::isnan(out[i])) {
-      raise_for_node(dag, read.qk_ids[i],
-                     "no start time: it was added after the circuit was scheduled; "
-                     "schedule the circuit again");
-      return false;
-    }
-  }
-  return true;
+  std::vector<std::uint32_t> index(std::size_t{max_id} + 1, kAbsent);
+  for (std::size_t i = 0; i < read.qk_ids.size(); ++i) index[read.qk_ids[i]] = static_cast<std::uint32_t>(i);
+  return index;
 }
 
-// Receives the plan and writes it; after the first refusal it only keeps the error.
+std::uint32_t lookup(const std::vector<std::uint32_t>& index, std::uint32_t qk_id) {
+  return qk_id < index.size() ? index[qk_id] : kAbsent;
+}
+
+// The given start times by core node. Entries for nodes of some other DAG are ignored, as Qiskit's
+// padding ignores them; a node of this DAG without one was added after the circuit was scheduled.
+std::vector<double> given_start_times(const PadRequest& r, const ReadDag& read,
+                                      const std::vector<std::uint32_t>& index) {
+  std::vector<double> starts(read.qk_ids.size(), std::nan(""));
+  for (const auto& [qk_id, t] : r.start_times)
+    if (const std::uint32_t i = lookup(index, qk_id); i != kAbsent) starts[i] = t;
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    if (std::isnan(starts[i])) {
+      raise_no_start_time(node_label(r.dag, read.qk_ids[i]));
+      throw PythonErrorSet{};
+    }
+  }
+  return starts;
+}
+
+// Receives the plan and writes it. It ends the walk by throwing where Qiskit refuses the output.
 struct WritingSink {
-  const QkDag* dag;
+  const PadRequest& r;
   const ReadDag& read;
-  const std::vector<PulseGate>& sequence;
   CircuitWriter& writer;
-  std::vector<double>* starts;  // filled in output order when recording
-  bool failed = false;
+  std::vector<double>* starts;            // filled in output order when recording
+  std::vector<std::uint32_t>* positions;  // output position of each core node, when asked
 
   void node(NodeId id, double t) {
-    if (failed) return;
-    failed = !writer.copy(dag, read.qk_ids[id], read.kinds[id], read.gates[id], read.graph.qubits(id),
-                          read.n_qubits);
+    if (positions) (*positions)[id] = static_cast<std::uint32_t>(writer.written());
+    writer.copy(r.dag, read.qk_ids[id], read.kinds[id], read.gates[id], read.graph.qubits(id), read.n_qubits);
     if (starts) starts->push_back(t);
   }
   void delay(Qubit q, double t, double length) {
-    if (failed) return;
-    failed = !writer.delay(static_cast<std::uint32_t>(q), length);
+    writer.delay(static_cast<std::uint32_t>(q), length);
     if (starts) starts->push_back(t);
   }
   void pulse(Qubit q, std::size_t k, double t) {
-    if (failed) return;
-    const PulseGate& g = sequence[k];
-    failed = !writer.gate(g.gate, static_cast<std::uint32_t>(q), g.params.data());
+    if (!r.split) {
+      raise_split_refused();
+      throw PythonErrorSet{};
+    }
+    const PulseGate& g = r.sequence[k];
+    writer.gate(static_cast<std::uint8_t>(g.gate), static_cast<std::uint32_t>(q), g.params.data());
     if (starts) starts->push_back(t);
   }
 };
 
-void raise_for_outcome(const QkDag* dag, const ReadDag& read, const PaddingOutcome& out, double alignment) {
-  if (out.status == PaddingStatus::kInvalidSplit) {
-    PyErr_SetString(transpiler_error(), "extra_slack_distribution must be 'middle' or 'edges'");
-    return;
-  }
+[[noreturn]] void refuse_misaligned(const PadRequest& r, const ReadDag& read, const PaddingOutcome& out) {
   const std::string before =
-      out.before == kNoNode ? std::string("the circuit's start") : node_label(dag, read.qk_ids[out.before]);
+      out.before == kNoNode ? std::string("the circuit's start") : node_label(r.dag, read.qk_ids[out.before]);
   const std::string after =
-      out.after == kNoNode ? std::string("the circuit's end") : node_label(dag, read.qk_ids[out.after]);
-  PyErr_Format(transpiler_error(),
-               "the idle time of %lld dt on qubit %llu between %s and %s is not a multiple of the pulse "
-               "alignment %lld",
-               static_cast<long long>(out.stop_ns - out.start_ns), static_cast<unsigned long long>(out.qubit),
-               before.c_str(), after.c_str(), static_cast<long long>(alignment));
+      out.after == kNoNode ? std::string("the circuit's end") : node_label(r.dag, read.qk_ids[out.after]);
+  raise_misaligned(out.stop - out.start, out.qubit, before, after, r.alignment);
+  throw PythonErrorSet{};
 }
 
 // The writer's start times as int64 bytes, for the Python side's lazy node_start_time mapping.
 PyObject* start_time_bytes(const std::vector<double>& starts) {
-  Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts.size() * 8)));
-  if (!bytes) return nullptr;
+  PyRef bytes =
+      PyRef::steal(made(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts.size() * 8))));
   auto* out = reinterpret_cast<std::int64_t*>(PyBytes_AS_STRING(bytes.get()));
-  for (std::size_t k = 0; k < starts.size(); ++k) out[k] = static_cast<std::int64_t>(starts[k]);
+  for (std::size_t k = 0; k < starts.size(); ++k) out[k] = dt_count(starts[k]);
   return bytes.release();
 }
 
-PyObject* pad_impl(PyObject* args, PyObject* kwargs) {
-  Request r;
-  if (!parse_request(args, kwargs, r)) return nullptr;
-  QkDag* dag = borrow_dag(r.dag);
-  if (dag == nullptr) return nullptr;
-  double phase = 0.0;
-  const bool real_phase = real_global_phase(dag, phase);
+// The output node id of each labelled node, None where it was not copied.
+PyObject* labelled_output(const PadRequest& r, const std::vector<std::uint32_t>& index,
+                          const std::vector<std::uint32_t>& positions, std::uint32_t first_op) {
+  PyRef list = PyRef::steal(made(PyList_New(static_cast<Py_ssize_t>(r.labelled.size()))));
+  for (std::size_t k = 0; k < r.labelled.size(); ++k) {
+    const std::uint32_t i = lookup(index, r.labelled[k]);
+    const std::uint32_t at = i == kAbsent ? kAbsent : positions[i];
+    PyObject* id =
+        at == kAbsent ? Py_NewRef(Py_None) : made(PyLong_FromUnsignedLongLong(std::uint64_t{first_op} + at));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), id);
+  }
+  return list.release();
+}
 
-  auto read = std::make_unique<ReadDag>();
-  if (!read_dag(dag, *r.durations, r.delay_dt, *read)) return nullptr;
-  std::vector<double> given;
-  std::span<const double> start_ns;
-  if (!PyUnicode_Check(r.scheduling)) {
-    if (!given_start_times(dag, *read, r.scheduling, given)) return nullptr;
-    start_ns = given;
-  } else {
-    const char* how = PyUnicode_AsUTF8(r.scheduling);
-    if (how == nullptr) return nullptr;
-    if (std::string_view(how) == "alap") {
-      read->graph.build_alap_schedule();
-    } else {
-      read->graph.build_schedule();
-    }
-    start_ns = read->graph.start_times_ns();
+PaddingRole role_of(OpKind kind) {
+  switch (kind) {
+    case OpKind::kDelay:
+      return PaddingRole::kIdle;
+    case OpKind::kReset:
+      return PaddingRole::kReset;
+    default:
+      return PaddingRole::kOperation;
   }
-
-  CircuitWriter writer;
-  if (!writer.begin(dag)) return nullptr;
-  std::vector<double> emitted;
-  if (r.record) emitted.reserve(2 * read->qk_ids.size());
-  WritingSink sink{dag, *read, r.sequence, writer, r.record ? &emitted : nullptr};
-  const std::vector<OpKind>& kinds = read->kinds;
-  auto role = [&kinds](NodeId id) {
-    switch (kinds[id]) {
-      case OpKind::kDelay:
-        return PaddingRole::kIdle;
-      case OpKind::kReset:
-        return PaddingRole::kReset;
-      default:
-        return PaddingRole::kOperation;
-    }
-  };
-  const PaddingOutcome outcome = plan_padding(read->graph, start_ns, r.options, role, sink);
-  if (sink.failed) return nullptr;
-  if (outcome.status != PaddingStatus::kDone) {
-    raise_for_outcome(dag, *read, outcome, r.options.alignment);
-    return nullptr;
-  }
-  if (r.options.decouple && outcome.n_sequences > 0) {
-    if (!real_phase) {
-      PyErr_SetString(PyExc_ValueError, "a symbolic global phase cannot take the sequences' phase natively");
-      return nullptr;
-    }
-    for (std::size_t k = 0; k < outcome.n_sequences; ++k) phase = add_phase(phase, r.sequence_phase);
-    if (!writer.set_global_phase(phase)) return nullptr;
-  }
-  read.reset();  // the core graph is not needed any more: less memory at the peak of the conversion
-  std::uint32_t first_op = 0;
-  Ref out = Ref::steal(writer.finish(first_op));
-  if (!out) return nullptr;
-  Ref starts = Ref::borrow(Py_None);
-  if (r.record) {
-    starts = Ref::steal(start_time_bytes(emitted));
-    if (!starts) return nullptr;
-  }
-  return Py_BuildValue("(NnLNI)", out.release(), static_cast<Py_ssize_t>(outcome.n_sequences),
-                       static_cast<long long>(outcome.end_ns), starts.release(), first_op);
 }
 
 }  // namespace
 
-PyObject* pad(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] { return pad_impl(args, kwargs); });
+PyObject* pad_impl(const PadRequest& r) {
+  double phase = 0.0;
+  const bool real_phase = real_global_phase(r.dag, phase);
+  auto read = std::make_unique<ReadDag>();
+  if (!read_dag(r.dag, *r.durations, r.delays, *read)) Py_RETURN_NONE;
+  std::vector<std::uint32_t> index;
+  if (r.scheduling == Scheduling::kGiven || !r.labelled.empty()) index = core_index(*read);
+  std::vector<double> given;
+  std::span<const double> starts;
+  switch (r.scheduling) {
+    case Scheduling::kGiven:
+      given = given_start_times(r, *read, index);
+      starts = given;
+      break;
+    case Scheduling::kAlap:
+      read->graph.build_alap_schedule();
+      starts = read->graph.start_times();
+      break;
+    case Scheduling::kAsap:
+      read->graph.build_schedule();
+      starts = read->graph.start_times();
+      break;
+  }
+
+  const PaddingOptions options{
+      .qubits = r.qubits,
+      .decouple = r.decouple,
+      .fill_to_end = r.fill_to_end,
+      .skip_after_reset = r.skip_reset,
+      .alignment = r.alignment,
+      .slack_split = r.split.value_or(SlackSplit::kMiddle),  // a refused split never gets to split
+      .spacing = r.spacing,
+      .n_pulses = r.sequence.size(),
+      .pulse_durations = r.pulse_durations,
+  };
+  CircuitWriter writer(r.dag);
+  std::vector<double> emitted;
+  if (r.record) emitted.reserve(2 * read->qk_ids.size());
+  std::vector<std::uint32_t> positions(r.labelled.empty() ? 0 : read->qk_ids.size(), kAbsent);
+  WritingSink sink{r, *read, writer, r.record ? &emitted : nullptr,
+                   r.labelled.empty() ? nullptr : &positions};
+  const std::vector<OpKind>& kinds = read->kinds;
+  const PaddingOutcome outcome =
+      plan_padding(read->graph, starts, options, [&kinds](NodeId id) { return role_of(kinds[id]); }, sink);
+  if (outcome.status == PaddingStatus::kMisaligned) refuse_misaligned(r, *read, outcome);
+  if (r.decouple && outcome.n_sequences > 0) {
+    if (!real_phase) {
+      raise_symbolic_phase();
+      throw PythonErrorSet{};
+    }
+    for (std::size_t k = 0; k < outcome.n_sequences; ++k) phase = add_phase(phase, r.phase);
+    writer.set_global_phase(phase);
+  }
+  read.reset();  // the core graph is not needed any more: less memory at the peak of the conversion
+
+  const std::int64_t end = dt_count(outcome.end);
+  std::uint32_t first_op = 0;
+  PyRef out = PyRef::steal(writer.finish(first_op));
+  PyRef start_times = r.record ? PyRef::steal(start_time_bytes(emitted)) : PyRef::borrow(Py_None);
+  PyRef labelled = PyRef::steal(labelled_output(r, index, positions, first_op));
+  PyRef n_sequences = PyRef::steal(made(PyLong_FromSize_t(outcome.n_sequences)));
+  PyRef end_dt = PyRef::steal(made(PyLong_FromLongLong(end)));
+  PyRef first = PyRef::steal(made(PyLong_FromUnsignedLong(first_op)));
+  PyObject* result = made(PyTuple_New(6));
+  PyTuple_SET_ITEM(result, 0, out.release());
+  PyTuple_SET_ITEM(result, 1, n_sequences.release());
+  PyTuple_SET_ITEM(result, 2, end_dt.release());
+  PyTuple_SET_ITEM(result, 3, start_times.release());
+  PyTuple_SET_ITEM(result, 4, first.release());
+  PyTuple_SET_ITEM(result, 5, labelled.release());
+  return result;
 }
 
 }  // namespace tarvex::qiskit_plugin

@@ -14,5 +14,7 @@ namespace tarvex::qiskit_plugin {
 bool import_capi_for_dag_reader();
 bool import_capi_for_circuit_writer();
 bool import_capi_for_conversions();
+bool import_capi_for_gate_params();
+bool import_capi_for_requests();
 
 }  // namespace tarvex::qiskit_plugin

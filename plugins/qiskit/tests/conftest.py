@@ -67,9 +67,25 @@ def qft_circuit(n_qubits: int = 5) -> QuantumCircuit:
     return qc
 
 
+def labelled(circuit: QuantumCircuit, every: int = 3) -> QuantumCircuit:
+    """A copy of `circuit` with every `every`-th instruction labelled ("L0", "L1", ...), barriers,
+    measurements and delays among them."""
+    out = circuit.copy_empty_like()
+    for i, inst in enumerate(circuit.data):
+        op = inst.operation
+        if i % every == 0:
+            op = op.to_mutable()
+            op.label = f"L{i}"
+        out.append(op, inst.qubits, inst.clbits)
+    return out
+
+
 @functools.cache
 def transpiled(name: str) -> QuantumCircuit:
-    """Physical circuits on the backend: a QFT, and random circuits with and without SI delays."""
+    """Physical circuits on the backend: a QFT, random circuits with and without SI delays, and a
+    random circuit with labels."""
+    if name == "random-labelled":
+        return labelled(transpiled("random"))
     source = {
         "qft": lambda: qft_circuit(),
         "random": lambda: random_circuit(1),
@@ -78,4 +94,9 @@ def transpiled(name: str) -> QuantumCircuit:
     return transpile(source, backend(), optimization_level=1, seed_transpiler=7)
 
 
-CIRCUITS = ["qft", "random", "random-dt-delays"]
+def labels(circuit: QuantumCircuit) -> list[tuple[str, str | None]]:
+    """(name, label) of every instruction in order: Qiskit's == does not compare labels."""
+    return [(inst.operation.name, inst.operation.label) for inst in circuit.data]
+
+
+CIRCUITS = ["qft", "random", "random-dt-delays", "random-labelled"]

@@ -9,13 +9,13 @@ equal, or both sides must refuse with the same exception type.
 import copy
 
 import pytest
-from conftest import CIRCUITS, aligned_target, backend, qft_circuit, transpiled
+from conftest import CIRCUITS, aligned_target, backend, labels, labelled, qft_circuit, transpiled
 from qiskit import QuantumCircuit, QuantumRegister
-from qiskit.circuit import Gate, Parameter
+from qiskit.circuit import Delay, Gate, Parameter
 from qiskit.circuit.library import SXGate, UnitaryGate, XGate, YGate
 from qiskit.converters import circuit_to_dag
 from qiskit.passmanager.compilation_status import PropertySet
-from qiskit.transpiler import InstructionDurations, PassManager
+from qiskit.transpiler import InstructionDurations, InstructionProperties, PassManager
 from qiskit.transpiler.exceptions import TranspilerError
 from qiskit.transpiler.passes import ALAPScheduleAnalysis, ASAPScheduleAnalysis
 from qiskit.transpiler.passes import PadDelay as QiskitPadDelay
@@ -103,6 +103,7 @@ def test_output_equals_qiskits(circuit, option, mode):
         return
     assert isinstance(got, QuantumCircuit), got
     assert got == reference
+    assert labels(got) == labels(reference)
     assert got.global_phase == reference.global_phase  # exactly, beyond equality's tolerance
     recorded = record if record is not None else use == "drop-in"
     if recorded:
@@ -129,7 +130,13 @@ def test_input_dag_is_never_modified(use):
     assert out is not dag
 
 
+PHYSICAL = "needs a physical circuit: one quantum register named 'q'"
+SPACING = "spacing must be non-negative fractions of the slack that sum to 1"
+
+
 def refusal_cases():
+    """(id, pass arguments, circuit or None: the constructor refuses, our whole message or one per use;
+    None: Qiskit's, raised before our pass runs)."""
     target = backend().target
 
     def physical_two_registers():
@@ -138,23 +145,40 @@ def refusal_cases():
         qc.cx(0, 2)
         return qc
 
+    qft = transpiled("qft")
     return [
-        ("not-identity", {"dd_sequence": [XGate(), YGate()], "target": target}, transpiled("qft")),
-        ("odd-length", {"dd_sequence": [XGate()] * 3, "target": target}, transpiled("qft")),
-        ("gate-not-in-target", {"dd_sequence": [Gate("h", 1, [])] * 2, "target": target}, None),
-        ("no-sequence", {"target": target}, None),
-        ("spacing-sum", {"dd_sequence": X2, "spacing": [0.5, 0.6, 0.1], "target": target}, transpiled("qft")),
-        ("spacing-negative", {"dd_sequence": X2, "spacing": [-0.5, 1.0, 0.5], "target": target}, transpiled("qft")),
-        ("slack-distribution", {"dd_sequence": X2, "extra_slack_distribution": "left", "target": target}, transpiled("qft")),
-        ("misaligned", {"dd_sequence": X2, "durations": target.durations(), "pulse_alignment": 16}, transpiled("qft")),
-        ("not-physical", {"dd_sequence": X2, "target": target}, physical_two_registers()),
+        ("not-identity", {"dd_sequence": [XGate(), YGate()], "target": target}, qft,
+         "the DD sequence [x, y] is not the identity up to a global phase"),
+        ("odd-length", {"dd_sequence": [XGate()] * 3, "target": target}, qft,
+         "the DD sequence has 3 gates; it needs an even number (or one)"),
+        ("gate-not-in-target", {"dd_sequence": [Gate("h", 1, [])] * 2, "target": target}, None,
+         "the target does not support h, a gate of the DD sequence"),
+        ("no-sequence", {"target": target}, None, "PadDynamicalDecoupling() missing required argument 'dd_sequence'"),
+        ("spacing-sum", {"dd_sequence": X2, "spacing": [0.5, 0.6, 0.1], "target": target}, qft, SPACING),
+        ("spacing-negative", {"dd_sequence": X2, "spacing": [-0.5, 1.0, 0.5], "target": target}, qft, SPACING),
+        ("slack-distribution", {"dd_sequence": X2, "extra_slack_distribution": "left", "target": target}, qft,
+         "extra_slack_distribution must be 'middle' or 'edges'"),
+        ("misaligned", {"dd_sequence": X2, "durations": target.durations(), "pulse_alignment": 16}, qft,
+         "the idle time of 181 dt on qubit 3 between the circuit's start and cx on qubits [4, 3] is not a multiple"
+         " of the pulse alignment 16"),
+        ("not-physical", {"dd_sequence": X2, "target": target}, physical_two_registers(),
+         {"fused": f"ALAP scheduling {PHYSICAL}", "drop-in": None}),  # drop-in: Qiskit's analysis refuses it
     ]
+
+
+def raised(run):
+    """The exception `run` raises (None if it raises none)."""
+    try:
+        run()
+    except Exception as err:  # compared below
+        return err
+    return None
 
 
 @pytest.mark.parametrize("case", refusal_cases(), ids=lambda c: c[0])
 @pytest.mark.parametrize("use", ["fused", "drop-in"])
 def test_refusals_match_qiskits(case, use):
-    _, kwargs, circ = case
+    _, kwargs, circ, message = case
 
     def run(cls):
         dd = cls(**kwargs)
@@ -164,9 +188,12 @@ def test_refusals_match_qiskits(case, use):
         uses_analysis = use == "drop-in" or cls is QiskitPadDD
         return PassManager([analysis, dd] if uses_analysis else [dd]).run(circ)
 
-    theirs, ours = outcome(lambda: run(QiskitPadDD)), outcome(lambda: run(tarvex_qiskit.PadDynamicalDecoupling))
-    assert isinstance(theirs, type) and issubclass(theirs, Exception)
-    assert ours is theirs
+    theirs, ours = raised(lambda: run(QiskitPadDD)), raised(lambda: run(tarvex_qiskit.PadDynamicalDecoupling))
+    assert isinstance(theirs, Exception)
+    assert type(ours) is type(theirs)
+    text = ours.message if isinstance(ours, TranspilerError) else str(ours)
+    message = message[use] if isinstance(message, dict) else message
+    assert text == (theirs.message if message is None else message)
 
 
 def unsupported_cases():
@@ -177,22 +204,32 @@ def unsupported_cases():
     with_control_flow.measure(0, 0)
     with (with_control_flow.if_test((with_control_flow.clbits[0], 1))):
         with_control_flow.x(1)
-    custom = QuantumCircuit(2)
-    custom.append(Gate("pulse_x", 1, []), [1])
-    custom_durations = InstructionDurations([("pulse_x", [1], 160), ("x", None, 160)], dt=target.dt)
     return [
-        ("no-duration", {"target": target}, untranspiled, r"h on qubits \[\d\]: no duration"),
-        ("control-flow", {"target": target}, with_control_flow, r"if_else on qubits \[1\]: control flow"),
-        ("not-readable", {"durations": custom_durations}, custom, r"pulse_x on qubits \[1\]: an operation the Qiskit"),
+        ("no-duration", {"target": target}, untranspiled, "h on qubits [2]: no duration for it in the target or the durations"),
+        ("control-flow", {"target": target}, with_control_flow, "if_else on qubits [1]: control flow cannot be scheduled"),
     ]
 
 
 @pytest.mark.parametrize("case", unsupported_cases(), ids=lambda c: c[0])
 def test_unsupported_input_names_the_operation(case):
-    _, timing_kwargs, circ, named = case
+    _, timing_kwargs, circ, message = case
     for ours in (tarvex_qiskit.PadDelay(**timing_kwargs), tarvex_qiskit.PadDynamicalDecoupling(dd_sequence=X2, **timing_kwargs)):
-        with pytest.raises(TranspilerError, match=named):
+        with pytest.raises(TranspilerError) as refusal:
             PassManager([ours]).run(circ)
+        assert refusal.value.message == message
+
+
+@pytest.mark.parametrize(
+    "make, message",
+    [
+        (lambda: tarvex_qiskit.PadDelay(scheduling="later"), "scheduling must be 'alap' or 'asap', not 'later'"),
+        (lambda: tarvex_qiskit.PadDynamicalDecoupling(dd_sequence=X2, scheduling=None), "scheduling must be 'alap' or 'asap', not None"),
+    ],
+)
+def test_scheduling_is_alap_or_asap(make, message):
+    with pytest.raises(TranspilerError) as refusal:
+        make()
+    assert refusal.value.message == message
 
 
 @pytest.mark.parametrize("kind", ["delay", "dd"])
@@ -213,3 +250,116 @@ def test_symbolic_parameters_and_unitaries_are_copied(kind):
     reference = PassManager([ALAPScheduleAnalysis(durations=durations), theirs]).run(circ)
     got = PassManager([ours]).run(circ)
     assert got == reference and got.parameters == reference.parameters
+
+
+# --- regressions --------------------------------------------------------------------------------
+
+
+def three_gates():
+    circ = QuantumCircuit(2)
+    circ.x(0)
+    circ.cx(0, 1)
+    circ.x(1)
+    return circ
+
+
+def change_durations_in_place():
+    durations = InstructionDurations([("x", [0], 100), ("x", [1], 100), ("cx", [0, 1], 300)], dt=1e-9)
+    return {"durations": durations}, lambda: durations.update([("x", [0], 500)])
+
+
+def change_target():
+    target = copy.deepcopy(backend().target)
+
+    def change():
+        props = copy.copy(target["x"][(0,)])
+        props.duration *= 5
+        target.update_instruction_properties("x", (0,), props)
+
+    return {"target": target}, change
+
+
+@pytest.mark.parametrize("timing_change", [change_durations_in_place, change_target], ids=["durations", "target"])
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_changed_durations_are_read_on_the_next_run(kind, timing_change):
+    # An InstructionDurations updated in place keeps its sizes: no cache may key on them.
+    timing_kwargs, change = timing_change()
+    options = {**timing_kwargs, **({"dd_sequence": X2} if kind == "dd" else {})}
+    ours, theirs = make_passes(kind, options, "none", "alap", None)
+    pm = PassManager([ours])
+    pm.run(three_gates())
+    change()
+    reference = PassManager([ALAPScheduleAnalysis(**timing_kwargs), theirs]).run(three_gates())
+    assert pm.run(three_gates()) == reference
+    fresh, _ = make_passes(kind, options, "none", "alap", None)
+    assert PassManager([fresh]).run(three_gates()) == reference
+
+
+@pytest.mark.parametrize("fill_very_end", [True, False])
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_fused_use_refuses_a_circuit_that_is_not_physical(kind, scheduling, fill_very_end):
+    # Qiskit's analyses refuse it, so the pipeline the fused pass stands for does.
+    circ = QuantumCircuit(QuantumRegister(2, "v"))
+    circ.x(0)
+    circ.cx(0, 1)
+    durations = InstructionDurations([("x", None, 160), ("cx", None, 800)], dt=1e-9)
+    options = {"durations": durations, **({"dd_sequence": X2} if kind == "dd" else {"fill_very_end": fill_very_end})}
+    ours, theirs = make_passes(kind, options, "none", scheduling, None)
+    with pytest.raises(TranspilerError):
+        PassManager([ANALYSIS[scheduling](durations=durations), theirs]).run(circ)
+    with pytest.raises(TranspilerError) as refusal:
+        PassManager([ours]).run(circ)
+    assert refusal.value.message == f"{scheduling.upper()} scheduling needs a physical circuit: one quantum register named 'q'"
+
+
+def custom_gate_target():
+    target = copy.deepcopy(backend().target)
+    target.add_instruction(Gate("mygate", 1, []), {(0,): InstructionProperties(duration=target["x"][(0,)].duration * 3)})
+    return target
+
+
+def with_custom_gate():
+    circ = labelled(transpiled("qft"), every=7)
+    for _ in range(3):
+        circ.append(Gate("mygate", 1, []), [0])
+        circ.cx(0, 1)
+    return circ
+
+
+@pytest.mark.parametrize("use", ["fused", "drop-in"])
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_an_operation_the_c_api_cannot_read_gives_qiskits_output(kind, use):
+    target = custom_gate_target()
+    options = {"target": target, **({"dd_sequence": X2} if kind == "dd" else {})}
+    ours, theirs = make_passes(kind, options, "none", "alap", None)
+    circ = with_custom_gate()
+    reference = PassManager([ALAPScheduleAnalysis(target=target), theirs]).run(circ)
+    got = PassManager([ours] if use == "fused" else [ALAPScheduleAnalysis(target=target), ours]).run(circ)
+    assert got == reference
+    assert labels(got) == labels(reference)
+    assert got.count_ops()["mygate"] == 3
+
+
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_labels_of_gates_and_barriers_are_kept(kind):
+    circ = QuantumCircuit(2, 1)
+    circ.x(0, label="prep")
+    circ.barrier(label="dd_here")
+    circ.rz(0.5, 1, label="turn")
+    circ.cx(0, 1)
+    circ.append(UnitaryGate([[0, 1], [1, 0]], label="flip"), [1])
+    wait = Delay(320)
+    wait.label = "wait"
+    circ.append(wait, [0])  # idle time: Qiskit drops it, label and all
+    circ.measure(1, 0)
+    durations = InstructionDurations(
+        [("x", None, 160), ("rz", None, 0), ("cx", None, 800), ("unitary", None, 320), ("measure", None, 1600)], dt=1e-9
+    )
+    options = {"durations": durations, **({"dd_sequence": X2} if kind == "dd" else {})}
+    ours, theirs = make_passes(kind, options, "none", "alap", None)
+    reference = PassManager([ALAPScheduleAnalysis(durations=durations), theirs]).run(circ)
+    got = PassManager([ours]).run(circ)
+    assert got == reference
+    assert labels(got) == labels(reference)
+    assert {"prep", "dd_here", "turn", "flip"} <= {label for _, label in labels(got)}

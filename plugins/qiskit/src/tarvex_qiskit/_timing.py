@@ -8,20 +8,16 @@ passes then run Qiskit's implementation instead.
 from __future__ import annotations
 
 import weakref
+
 from qiskit.circuit.duration import duration_in_dt
 from qiskit.dagcircuit import DAGCircuit
 from qiskit.transpiler.instruction_durations import InstructionDurations
 from qiskit.transpiler.target import Target
 from qiskit.utils import apply_prefix
 
+from . import _native
+
 Entry = tuple[str, "tuple[int, ...] | None", int]
-
-
-def scheduling_durations(
-    target: Target | None, durations: InstructionDurations | None
-) -> InstructionDurations | None:
-    """The durations Qiskit's passes use: the target's when there is one."""
-    return target.durations() if target is not None else durations
 
 
 def in_dt(value: object, unit: str, dt: float) -> object:
@@ -32,42 +28,56 @@ def in_dt(value: object, unit: str, dt: float) -> object:
     return duration_in_dt(seconds, dt)
 
 
+# Whole numbers up to 2**53 are exact as doubles, which is what the native code computes with.
+_MAX_WHOLE = 2**53
+
+
 def whole(value: object) -> bool:
-    """A whole, non-negative number of dt, as Qiskit's conversions give them (a Python int)."""
-    return type(value) is int and value >= 0
-
-
-# InstructionDurations -> (its sizes and dt, its entries): a target hands out the same object
-# until it changes, and then a new one, so new passes on an unchanged target reuse the entries.
-_ENTRIES: weakref.WeakKeyDictionary[InstructionDurations, tuple[tuple[object, ...], list[Entry] | None]] = (
-    weakref.WeakKeyDictionary()
-)
+    """A whole, non-negative number of dt, as Qiskit's conversions give them (a Python int), small
+    enough to be exact as a double."""
+    return type(value) is int and 0 <= value <= _MAX_WHOLE
 
 
 def duration_entries(durations: InstructionDurations | None) -> list[Entry] | None:
     """(name, qubits or None for any, duration in dt) for every duration; None unless all are
-    whole numbers of dt with a known dt and none depends on gate parameters."""
+    whole numbers of dt with a known dt and none depends on gate parameters. Reads every entry:
+    O(entries)."""
     if durations is None or durations.dt is None or durations.duration_by_name_qubits_params:
         return None
-    key = (durations.dt, len(durations.duration_by_name_qubits), len(durations.duration_by_name))
-    cached = _ENTRIES.get(durations)
-    if cached is not None and cached[0] == key:
-        return cached[1]
-    entries: list[Entry] | None = []
+    entries: list[Entry] = []
     for (name, qubits), (value, unit) in durations.duration_by_name_qubits.items():
         dt_value = in_dt(value, unit, durations.dt)
         if not whole(dt_value):
-            entries = None
-            break
+            return None
         entries.append((name, tuple(qubits), dt_value))
-    for name, (value, unit) in durations.duration_by_name.items() if entries is not None else ():
+    for name, (value, unit) in durations.duration_by_name.items():
         dt_value = in_dt(value, unit, durations.dt)
         if not whole(dt_value):
-            entries = None
-            break
+            return None
         entries.append((name, None, dt_value))
-    _ENTRIES[durations] = (key, entries)
     return entries
+
+
+def duration_table(durations: InstructionDurations | None) -> object | None:
+    """The native table of `durations` (see duration_entries), or None. O(entries)."""
+    entries = duration_entries(durations)
+    return None if entries is None else _native.duration_table(entries)
+
+
+# A target's durations object -> its native table (or None). Qiskit makes a new durations object
+# whenever the target changes, so an object seen before still holds what its table was made
+# from. An InstructionDurations given directly can change in place and is never cached.
+_TARGET_TABLES: weakref.WeakKeyDictionary[InstructionDurations, object | None] = weakref.WeakKeyDictionary()
+
+
+def target_table(target: Target) -> tuple[InstructionDurations, object | None]:
+    """The target's durations and their native table, made once per durations object."""
+    durations = target.durations()
+    try:
+        return durations, _TARGET_TABLES[durations]
+    except KeyError:
+        table = _TARGET_TABLES[durations] = duration_table(durations)
+        return durations, table
 
 
 def delay_durations(dag: DAGCircuit, dt: float) -> dict[int, int] | None:

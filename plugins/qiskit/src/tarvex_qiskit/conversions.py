@@ -7,34 +7,21 @@ from typing import Any
 from qiskit.circuit import QuantumCircuit
 from qiskit.converters import circuit_to_dag
 from qiskit.dagcircuit import DAGCircuit
-from qiskit.transpiler.exceptions import TranspilerError
 from qiskit.transpiler.target import Target
 
-from . import _native, _timing
+from . import _messages, _native, _requests, _timing
 
 
-def _quantum_dag_type() -> Any:
+def _require_tarvex() -> None:
     try:
-        from _tarvex import QuantumDAG
+        import _tarvex  # noqa: F401
     except ImportError as err:  # the plugin is installed without the root package
-        raise ImportError("tarvex_qiskit conversions need the tarvex package: pip install . (the repository root)") from err
-    return QuantumDAG
+        raise ImportError(_messages.NEEDS_TARVEX) from err
 
 
-# ns per unit of a delay given in SI units; "ps" divides to stay exact for whole picoseconds.
-_NS_PER_UNIT = {"s": 1e9, "ms": 1e6, "us": 1e3, "ns": 1.0}
-
-
-def _delay_ns(op: Any, dt_ns: float | None) -> float:
-    if op.unit == "dt":
-        if dt_ns is None:
-            raise TranspilerError(f"delay of {op.duration} dt: the target has no dt to give it in ns")
-        return op.duration * dt_ns
-    if op.unit == "ps":
-        return op.duration / 1000
-    if op.unit in _NS_PER_UNIT:
-        return op.duration * _NS_PER_UNIT[op.unit]
-    raise TranspilerError(f"a delay of duration {op.duration} ({op.unit}) has no duration in ns")
+def _check_unit(unit: str) -> None:
+    if unit not in ("ns", "dt"):
+        raise ValueError(_messages.unit_choice(unit))
 
 
 def to_quantum_dag(circuit: QuantumCircuit | DAGCircuit, target: Target, *, unit: str = "ns") -> Any:
@@ -44,36 +31,45 @@ def to_quantum_dag(circuit: QuantumCircuit | DAGCircuit, target: Target, *, unit
     whole dt exactly as Qiskit's scheduling passes count them.
 
     Raises TranspilerError naming the instruction and its qubits when the target has no duration
-    for it, and for control flow; ValueError for delays that have no duration in the unit.
+    for it, for control flow, and for a delay that has no duration in the unit; ValueError when
+    the unit is "dt" and the target's durations or a delay are not whole dt.
     """
-    if unit not in ("ns", "dt"):
-        raise ValueError(f"unit must be 'ns' or 'dt', not {unit!r}")
+    _check_unit(unit)
+    _require_tarvex()
     dag = circuit if isinstance(circuit, DAGCircuit) else None
     if unit == "dt":
         if target.dt is None:
-            raise ValueError("unit='dt' needs a target with dt")
-        entries = _timing.duration_entries(target.durations())
-        if entries is None:
-            raise ValueError("the target's durations are not whole numbers of dt")
+            raise ValueError(_messages.UNIT_DT_NEEDS_DT)
+        _, table = _timing.target_table(target)
+        if table is None:
+            raise ValueError(_messages.DURATIONS_NOT_WHOLE)
         if dag is None:
             dag = circuit_to_dag(circuit, copy_operations=False)
-        delays = _timing.delay_durations(dag, target.dt)
-        if delays is None:
-            raise ValueError("a delay given as an expression has no duration in dt")
+        in_dt = _timing.delay_durations(dag, target.dt)
+        if in_dt is None:
+            raise ValueError(_messages.DELAY_EXPRESSION)
+        delays = {node_id: (float(value), "dt") for node_id, value in in_dt.items()}
         dt_ns = 1.0
     else:
-        entries = [
-            (name, tuple(qargs) if qargs is not None else None, round(props.duration * 1e9, 6))
-            for name in target.operation_names
-            for qargs, props in target[name].items()
-            if props is not None and props.duration is not None
-        ]
+        table = _native.duration_table(
+            [
+                (name, tuple(qargs) if qargs is not None else None, round(props.duration * 1e9, 6))
+                for name in target.operation_names
+                for qargs, props in target[name].items()
+                if props is not None and props.duration is not None
+            ]
+        )
         dt_ns = round(target.dt * 1e9, 9) if target.dt is not None else None
-        delays = {} if dag is None else {node._node_id: _delay_ns(node.op, dt_ns) for node in dag.named_nodes("delay")}
-    source = dag if dag is not None else circuit._data
-    return _native.to_quantum_dag(
-        source, is_dag=dag is not None, factory=_quantum_dag_type(), durations=entries, delays=delays, dt_ns=dt_ns
+        # Converted natively, by the same table of units as a circuit's delays.
+        delays = {} if dag is None else {node._node_id: (node.op.duration, node.op.unit) for node in dag.named_nodes("delay")}
+    request = _requests.ToQuantumDagRequest(
+        source=dag if dag is not None else circuit._data,
+        is_dag=dag is not None,
+        durations=table,
+        delays=delays,
+        dt_ns=dt_ns,
     )
+    return _requests.call(request)
 
 
 def from_quantum_dag(
@@ -98,12 +94,13 @@ def from_quantum_dag(
 
     Raises ValueError for a node without a schedule or that cannot be made an instruction.
     """
-    if unit not in ("ns", "dt"):
-        raise ValueError(f"unit must be 'ns' or 'dt', not {unit!r}")
-    return _native.from_quantum_dag(
-        graph,
+    _check_unit(unit)
+    _require_tarvex()
+    request = _requests.FromQuantumDagRequest(
+        graph=graph,
         source=source._data if source is not None else None,
-        num_qubits=-1 if num_qubits is None else num_qubits,
-        num_clbits=-1 if num_clbits is None else num_clbits,
+        num_qubits=num_qubits,
+        num_clbits=num_clbits,
         in_dt=unit == "dt",
     )
+    return QuantumCircuit.from_circuit_data(_requests.call(request))

@@ -3,8 +3,9 @@
 Each pass reads the DAG through Qiskit's C API, schedules it with the Tarvex core (or takes the
 start times a Qiskit scheduling analysis left in the property set), plans every delay and pulse
 sequence in the core and writes the output natively. Where the native path cannot promise
-Qiskit's exact output (see `_native_request`), the pass runs Qiskit's own implementation on a copy
-of the DAG instead, so the output is the same either way and the input DAG is never modified.
+Qiskit's exact output (see `_pad_request`, and an operation the C API cannot read, such as a
+custom gate), the pass runs Qiskit's own implementation on a copy of the DAG instead, so the
+output is the same either way and the input DAG is never modified.
 """
 
 from __future__ import annotations
@@ -30,12 +31,18 @@ from qiskit.transpiler.passes import PadDelay as QiskitPadDelay
 from qiskit.transpiler.passes import PadDynamicalDecoupling as QiskitPadDynamicalDecoupling
 from qiskit.transpiler.target import Target
 
-from . import _native, _timing
+from . import _labels, _messages, _requests, _timing
+from ._requests import PadOptions, PadRequest
 from ._start_times import StartTimes
 
 _SCHEDULERS = {"alap": ALAPScheduleAnalysis, "asap": ASAPScheduleAnalysis}
 # One byte per qubit for the native code: bit 0 pads the qubit, bit 1 lets it take a sequence.
 _PAD, _DECOUPLE = 1, 2
+
+
+def _physical(dag: DAGCircuit) -> bool:
+    """Laid out on the device's qubits, as Qiskit's scheduling requires: one register, named q."""
+    return len(dag.qregs) == 1 and dag.qregs.get("q", None) is not None
 
 
 class _NativePadding(TransformationPass):
@@ -47,24 +54,27 @@ class _NativePadding(TransformationPass):
         durations: InstructionDurations | None,
         scheduling: str,
         record_start_times: bool | None,
+        keep_labels: bool,
     ):
         super().__init__()
         if scheduling not in _SCHEDULERS:
-            raise TranspilerError(f"scheduling must be 'alap' or 'asap', not {scheduling!r}")
+            raise TranspilerError(_messages.scheduling_choice(scheduling))
         self.target = target
         self.durations = durations
         self.scheduling = scheduling
         self.record_start_times = record_start_times
-        self._cache: tuple[Any, tuple[Any, ...], dict[str, Any] | None] | None = None
+        self.keep_labels = keep_labels
+        # (the target's durations object, number of qubits, options): see _options.
+        self._target_options: tuple[InstructionDurations, int, PadOptions | None] | None = None
 
     # What subclasses provide.
     def _qiskit_pass(self) -> TransformationPass:
         raise NotImplementedError
 
-    def _pass_request(
+    def _pass_options(
         self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]
-    ) -> dict[str, Any] | None:
-        """The subclass's native arguments for a DAG of `num_qubits` qubits; None: fall back."""
+    ) -> PadOptions | None:
+        """The subclass's options for a DAG of `num_qubits` qubits; None: fall back."""
         raise NotImplementedError
 
     def _check_input(self, dag: DAGCircuit) -> None:
@@ -85,13 +95,16 @@ class _NativePadding(TransformationPass):
         drop_in = "node_start_time" in ps and ps["node_start_time"] is not None
         record = drop_in if self.record_start_times is None else bool(self.record_start_times)
         if drop_in and ps["time_unit"] == "stretch":
-            raise TranspilerError("circuits with stretch durations cannot be scheduled")
+            raise TranspilerError(_messages.STRETCH)
+        if not drop_in and not _physical(dag):
+            raise TranspilerError(_messages.not_physical(f"{self.scheduling.upper()} scheduling"))
         self._check_input(dag)
-        request = self._native_request(dag, drop_in)
-        if request is None:
+        prepared = self._pad_request(dag, drop_in, record)
+        result = None if prepared is None else _requests.call(prepared[0])
+        if result is None:  # not prepared, or an operation the native code cannot copy
             return self._qiskit_fallback(dag, drop_in, record)
-        scheduling = ps["node_start_time"] if drop_in else self.scheduling
-        out, _, end, start_times, first_op = _native.pad(dag, scheduling=scheduling, record=record, **request)
+        out, _, end, start_times, first_op, labelled_out = result
+        _labels.relabel(out, prepared[1], labelled_out)
         out.name = dag.name
         out.metadata = dag.metadata
         out._unit = "dt"
@@ -103,49 +116,55 @@ class _NativePadding(TransformationPass):
             del ps["node_start_time"]
         return out
 
-    def _native_request(self, dag: DAGCircuit, drop_in: bool) -> dict[str, Any] | None:
-        """The native call's arguments, or None where only Qiskit's implementation gives its exact
-        output: no dt, durations that are not whole dt or depend on parameters, a clbit write
-        latency (fused), delays given as expressions, classical variables or bits outside the
-        registers, and what the subclass refuses."""
-        durations = _timing.scheduling_durations(self.target, self.durations)
-        static = self._static_request(durations, dag.num_qubits())
-        if static is None or not _timing.plain_bits(dag) or not self._dag_supported(dag):
+    def _pad_request(self, dag: DAGCircuit, drop_in: bool, record: bool) -> tuple[PadRequest, list[str]] | None:
+        """The native call's request and the labels of its labelled nodes, or None where only
+        Qiskit's implementation gives its exact output: no dt, durations that are not whole dt or
+        depend on parameters, a clbit write latency (fused), delays given as expressions,
+        classical variables or bits outside the registers, and what the subclass refuses."""
+        durations, table, options = self._options(dag.num_qubits())
+        if options is None or not _timing.plain_bits(dag) or not self._dag_supported(dag):
             return None
         if not drop_in and self.property_set["clbit_write_latency"]:
             return None
         delays = _timing.delay_durations(dag, durations.dt)
         if delays is None:
             return None
-        return dict(static, delays=delays)
-
-    def _static_request(self, durations: InstructionDurations | None, num_qubits: int) -> dict[str, Any] | None:
-        """The arguments that depend only on the durations and the number of qubits, kept for the
-        next run: a target's durations object is replaced whenever the target changes, and an
-        InstructionDurations given directly is recognised by its sizes and dt."""
-        if durations is None:
-            return None
-        key = (
-            durations.dt,
-            len(durations.duration_by_name_qubits),
-            len(durations.duration_by_name),
-            len(durations.duration_by_name_qubits_params),
-            num_qubits,
+        ids, labels = _labels.labelled_nodes(dag, self.keep_labels)
+        request = PadRequest(
+            **vars(options),
+            dag=dag,
+            durations=table,
+            delays=delays,
+            scheduling="given" if drop_in else self.scheduling,
+            start_times=self.property_set["node_start_time"] if drop_in else None,
+            record=record,
+            labelled=ids,
         )
-        if self._cache is not None and self._cache[0] is durations and self._cache[1] == key:
-            return self._cache[2]
-        request = None
-        entries = _timing.duration_entries(durations)
-        if entries is not None:
+        return request, labels
+
+    def _options(self, num_qubits: int) -> tuple[Any, Any, PadOptions | None]:
+        """The durations Qiskit's passes use (the target's when there is one), their native table
+        and the pass's options for a DAG of `num_qubits` qubits. A target's are kept while its
+        durations object stays the same (Qiskit replaces it whenever the target changes); an
+        InstructionDurations given directly may change in place and is read on every run,
+        O(entries + qubits)."""
+        if self.target is not None:
+            durations, table = _timing.target_table(self.target)
+            cached = self._target_options
+            if cached is not None and cached[0] is durations and cached[1] == num_qubits:
+                return durations, table, cached[2]
+        else:
+            durations = self.durations
+            table = _timing.duration_table(durations)
+        options = None
+        if table is not None:
             delay_ok = [
-                self.target is None or self.target.instruction_supported("delay", qargs=(q,))
-                for q in range(num_qubits)
+                self.target is None or self.target.instruction_supported("delay", qargs=(q,)) for q in range(num_qubits)
             ]
-            request = self._pass_request(durations, num_qubits, delay_ok)
-            if request is not None:
-                request["durations"] = _native.duration_table(entries)
-        self._cache = (durations, key, request)
-        return request
+            options = self._pass_options(durations, num_qubits, delay_ok)
+        if self.target is not None:
+            self._target_options = (durations, num_qubits, options)
+        return durations, table, options
 
     def _qiskit_fallback(self, dag: DAGCircuit, drop_in: bool, record: bool) -> DAGCircuit:
         # Qiskit's passes change the DAG they run on (unit conversion, removed delays): a copy.
@@ -175,6 +194,8 @@ class PadDelay(_NativePadding):
         durations: InstructionDurations, used when there is no target.
         scheduling: "alap" or "asap", the schedule of fused use.
         record_start_times: keep node_start_time for the output; default: only in drop-in use.
+        keep_labels: keep the labels of every instruction, as Qiskit does (the default); False
+            keeps only the barriers' and saves a walk over the instructions in Python.
     """
 
     def __init__(
@@ -185,26 +206,27 @@ class PadDelay(_NativePadding):
         *,
         scheduling: str = "alap",
         record_start_times: bool | None = None,
+        keep_labels: bool = True,
     ):
-        super().__init__(target, durations, scheduling, record_start_times)
+        super().__init__(target, durations, scheduling, record_start_times, keep_labels)
         self._fill_very_end = fill_very_end
 
     def _qiskit_pass(self) -> TransformationPass:
         return QiskitPadDelay(fill_very_end=self._fill_very_end, target=self.target, durations=self.durations)
 
-    def _pass_request(
+    def _pass_options(
         self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]
-    ) -> dict[str, Any] | None:
-        return dict(
+    ) -> PadOptions | None:
+        return PadOptions(
             qubits=bytes(_PAD if ok else 0 for ok in delay_ok),
             decouple=False,
             fill_to_end=bool(self._fill_very_end),
             skip_reset=False,
             alignment=1.0,
             split="middle",
-            spacing=(),
-            sequence=(),
-            pulse_durations=(),
+            spacing=[],
+            sequence=[],
+            pulse_durations=[],
             phase=0.0,
         )
 
@@ -224,6 +246,8 @@ class PadDynamicalDecoupling(_NativePadding):
         target: the backend's Target; it takes precedence over durations and pulse_alignment.
         scheduling: "alap" or "asap", the schedule of fused use.
         record_start_times: keep node_start_time for the output; default: only in drop-in use.
+        keep_labels: keep the labels of every instruction, as Qiskit does (the default); False
+            keeps only the barriers' and saves a walk over the instructions in Python.
 
     A one-gate sequence (which Qiskit absorbs into neighbouring U gates) and gates that are not
     standard gates with numeric parameters run Qiskit's implementation.
@@ -242,10 +266,11 @@ class PadDynamicalDecoupling(_NativePadding):
         *,
         scheduling: str = "alap",
         record_start_times: bool | None = None,
+        keep_labels: bool = True,
     ):
-        super().__init__(target, durations, scheduling, record_start_times)
+        super().__init__(target, durations, scheduling, record_start_times, keep_labels)
         if dd_sequence is None:
-            raise TypeError("PadDynamicalDecoupling() missing required argument 'dd_sequence'")
+            raise TypeError(_messages.DD_SEQUENCE_MISSING)
         self._dd_sequence = list(dd_sequence)
         self._qubits = qubits
         self._spacing = spacing
@@ -255,7 +280,7 @@ class PadDynamicalDecoupling(_NativePadding):
         if target is not None:
             for gate in self._dd_sequence:
                 if gate.name not in target.operation_names:
-                    raise TranspilerError(f"the target does not support {gate.name}, a gate of the DD sequence")
+                    raise TranspilerError(_messages.dd_gate_not_in_target(gate.name))
 
     def _qiskit_pass(self) -> TransformationPass:
         return QiskitPadDynamicalDecoupling(
@@ -270,14 +295,14 @@ class PadDynamicalDecoupling(_NativePadding):
         )
 
     def _check_input(self, dag: DAGCircuit) -> None:
-        if len(dag.qregs) != 1 or dag.qregs.get("q", None) is None:
-            raise TranspilerError("dynamical decoupling needs a physical circuit: one quantum register named 'q'")
+        if not _physical(dag):
+            raise TranspilerError(_messages.not_physical("dynamical decoupling"))
         n = len(self._dd_sequence)
         if n != 1 and n % 2:
-            raise TranspilerError(f"the DD sequence has {n} gates; it needs an even number (or one)")
+            raise TranspilerError(_messages.dd_sequence_odd(n))
         spacing = self._spacing_fractions()
         if sum(spacing) != 1 or any(a < 0 for a in spacing):
-            raise TranspilerError("spacing must be non-negative fractions of the slack that sum to 1")
+            raise TranspilerError(_messages.SPACING)
         if n != 1:
             self._sequence_phase()
 
@@ -293,17 +318,16 @@ class PadDynamicalDecoupling(_NativePadding):
         for gate in self._dd_sequence:
             product = product.dot(gate.to_matrix())
         if not matrix_equal(product, IGate().to_matrix(), ignore_phase=True):
-            names = ", ".join(gate.name for gate in self._dd_sequence)
-            raise TranspilerError(f"the DD sequence [{names}] is not the identity up to a global phase")
+            raise TranspilerError(_messages.dd_not_identity([gate.name for gate in self._dd_sequence]))
         return float(np.angle(product[0][0]))
 
     def _dag_supported(self, dag: DAGCircuit) -> bool:
         # The sequences' phase is added natively only to a numeric global phase.
         return isinstance(dag.global_phase, (int, float))
 
-    def _pass_request(
+    def _pass_options(
         self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]
-    ) -> dict[str, Any] | None:
+    ) -> PadOptions | None:
         sequence = []
         for gate in self._dd_sequence:
             standard = getattr(gate, "_standard_gate", None)
@@ -318,11 +342,6 @@ class PadDynamicalDecoupling(_NativePadding):
         alignment = self.target.pulse_alignment if self.target is not None else self._pulse_alignment
         if not isinstance(alignment, int) or alignment < 1:
             return None
-        phase = self._sequence_phase()
-        if self._extra_slack_distribution in ("middle", "edges"):
-            split = self._extra_slack_distribution
-        else:
-            split = "invalid"  # refused when the first sequence is due, as Qiskit does
         subset = set(self._qubits) if self._qubits else None
         flags = bytearray(num_qubits)
         pulse_durations = [0.0] * (num_qubits * len(sequence))
@@ -338,11 +357,13 @@ class PadDynamicalDecoupling(_NativePadding):
                 try:
                     length = durations.get(gate, q)
                 except TranspilerError as err:
-                    raise TranspilerError(f"{gate.name} on qubits [{q}]: no duration for it, so no DD there") from err
+                    raise TranspilerError(_messages.dd_gate_no_duration(gate.name, q)) from err
                 if not _timing.whole(length):
                     return None
                 pulse_durations[q * len(sequence) + k] = float(length)
-        return dict(
+        # Another value is refused where the first sequence would be placed, as Qiskit does.
+        split = self._extra_slack_distribution if self._extra_slack_distribution in ("middle", "edges") else ""
+        return PadOptions(
             qubits=bytes(flags),
             decouple=True,
             fill_to_end=True,
@@ -352,5 +373,5 @@ class PadDynamicalDecoupling(_NativePadding):
             spacing=[float(s) for s in self._spacing_fractions()],
             sequence=sequence,
             pulse_durations=pulse_durations,
-            phase=phase,
+            phase=self._sequence_phase(),
         )

@@ -12,7 +12,7 @@
 #define TARVEX_INITIAL_EXEC
 #endif
 
-namespace tarvex::py {
+namespace tarvex::kit {
 
 /// The calling thread's number: 1, 2, 3, ... in order of first use; no other thread of the process
 /// ever gets the same number, also after this thread has ended. O(1).
@@ -23,4 +23,4 @@ inline std::uint64_t current_thread_number() noexcept {
   return number;
 }
 
-}  // namespace tarvex::py
+}  // namespace tarvex::kit

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace tarvex::py {
+namespace tarvex::kit {
 
 /// Owns one strong reference. Ownership enters only through `steal` (a new reference handed over)
 /// or `borrow` (a borrowed one, increfed) and leaves only through `release` (handed to the
@@ -36,4 +36,4 @@ class PyRef {
   PyObject* obj_ = nullptr;
 };
 
-}  // namespace tarvex::py
+}  // namespace tarvex::kit

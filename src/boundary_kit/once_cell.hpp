@@ -6,7 +6,7 @@
 #include <atomic>
 #include <mutex>
 
-namespace tarvex::py {
+namespace tarvex::kit {
 
 /// Set at most once, then read by every thread without a lock. Exactly one thread runs the
 /// creation; the others wait for it detached from the interpreter, so a waiting thread never holds
@@ -38,4 +38,4 @@ class OnceCell {
   std::mutex mutex_;
 };
 
-}  // namespace tarvex::py
+}  // namespace tarvex::kit

@@ -1,0 +1,277 @@
+// The typed request of each native entry point, and the binding of a call's arguments into it.
+#include "requests.hpp"
+
+#include <cmath>
+#include <string_view>
+
+#include "boundary_kit/fault.hpp"
+#include "boundary_kit/messages.hpp"
+#include "boundary_kit/py_ref.hpp"
+#include "conversions.hpp"
+#include "gate_params.hpp"
+#include "messages.hpp"
+#include "qiskit_objects.hpp"
+
+namespace tarvex::qiskit_plugin {
+
+bool import_capi_for_requests() { return qk_import() == 0; }
+
+namespace {
+
+using kit::extract_argument;
+using kit::PyRef;
+using kit::PythonErrorSet;
+
+constexpr double kMaxWhole = 9007199254740992.0;  // 2**53: every whole number up to it is exact
+
+std::uint32_t qiskit_index(const char* argument, std::uint64_t value) {
+  if (value > UINT32_MAX) {
+    raise_beyond_qiskit(argument, value);
+    throw PythonErrorSet{};
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+double whole_dt(const char* argument, double value, int low) {
+  if (!(value >= low && value <= kMaxWhole && value == std::floor(value))) {
+    raise_not_whole_dt(argument, value, low);
+    throw PythonErrorSet{};
+  }
+  return value;
+}
+
+// The pairs of a mapping as a new list of (key, value) tuples: a snapshot, so that Python code the
+// conversion of an item runs cannot change what is being walked.
+PyRef mapping_items(PyObject* obj, bool dict_only) {
+  if (dict_only ? !PyDict_Check(obj) : !PyMapping_Check(obj)) {
+    kit::raise_cast_error(Py_TYPE(obj), dict_only ? "dict" : "Mapping");
+    throw PythonErrorSet{};
+  }
+  PyRef items = PyRef::steal(PyMapping_Items(obj));
+  if (!items) kit::python_call_failed();
+  return items;
+}
+
+// Calls `each(key, value)` for every pair of `items` (made by mapping_items).
+template <class Each>
+void for_each_pair(PyObject* items, Each&& each) {
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items); ++i) {
+    PyRef item = PyRef::borrow(PyList_GET_ITEM(items, i));
+    if (!PyTuple_Check(item.get()) || PyTuple_GET_SIZE(item.get()) != 2) {
+      kit::raise_cast_error(Py_TYPE(item.get()), "tuple");
+      throw PythonErrorSet{};
+    }
+    each(PyTuple_GET_ITEM(item.get(), 0), PyTuple_GET_ITEM(item.get(), 1));
+  }
+}
+
+DelayDurations extract_delays(PyObject* obj) {
+  PyRef items = mapping_items(obj, true);
+  DelayDurations delays;
+  for_each_pair(items.get(), [&](PyObject* key, PyObject* value) {
+    delays[qiskit_index("delays", kit::extract_u64(key))] = whole_dt("delays", kit::extract_f64(value), 0);
+  });
+  return delays;
+}
+
+std::vector<std::pair<std::uint32_t, double>> extract_start_times(PyObject* obj) {
+  std::vector<std::pair<std::uint32_t, double>> starts;
+  if (obj == Py_None) return starts;
+  PyRef items = mapping_items(obj, false);
+  starts.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items.get())));
+  for_each_pair(items.get(), [&](PyObject* node, PyObject* value) {
+    PyRef id = PyRef::steal(PyObject_GetAttr(node, node_id_attribute()));
+    if (!id) kit::python_call_failed();
+    starts.emplace_back(qiskit_index("start_times", kit::extract_u64(id.get())),
+                        whole_dt("start_times", kit::extract_f64(value), 0));
+  });
+  return starts;
+}
+
+Scheduling extract_scheduling(PyObject* obj) {
+  const std::string_view how = kit::extract_str(obj);
+  if (how == "alap") return Scheduling::kAlap;
+  if (how == "asap") return Scheduling::kAsap;
+  if (how == "given") return Scheduling::kGiven;
+  raise_not_a_choice("scheduling", "'alap', 'asap' or 'given'");
+  throw PythonErrorSet{};
+}
+
+std::vector<QubitPadding> extract_qubit_flags(PyObject* obj) {
+  const std::string_view flags = kit::extract_bytes(obj);
+  std::vector<QubitPadding> qubits(flags.size());
+  for (std::size_t q = 0; q < flags.size(); ++q)
+    qubits[q] = QubitPadding{.pad = (flags[q] & 1) != 0, .decouple = (flags[q] & 2) != 0};
+  return qubits;
+}
+
+std::optional<SlackSplit> extract_split(PyObject* obj) {
+  const std::string_view split = kit::extract_str(obj);
+  if (split == "middle") return SlackSplit::kMiddle;
+  if (split == "edges") return SlackSplit::kEdges;
+  return std::nullopt;
+}
+
+std::vector<double> extract_fractions(PyObject* obj) {
+  std::vector<double> fractions = kit::extract_f64_list(obj);
+  for (double f : fractions) {
+    if (!(f >= 0.0 && f <= 1.0)) {
+      raise_not_a_fraction("spacing", f);
+      throw PythonErrorSet{};
+    }
+  }
+  return fractions;
+}
+
+std::vector<double> extract_pulse_durations(PyObject* obj) {
+  std::vector<double> durations = kit::extract_f64_list(obj);
+  for (double d : durations) whole_dt("pulse_durations", d, 0);
+  return durations;
+}
+
+double extract_finite(const char* argument, PyObject* obj) {
+  const double value = kit::extract_f64(obj);
+  if (!std::isfinite(value)) {
+    raise_not_finite(argument, value);
+    throw PythonErrorSet{};
+  }
+  return value;
+}
+
+// One (QkGate value, params) pair of a DD sequence.
+struct PulseGateItem {
+  static PulseGate convert(PyObject* obj) {
+    if (!PyTuple_Check(obj) || PyTuple_GET_SIZE(obj) != 2) {
+      kit::raise_cast_error(Py_TYPE(obj), "tuple");
+      throw PythonErrorSet{};
+    }
+    const std::uint64_t gate = kit::extract_u64(PyTuple_GET_ITEM(obj, 0));
+    if (gate >= kNumStandardGates || qk_gate_num_qubits(static_cast<QkGate>(gate)) != 1) {
+      raise_not_a_pulse_gate(gate);
+      throw PythonErrorSet{};
+    }
+    std::vector<double> params = kit::extract_f64_list(PyTuple_GET_ITEM(obj, 1));
+    const std::size_t expected = qk_gate_num_params(static_cast<QkGate>(gate));
+    if (params.size() != expected) {
+      raise_pulse_params(gate, expected, params.size());
+      throw PythonErrorSet{};
+    }
+    return PulseGate{static_cast<QkGate>(gate), std::move(params)};
+  }
+  static bool inert(PyObject*) { return false; }
+};
+
+std::vector<std::uint32_t> extract_node_ids(PyObject* obj) {
+  const kit::U64List ids = kit::extract_u64_list(obj);
+  std::vector<std::uint32_t> out;
+  out.reserve(ids.view().size());
+  for (std::uint64_t id : ids.view()) out.push_back(qiskit_index("labelled", id));
+  return out;
+}
+
+// The cross-field facts of a pad() request, checked once every field is read.
+void check_pad(const PadRequest& r, bool start_times_given) {
+  if ((r.scheduling == Scheduling::kGiven) != start_times_given) {
+    raise_start_times_mismatch();
+    throw PythonErrorSet{};
+  }
+  if (!r.durations->whole()) {
+    raise_durations_not_whole();
+    throw PythonErrorSet{};
+  }
+  const std::size_t n_qubits = qk_dag_num_qubits(r.dag);
+  if (r.qubits.size() != n_qubits) {
+    raise_count_mismatch("qubits", r.qubits.size(), n_qubits, "one per qubit of the DAG");
+    throw PythonErrorSet{};
+  }
+  if (r.decouple && r.pulse_durations.size() != n_qubits * r.sequence.size()) {
+    raise_count_mismatch("pulse_durations", r.pulse_durations.size(), n_qubits * r.sequence.size(),
+                         "one per qubit and pulse");
+    throw PythonErrorSet{};
+  }
+}
+
+GivenDelay extract_given_delay(PyObject* obj) {
+  if (!PyTuple_Check(obj) || PyTuple_GET_SIZE(obj) != 2) {
+    kit::raise_cast_error(Py_TYPE(obj), "tuple");
+    throw PythonErrorSet{};
+  }
+  const DelayUnit* unit = find_delay_unit(kit::extract_str(PyTuple_GET_ITEM(obj, 1)));
+  return GivenDelay{unit == nullptr ? std::nan("") : kit::extract_f64(PyTuple_GET_ITEM(obj, 0)), unit};
+}
+
+std::unordered_map<std::uint32_t, GivenDelay> extract_given_delays(PyObject* obj) {
+  PyRef items = mapping_items(obj, true);
+  std::unordered_map<std::uint32_t, GivenDelay> delays;
+  for_each_pair(items.get(), [&](PyObject* key, PyObject* value) {
+    delays.insert_or_assign(qiskit_index("delays", kit::extract_u64(key)), extract_given_delay(value));
+  });
+  return delays;
+}
+
+std::optional<std::uint32_t> extract_count(const char* argument, PyObject* obj) {
+  if (obj == Py_None) return std::nullopt;
+  return qiskit_index(argument, kit::extract_u64(obj));
+}
+
+}  // namespace
+
+PadRequest bind_pad(PyObject* const* slots) {
+  PadRequest r{
+      .dag = extract_argument("dag", extract_dag, slots[0]),
+      .durations = extract_argument("durations", extract_duration_table, slots[1]),
+      .delays = extract_argument("delays", extract_delays, slots[2]),
+      .scheduling = extract_argument("scheduling", extract_scheduling, slots[3]),
+      .start_times = extract_argument("start_times", extract_start_times, slots[4]),
+      .qubits = extract_argument("qubits", extract_qubit_flags, slots[5]),
+      .decouple = extract_argument("decouple", kit::extract_bool, slots[6]),
+      .fill_to_end = extract_argument("fill_to_end", kit::extract_bool, slots[7]),
+      .skip_reset = extract_argument("skip_reset", kit::extract_bool, slots[8]),
+      .alignment = extract_argument(
+          "alignment", [](PyObject* o) { return whole_dt("alignment", kit::extract_f64(o), 1); }, slots[9]),
+      .split = extract_argument("split", extract_split, slots[10]),
+      .spacing = extract_argument("spacing", extract_fractions, slots[11]),
+      .sequence = extract_argument("sequence", kit::extract_sequence<PulseGateItem, std::vector<PulseGate>>,
+                                   slots[12]),
+      .pulse_durations = extract_argument("pulse_durations", extract_pulse_durations, slots[13]),
+      .phase = extract_argument(
+          "phase", [](PyObject* o) { return extract_finite("phase", o); }, slots[14]),
+      .record = kit::extract_optional("record", kit::extract_bool, slots[15], false),
+      .labelled =
+          kit::extract_optional("labelled", extract_node_ids, slots[16], std::vector<std::uint32_t>{}),
+  };
+  check_pad(r, slots[4] != Py_None);
+  return r;
+}
+
+DurationTableRequest bind_duration_table(PyObject* const* slots) {
+  return DurationTableRequest{extract_argument("entries", DurationTable::parse, slots[0])};
+}
+
+ToQuantumDagRequest bind_to_quantum_dag(PyObject* const* slots) {
+  // is_dag first: it says what `source` must be. Reading it runs no Python code.
+  const bool is_dag = extract_argument("is_dag", kit::extract_bool, slots[1]);
+  ToQuantumDagRequest r{
+      .dag = is_dag ? extract_argument("source", extract_dag, slots[0]) : nullptr,
+      .circuit = is_dag ? nullptr : extract_argument("source", extract_circuit, slots[0]),
+      .durations = extract_argument("durations", extract_duration_table, slots[2]),
+      .delays = extract_argument("delays", extract_given_delays, slots[3]),
+      .dt_ns = slots[4] == Py_None ? std::nan("") : extract_argument("dt_ns", kit::extract_f64, slots[4]),
+  };
+  return r;
+}
+
+FromQuantumDagRequest bind_from_quantum_dag(PyObject* const* slots) {
+  FromQuantumDagRequest r{
+      .nodes = extract_argument("graph", read_graph, slots[0]),
+      .source = slots[1] == Py_None ? nullptr : extract_argument("source", extract_circuit, slots[1]),
+      .num_qubits = extract_argument(
+          "num_qubits", [](PyObject* o) { return extract_count("num_qubits", o); }, slots[2]),
+      .num_clbits = extract_argument(
+          "num_clbits", [](PyObject* o) { return extract_count("num_clbits", o); }, slots[3]),
+      .in_dt = extract_argument("in_dt", kit::extract_bool, slots[4]),
+  };
+  return r;
+}
+
+}  // namespace tarvex::qiskit_plugin

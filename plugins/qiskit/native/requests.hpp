@@ -1,0 +1,127 @@
+// The typed request of each native entry point, and the binding of a call's arguments into it.
+//
+// Each struct is one call's arguments, converted and checked; tarvex_qiskit/_requests.py mirrors
+// it field for field (its PadRequest takes the pass-level fields from PadOptions, its base). Binding runs
+// every piece of Python code the arguments bring (__index__, a mapping's items, attribute lookups) before the
+// entry point reads a DAG or circuit through the C API, so nothing can change those while they are read. Each
+// bind_* throws (see boundary_kit/fault.hpp) on the first argument it refuses, with a message naming it.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "boundary_kit/arguments.hpp"
+#include "dag_reader.hpp"
+#include "delay_units.hpp"
+#include "durations.hpp"
+#include "graph/padding_plan.hpp"
+#include "qiskit_capi.hpp"
+
+namespace tarvex::qiskit_plugin {
+
+/// How pad() gets its start times.
+enum class Scheduling : std::uint8_t { kAlap, kAsap, kGiven };
+
+/// One gate of a DD sequence: a standard gate on one qubit with numeric parameters.
+struct PulseGate {
+  QkGate gate;
+  std::vector<double> params;
+};
+
+/// _native.pad(dag, *, durations, delays, scheduling, start_times, qubits, decouple, fill_to_end,
+/// skip_reset, alignment, split, spacing, sequence, pulse_durations, phase, record=False,
+/// labelled=()). Times are whole numbers of dt.
+struct PadRequest {
+  QkDag* dag;                      ///< dag: a DAGCircuit, borrowed
+  const DurationTable* durations;  ///< durations: a table made by duration_table()
+  DelayDurations delays;           ///< delays: {op node id: duration in dt} of every delay
+  Scheduling scheduling;           ///< scheduling: "alap", "asap" or "given"
+  /// start_times: with "given", a mapping {DAGOpNode: start in dt} (Qiskit's node_start_time),
+  /// read into (op node id, start); None otherwise.
+  std::vector<std::pair<std::uint32_t, double>> start_times;
+  std::vector<QubitPadding> qubits;  ///< qubits: bytes, one per qubit: bit 0 pads, bit 1 decouples
+  bool decouple;                     ///< decouple: pulse sequences, not only delays
+  bool fill_to_end;                  ///< fill_to_end: pad each qubit up to the circuit's end
+  bool skip_reset;                   ///< skip_reset: no sequence after the start or a reset
+  double alignment;                  ///< alignment: the pulse alignment, whole dt from 1
+  /// split: "middle" or "edges"; any other str is kept as none, and refused (TranspilerError) where
+  /// the first sequence would be placed, as Qiskit refuses it.
+  std::optional<SlackSplit> split;
+  std::vector<double> spacing;      ///< spacing: fractions of the slack around the pulses
+  std::vector<PulseGate> sequence;  ///< sequence: ((QkGate value, params), ...)
+  /// pulse_durations: with `decouple`, the duration of pulse k on qubit q at [q * pulses + k].
+  std::vector<double> pulse_durations;
+  double phase;                         ///< phase: the global phase one sequence adds
+  bool record;                          ///< record: also return the output's start times
+  std::vector<std::uint32_t> labelled;  ///< labelled: op node ids whose output node ids to return
+};
+
+/// _native.duration_table(entries): entries (name, qubits or None, duration), parsed.
+struct DurationTableRequest {
+  DurationTable table;
+};
+
+/// A delay of a DAG as to_quantum_dag gets it: its duration and its unit (null for one without a
+/// duration in ns, whose value is not read).
+struct GivenDelay {
+  double value;
+  const DelayUnit* unit;
+};
+
+/// _native.to_quantum_dag(source, *, is_dag, durations, delays, dt_ns). Durations in the output's
+/// unit; dt_ns is the length of one dt in that unit (NaN when not given).
+struct ToQuantumDagRequest {
+  const QkDag* dag;          ///< source, when is_dag: a DAGCircuit
+  const QkCircuit* circuit;  ///< source, otherwise: a QuantumCircuit's CircuitData
+  const DurationTable* durations;
+  std::unordered_map<std::uint32_t, GivenDelay>
+      delays;    ///< delays: {op node id: (value, unit)} of a DAG's delays
+  double dt_ns;  ///< dt_ns: a float, or None
+};
+
+/// One gate of a _tarvex.QuantumDAG as its export gives it, with its stored times.
+struct GraphNode {
+  std::string name;
+  std::vector<std::uint32_t> qubits;
+  double duration;
+  double start = 0.0;
+  double end = 0.0;
+};
+
+/// _native.from_quantum_dag(graph, *, source, num_qubits, num_clbits, in_dt). The graph is read
+/// during binding: every node, with its scheduled times.
+struct FromQuantumDagRequest {
+  std::vector<GraphNode> nodes;             ///< graph: a scheduled _tarvex.QuantumDAG (or alike)
+  const QkCircuit* source;                  ///< source: a CircuitData, or None (null)
+  std::optional<std::uint32_t> num_qubits;  ///< num_qubits: an int, or None: as the graph uses
+  std::optional<std::uint32_t> num_clbits;  ///< num_clbits: an int, or None
+  bool in_dt;                               ///< in_dt: delays in whole dt, else in ns
+};
+
+// The parameters, in the order of each struct's fields; the first comes by position or keyword,
+// the others by keyword only.
+inline constexpr const char* kPadParameters[] = {
+    "dag",      "durations",       "delays",     "scheduling", "start_times", "qubits",
+    "decouple", "fill_to_end",     "skip_reset", "alignment",  "split",       "spacing",
+    "sequence", "pulse_durations", "phase",      "record",     "labelled"};
+inline constexpr kit::FunctionDescription kPad{"pad()", kPadParameters, 1, (1u << 15) | (1u << 16)};
+inline constexpr const char* kDurationTableParameters[] = {"entries"};
+inline constexpr kit::FunctionDescription kDurationTable{"duration_table()", kDurationTableParameters};
+inline constexpr const char* kToQuantumDagParameters[] = {"source", "is_dag", "durations", "delays", "dt_ns"};
+inline constexpr kit::FunctionDescription kToQuantumDag{"to_quantum_dag()", kToQuantumDagParameters, 1};
+inline constexpr const char* kFromQuantumDagParameters[] = {"graph", "source", "num_qubits", "num_clbits",
+                                                            "in_dt"};
+inline constexpr kit::FunctionDescription kFromQuantumDag{"from_quantum_dag()", kFromQuantumDagParameters, 1};
+
+PadRequest bind_pad(PyObject* const* slots);
+DurationTableRequest bind_duration_table(PyObject* const* slots);
+ToQuantumDagRequest bind_to_quantum_dag(PyObject* const* slots);
+FromQuantumDagRequest bind_from_quantum_dag(PyObject* const* slots);
+
+}  // namespace tarvex::qiskit_plugin

@@ -1,0 +1,43 @@
+"""Instruction labels across the native passes, which Qiskit's C API neither reads nor writes.
+
+Qiskit's padding passes keep every instruction's label. The native output is written without
+them, so the labelled instructions are found in the input and their copies in the output are
+relabelled. Qiskit offers no way to find labelled instructions short of a Python object per
+instruction: for gates that costs a node object each (about 250 ns, `dag.op_nodes()`). Barriers
+alone are found by name (`dag.named_nodes`), at a cost per barrier only.
+"""
+
+from __future__ import annotations
+
+from qiskit.dagcircuit import DAGCircuit
+
+
+def labelled_nodes(dag: DAGCircuit, every_instruction: bool) -> tuple[list[int], list[str]]:
+    """The op node ids and labels of `dag`'s labelled instructions: of every instruction, or only
+    of its barriers. O(instructions), or O(barriers)."""
+    if every_instruction:
+        nodes = dag.op_nodes()
+    elif "barrier" in dag.count_ops(recurse=False):  # counted natively: no walk over the nodes
+        nodes = dag.named_nodes("barrier")
+    else:
+        return [], []
+    ids: list[int] = []
+    labels: list[str] = []
+    for node in nodes:
+        label = node.label
+        if label is not None:
+            ids.append(node._node_id)
+            labels.append(label)
+    return ids, labels
+
+
+def relabel(out: DAGCircuit, labels: list[str], out_ids: list[int | None]) -> None:
+    """Gives op node `out_ids[k]` of `out` the label `labels[k]` (None: the instruction was not
+    copied, as the delays of the input are not). Node ids stay as they are. O(labels)."""
+    for label, node_id in zip(labels, out_ids):
+        if node_id is None:
+            continue
+        node = out.node(node_id)
+        op = node.op.to_mutable()
+        op.label = label
+        out.substitute_node(node, op)

@@ -1,0 +1,82 @@
+"""The typed requests of the native entry points, each mirroring its struct in native/requests.hpp
+field for field: the one place where a call's arguments are named and typed."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Any
+
+from . import _native
+
+
+@dataclass
+class PadOptions:
+    """The fields of a PadRequest that depend only on the pass, its durations and the number of
+    qubits: what a pass keeps from one run to the next while its target stays the same.
+
+    `qubits` holds one byte per qubit of the DAG (bit 0: pad it, bit 1: it may take a sequence);
+    `pulse_durations[q * len(sequence) + k]` is pulse k on qubit q, in dt. `split` other than
+    "middle" or "edges" is refused where the first sequence would be placed, as Qiskit refuses it.
+    """
+
+    qubits: bytes
+    decouple: bool
+    fill_to_end: bool
+    skip_reset: bool
+    alignment: float
+    split: str
+    spacing: list[float]
+    sequence: list[tuple[int, tuple[float, ...]]]  # (QkGate value, params)
+    pulse_durations: list[float]
+    phase: float
+
+
+@dataclass
+class PadRequest(PadOptions):
+    """One call of `_native.pad`: pad `dag` (never modified) with delays or DD sequences, with the
+    pass's options. Times are whole numbers of dt. `labelled` lists op node ids whose output node
+    ids the result reports."""
+
+    dag: Any
+    durations: Any  # a table made by _native.duration_table
+    delays: dict[int, int]
+    scheduling: str  # "alap", "asap" or "given"
+    start_times: Any  # with "given": node_start_time; else None
+    record: bool
+    labelled: list[int]
+
+
+@dataclass
+class ToQuantumDagRequest:
+    """One call of `_native.to_quantum_dag`: durations in the output's unit, a DAG's delays as
+    {op node id: (duration, unit)}, `dt_ns` the length of one dt in that unit (or None)."""
+
+    source: Any  # a DAGCircuit, or a QuantumCircuit's CircuitData
+    is_dag: bool
+    durations: Any
+    delays: dict[int, tuple[float, str]]
+    dt_ns: float | None
+
+
+@dataclass
+class FromQuantumDagRequest:
+    """One call of `_native.from_quantum_dag`."""
+
+    graph: Any  # a scheduled _tarvex.QuantumDAG
+    source: Any  # a QuantumCircuit's CircuitData, or None
+    num_qubits: int | None
+    num_clbits: int | None
+    in_dt: bool
+
+
+def call(request: PadRequest | ToQuantumDagRequest | FromQuantumDagRequest) -> Any:
+    """The native entry point of `request`, called with its fields."""
+    return _CALLS[type(request)](**vars(request))
+
+
+_CALLS = {
+    PadRequest: _native.pad,
+    ToQuantumDagRequest: _native.to_quantum_dag,
+    FromQuantumDagRequest: _native.from_quantum_dag,
+}
+

@@ -5,43 +5,13 @@
 #include <string>
 #include <unordered_map>
 
-#include "parameterized_gate.h"
+#include "gate_params.hpp"
 #include "boundary_kit/py_ref.hpp"
 #include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
 
-namespace {
-
-constexpr int kNumGates = 52;  // QkGate_GlobalPhase .. QkGate_RC3X
-
-// Standard gate names as Qiskit writes them, learned once by appending each gate to a scratch
-// circuit: the C API reads an instruction's name, not its gate.
-const std::unordered_map<std::string, int>& gate_by_name() {
-  static const std::unordered_map<std::string, int> table = [] {
-    std::unordered_map<std::string, int> t;
-    QkCircuit* qc = qk_circuit_new(4, 0);
-    const std::uint32_t qubits[4] = {0, 1, 2, 3};
-    const double params[4] = {0, 0, 0, 0};
-    for (int g = 0; g < kNumGates; ++g) {
-      if (qk_circuit_gate(qc, static_cast<QkGate>(g), qubits, params) != QkExitCode_Success) continue;
-      QkCircuitInstructionView view;
-      qk_circuit_view_instruction(qc, qk_circuit_num_instructions(qc) - 1, &view);
-      t.emplace(std::string(view.name, view.name_len), g);
-    }
-    qk_circuit_free(qc);
-    return t;
-  }();
-  return table;
-}
-
-}  // namespace
-
-bool import_capi_for_block_writer() {
-  if (qk_import() != 0) return false;
-  (void)gate_by_name();
-  return true;
-}
+bool import_capi_for_block_writer() { return qk_import() == 0; }
 
 BlockWriter::BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* top_data, PyObject* writer,
                          std::span<const Wire> kept)
@@ -86,24 +56,11 @@ bool BlockWriter::copy_gate(const QkCircuitInstructionView& v) {
   // Standard gate names are static strings in Qiskit: after the first lookup the pointer finds them.
   auto cached = gates_.find(v.name);
   if (cached == gates_.end() || cached->second.first != v.name_len) {
-    auto it = gate_by_name().find(std::string(v.name, v.name_len));
-    if (it == gate_by_name().end()) return check(QkExitCode_CInputError);
-    cached = gates_.insert_or_assign(v.name, std::pair<std::size_t, int>{v.name_len, it->second}).first;
+    const std::optional<QkGate> gate = standard_gate_named({v.name, v.name_len});
+    if (!gate) return check(QkExitCode_CInputError);
+    cached = gates_.insert_or_assign(v.name, std::pair<std::size_t, QkGate>{v.name_len, *gate}).first;
   }
-  const QkGate gate = static_cast<QkGate>(cached->second.second);
-  if (v.num_params == 0) return check(qk_circuit_gate(frames_.back().circ, gate, qubits_.data(), nullptr));
-  const std::size_t stride = qk_param_stride();
-  params_.resize(v.num_params);
-  reals_.resize(v.num_params);
-  bool all_real = true;
-  for (std::size_t k = 0; k < v.num_params; ++k) {
-    params_[k] = reinterpret_cast<const QkParam*>(reinterpret_cast<const char*>(v.params) + k * stride);
-    all_real = all_real && qk_param_kind(params_[k]) == QkParamKind_Real;
-    if (all_real) reals_[k] = qk_param_as_real(params_[k]);
-  }
-  QkCircuit* out = frames_.back().circ;
-  return check(all_real ? qk_circuit_gate(out, gate, qubits_.data(), reals_.data())
-                        : tarvex_circuit_parameterized_gate(out, gate, qubits_.data(), params_.data()));
+  return check(params_.append(frames_.back().circ, cached->second.second, qubits_.data(), v, v.num_params));
 }
 
 void BlockWriter::node(NodeId id) {

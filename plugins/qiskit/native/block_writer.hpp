@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "block_reader.hpp"
+#include "gate_params.hpp"
 #include "boundary_kit/py_ref.hpp"
 #include "qiskit_objects.hpp"
 #include "qiskit_capi.hpp"
@@ -66,10 +67,9 @@ class BlockWriter {
   std::vector<std::uint32_t> kept_index_;  // per root qubit: its index among the kept qubits
   std::vector<Frame> frames_;
   std::vector<std::uint32_t> qubits_;
-  std::vector<double> reals_;
-  std::vector<const QkParam*> params_;
+  GateParams params_;
   std::vector<QkComplex64> matrix_;
-  std::unordered_map<const char*, std::pair<std::size_t, int>> gates_;  // name pointer -> (length, QkGate)
+  std::unordered_map<const char*, std::pair<std::size_t, QkGate>> gates_;  // name pointer -> (length, gate)
   bool failed_ = false;
 };
 

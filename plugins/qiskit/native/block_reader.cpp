@@ -7,8 +7,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "dynamic_messages.hpp"
 #include "boundary_kit/py_ref.hpp"
+#include "messages.hpp"
 #include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
@@ -229,7 +229,7 @@ class Reader {
         bool unbounded = false;
         if (!delay_ticks(level.circ, i, v, r_.dt, t, unbounded)) {
           if (unbounded) {
-            raise_unbounded_duration(v, qubits_);
+            raise_unbounded_duration({v.name, v.name_len}, qubits_);
             return ReadStatus::kFailed;
           }
           reason_ = "a delay whose duration is an expression";
@@ -250,7 +250,7 @@ class Reader {
   ReadStatus timed(BlockOp op, const QkCircuitInstructionView& v) {
     const double d = r_.durations->get(slots_.slot(v), qubits_);
     if (std::isnan(d)) {
-      raise_duration_not_found(v, qubits_);
+      raise_duration_not_found({v.name, v.name_len}, qubits_);
       return ReadStatus::kFailed;
     }
     total_ += d;

@@ -10,7 +10,6 @@
 #include "conversions.hpp"
 #include "durations.hpp"
 #include "dynamic.hpp"
-#include "dynamic_messages.hpp"
 #include "messages.hpp"
 #include "padding.hpp"
 #include "parameterized_gate.h"

@@ -33,8 +33,7 @@ from qiskit.transpiler.exceptions import TranspilerError
 from qiskit.transpiler.passes.scheduling.time_unit_conversion import TimeUnitConversion
 from qiskit.transpiler.target import Target
 
-from .. import _native
-from . import _messages
+from .. import _messages, _native
 
 BlockOrderingCallable = Callable[[DAGCircuit], Generator[DAGOpNode, None, None]]
 
@@ -72,7 +71,7 @@ def _runtime():
     try:
         from qiskit_ibm_runtime.transpiler.passes import scheduling
     except ImportError as err:
-        raise ImportError(_messages.RUNTIME_MISSING.format(what="This circuit")) from err
+        raise ImportError(_messages.IBM_RUNTIME_MISSING) from err
     return scheduling
 
 
@@ -270,7 +269,7 @@ class _Analysis(TransformationPass):
         """Schedules `dag` (never modified) and sets node_start_time and node_block_dags; returns
         `dag`, or a copy with its delays converted to dt."""
         if not _is_physical(dag):
-            raise TranspilerError(_messages.NOT_PHYSICAL)
+            raise TranspilerError(_messages.IBM_NOT_PHYSICAL)
         if not _native_ready(dag, self._target):
             return self._runtime_run(dag)
         out = _converted(dag, self._target)
@@ -333,7 +332,7 @@ class PadDelay(TransformationPass):
     ):
         super().__init__()
         if scheduling not in ("alap", "asap"):
-            raise TranspilerError(_messages.BAD_SCHEDULING.format(value=scheduling))
+            raise TranspilerError(_messages.scheduling_choice(scheduling))
         self.fill_very_end = fill_very_end
         self._schedule_idle_qubits = schedule_idle_qubits
         self._block_ordering_callable = block_ordering_callable
@@ -348,9 +347,9 @@ class PadDelay(TransformationPass):
         if drop_in:
             ps["time_unit"] = ps["time_unit"] or "dt"
             if ps["time_unit"] != "dt":
-                raise TranspilerError(_messages.NOT_IN_DT)
+                raise TranspilerError(_messages.IBM_NOT_IN_DT)
         elif not _is_physical(dag):
-            raise TranspilerError(_messages.NOT_PHYSICAL)
+            raise TranspilerError(_messages.IBM_NOT_PHYSICAL)
         if not _native_ready(dag, self._target):
             return self._runtime_run(dag, drop_in)
         options = dict(fill_very_end=bool(self.fill_very_end), schedule_idle_qubits=bool(self._schedule_idle_qubits))
@@ -392,7 +391,7 @@ def _given_times(dag: DAGCircuit, node_start_time, node_block_dags) -> tuple[byt
     starts = array("q")
     for node, _ in _walk(dag, lambda node: node_block_dags[node]):
         if node not in node_start_time and not isinstance(node.op, ControlFlowOp):
-            raise TranspilerError(_messages.not_scheduled(node))
+            raise TranspilerError(_messages.ibm_not_scheduled(node))
         block, start = node_start_time[node]
         blocks.append(block)
         starts.append(start)

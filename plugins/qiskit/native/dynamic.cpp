@@ -9,6 +9,7 @@
 #include "block_reader.hpp"
 #include "boundary_kit/entry.hpp"
 #include "block_writer.hpp"
+#include "requests.hpp"
 #include "graph/block_order.hpp"
 #include "graph/block_padding.hpp"
 #include "graph/block_schedule.hpp"
@@ -25,42 +26,6 @@ bool import_capi_for_dynamic_passes() {
 }
 
 namespace {
-
-struct DynamicRequest {
-  PyObject* top = nullptr;  // CircuitData of the root in the DAG's topological order
-  PyObject* out = nullptr;  // CircuitData of the empty output, or None
-  const DurationTable* durations = nullptr;
-  double dt = 0.0;
-  PyObject* scheduling = nullptr;  // "alap", "asap", or None with `given`
-  PyObject* given = nullptr;       // (blocks, starts) buffers, or None
-  bool fill_very_end = true;
-  bool schedule_idle_qubits = false;
-  bool custom_order = false;
-  PyObject* writer = nullptr;
-  bool pad = false;
-};
-
-// The parameters in the order of DynamicRequest's fields; all but `top` by keyword only.
-constexpr const char* kDynamicParameters[] = {"top", "out", "durations", "dt", "scheduling", "given",
-                                              "fill_very_end", "schedule_idle_qubits", "custom_order", "writer"};
-constexpr kit::FunctionDescription kDynamic{"dynamic()", kDynamicParameters, 1};
-
-DynamicRequest bind_dynamic(PyObject* const* slots) {
-  using kit::extract_argument;
-  DynamicRequest r;
-  r.top = slots[0];
-  r.out = slots[1];
-  r.durations = extract_argument("durations", extract_duration_table, slots[2]);
-  r.dt = extract_argument("dt", kit::extract_f64, slots[3]);
-  r.scheduling = slots[4];
-  r.given = slots[5];
-  r.fill_very_end = extract_argument("fill_very_end", kit::extract_bool, slots[6]);
-  r.schedule_idle_qubits = extract_argument("schedule_idle_qubits", kit::extract_bool, slots[7]);
-  r.custom_order = extract_argument("custom_order", kit::extract_bool, slots[8]);
-  r.writer = slots[9];
-  r.pad = r.out != Py_None;
-  return r;
-}
 
 // Copies a buffer of `n` values of T into `out`; false with ValueError on a size mismatch.
 template <class T>

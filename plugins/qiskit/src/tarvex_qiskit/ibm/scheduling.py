@@ -33,7 +33,7 @@ from qiskit.transpiler.exceptions import TranspilerError
 from qiskit.transpiler.passes.scheduling.time_unit_conversion import TimeUnitConversion
 from qiskit.transpiler.target import Target
 
-from .. import _messages, _native
+from .. import _messages, _native, _requests
 
 BlockOrderingCallable = Callable[[DAGCircuit], Generator[DAGOpNode, None, None]]
 
@@ -178,8 +178,8 @@ def _run_native(dag: DAGCircuit, target: Target | None, ordering: BlockOrderingC
     if pad:
         out.reserve(2 * len(top))  # delays and barriers: grown once, not doubled along the way
     blocks.top = top
-    result = _native.dynamic(
-        top,
+    result = _requests.call(_requests.DynamicRequest(
+        top=top,
         out=out,
         durations=_duration_table(target),
         dt=target.dt,
@@ -189,7 +189,7 @@ def _run_native(dag: DAGCircuit, target: Target | None, ordering: BlockOrderingC
         schedule_idle_qubits=schedule_idle_qubits,
         custom_order=ordering is not None,
         writer=blocks,
-    )
+    ))
     if result is None or not pad:
         return result, blocks
     padded = circuit_to_dag(QuantumCircuit._from_circuit_data(out), copy_operations=False)

@@ -28,26 +28,11 @@ using kit::made;
 using kit::PyRef;
 using kit::PythonErrorSet;
 
-// Standard gate names, read from Qiskit itself at import: name -> QkGate, and parameter counts.
-std::unordered_map<std::string, QkGate>& gate_by_name() {
-  static std::unordered_map<std::string, QkGate> table;
-  return table;
-}
+// Parameter counts of the standard gates, read from Qiskit at import.
 std::array<std::uint32_t, kNumStandardGates> gate_params{};
 
-bool learn_gate_names() {
-  QkCircuit* qc = qk_circuit_new(4, 0);
-  const std::uint32_t qubits[4] = {0, 1, 2, 3};
-  const double params[4] = {0, 0, 0, 0};
-  for (std::uint64_t g = 0; g < kNumStandardGates; ++g) {
-    const auto gate = static_cast<QkGate>(g);
-    gate_params[g] = qk_gate_num_params(gate);
-    if (qk_circuit_gate(qc, gate, qubits, params) != QkExitCode_Success) continue;
-    QkCircuitInstructionView view;
-    qk_circuit_view_instruction(qc, qk_circuit_num_instructions(qc) - 1, &view);
-    gate_by_name().emplace(std::string(view.name, view.name_len), gate);
-  }
-  qk_circuit_free(qc);
+bool learn_gate_params() {
+  for (std::uint64_t g = 0; g < kNumStandardGates; ++g) gate_params[g] = qk_gate_num_params(static_cast<QkGate>(g));
   return true;
 }
 
@@ -289,9 +274,9 @@ void copy_from_source(QkCircuit* out, const QkCircuit* src, std::size_t index, G
   QkExitCode code = QkExitCode_Success;
   switch (qk_circuit_instruction_kind(src, index)) {
     case QkOperationKind_Gate: {
-      auto it = gate_by_name().find(std::string(v.name, v.name_len));
-      if (it == gate_by_name().end()) break;
-      code = params.append(out, it->second, v.qubits, v, v.num_params);
+      const std::optional<QkGate> gate = standard_gate_named({v.name, v.name_len});
+      if (!gate) break;
+      code = params.append(out, *gate, v.qubits, v, v.num_params);
       if (code != QkExitCode_Success) break;
       return;
     }
@@ -384,10 +369,9 @@ void append_node(QkCircuit* out, const FromQuantumDagRequest& r, std::size_t i, 
   } else if (node.name == "barrier") {
     ok = qk_circuit_barrier(out, qs, n_qs) == QkExitCode_Success;
   } else {
-    auto it = gate_by_name().find(node.name);
-    ok = it != gate_by_name().end() && gate_params[it->second] == 0 &&
-         qk_gate_num_qubits(it->second) == n_qs &&
-         qk_circuit_gate(out, it->second, qs, nullptr) == QkExitCode_Success;
+    const std::optional<QkGate> gate = standard_gate_named(node.name);
+    ok = gate && gate_params[*gate] == 0 && qk_gate_num_qubits(*gate) == n_qs &&
+         qk_circuit_gate(out, *gate, qs, nullptr) == QkExitCode_Success;
   }
   if (!ok) {
     raise_node_not_buildable(i, instruction_label(node.name, node.qubits));
@@ -397,7 +381,7 @@ void append_node(QkCircuit* out, const FromQuantumDagRequest& r, std::size_t i, 
 
 }  // namespace
 
-bool import_capi_for_conversions() { return qk_import() == 0 && learn_gate_names(); }
+bool import_capi_for_conversions() { return qk_import() == 0 && learn_gate_params(); }
 
 const QkCircuit* extract_circuit(PyObject* obj) {
   // Checked here, not left to the C API, whose refusal leaks a reference each time.

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "qiskit_capi.hpp"
@@ -25,6 +27,11 @@ class GateParams {
   std::vector<double> reals_;
   std::vector<const QkParam*> params_;
 };
+
+/// The standard gate Qiskit names `name`, or nothing: every name read from Qiskit itself, once, by
+/// appending each standard gate to a scratch circuit (the C API reads an instruction's name, not its
+/// gate). O(len(name)) expected.
+std::optional<QkGate> standard_gate_named(std::string_view name);
 
 /// The value of a numeric parameter (a delay's duration): an int or a real number. O(1).
 double param_value(const QkParam* p);

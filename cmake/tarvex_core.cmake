@@ -25,6 +25,9 @@ set(TARVEX_CORE_SOURCES
   ${TARVEX_SOURCE_DIR}/graph/dd_pass.cpp
   ${TARVEX_SOURCE_DIR}/graph/alap_schedule.cpp
   ${TARVEX_SOURCE_DIR}/graph/padding_plan.cpp
+  ${TARVEX_SOURCE_DIR}/graph/block_program.cpp
+  ${TARVEX_SOURCE_DIR}/graph/block_order.cpp
+  ${TARVEX_SOURCE_DIR}/graph/block_schedule.cpp
 )
 
 # tarvex_compile_flags(TARGET): the flags of every target of ours. The plugin reproduces Qiskit's

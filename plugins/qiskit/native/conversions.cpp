@@ -28,6 +28,14 @@ using kit::made;
 using kit::PyRef;
 using kit::PythonErrorSet;
 
+// Parameter counts of the standard gates, read from Qiskit at import.
+std::array<std::uint32_t, kNumStandardGates> gate_params{};
+
+bool learn_gate_params() {
+  for (std::uint64_t g = 0; g < kNumStandardGates; ++g) gate_params[g] = qk_gate_num_params(static_cast<QkGate>(g));
+  return true;
+}
+
 // A delay's duration in the output's unit, NaN where it has none (an expression, or dt without
 // the length of one dt).
 double delay_in_output_unit(double value, const DelayUnit* unit, double dt_ns) {
@@ -362,7 +370,7 @@ void append_node(QkCircuit* out, const FromQuantumDagRequest& r, std::size_t i, 
     ok = qk_circuit_barrier(out, qs, n_qs) == QkExitCode_Success;
   } else {
     const std::optional<QkGate> gate = standard_gate_named(node.name);
-    ok = gate && qk_gate_num_params(*gate) == 0 && qk_gate_num_qubits(*gate) == n_qs &&
+    ok = gate && gate_params[*gate] == 0 && qk_gate_num_qubits(*gate) == n_qs &&
          qk_circuit_gate(out, *gate, qs, nullptr) == QkExitCode_Success;
   }
   if (!ok) {
@@ -373,7 +381,7 @@ void append_node(QkCircuit* out, const FromQuantumDagRequest& r, std::size_t i, 
 
 }  // namespace
 
-bool import_capi_for_conversions() { return qk_import() == 0; }
+bool import_capi_for_conversions() { return qk_import() == 0 && learn_gate_params(); }
 
 const QkCircuit* extract_circuit(PyObject* obj) {
   // Checked here, not left to the C API, whose refusal leaks a reference each time.

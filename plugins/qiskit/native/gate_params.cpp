@@ -10,43 +10,40 @@ namespace tarvex::qiskit_plugin {
 
 namespace {
 
-// Written once at import, read-only afterwards.
-std::unordered_map<std::string_view, QkGate>& gates_by_name() {
-  static std::unordered_map<std::string_view, QkGate> table;
-  return table;
-}
-std::vector<std::string>& gate_names() {
-  static std::vector<std::string> names;
-  return names;
-}
-
-}  // namespace
-
-bool learn_standard_gate_names() {
-  // Each gate appended once to a scratch circuit, its name read back from the instruction.
+std::unordered_map<std::string, QkGate> learn_gate_names() {
+  std::unordered_map<std::string, QkGate> table;
   QkCircuit* qc = qk_circuit_new(4, 0);
   const std::uint32_t qubits[4] = {0, 1, 2, 3};
   const double params[4] = {0, 0, 0, 0};
-  gate_names().reserve(kNumStandardGates);  // the views below point into these strings
   for (std::uint64_t g = 0; g < kNumStandardGates; ++g) {
     const auto gate = static_cast<QkGate>(g);
     if (qk_circuit_gate(qc, gate, qubits, params) != QkExitCode_Success) continue;
     QkCircuitInstructionView view;
     qk_circuit_view_instruction(qc, qk_circuit_num_instructions(qc) - 1, &view);
-    gate_names().emplace_back(view.name, view.name_len);
-    gates_by_name().emplace(gate_names().back(), gate);
+    table.emplace(std::string(view.name, view.name_len), gate);
   }
   qk_circuit_free(qc);
+  return table;
+}
+
+const std::unordered_map<std::string, QkGate>& gate_names() {
+  static const std::unordered_map<std::string, QkGate> table = learn_gate_names();
+  return table;
+}
+
+}  // namespace
+
+bool import_capi_for_gate_params() {
+  if (qk_import() != 0) return false;
+  (void)gate_names();  // learned at import, where a failure can still be reported
   return true;
 }
 
 std::optional<QkGate> standard_gate_named(std::string_view name) {
-  auto it = gates_by_name().find(name);
-  if (it == gates_by_name().end()) return std::nullopt;
+  auto it = gate_names().find(std::string(name));
+  if (it == gate_names().end()) return std::nullopt;
   return it->second;
 }
-
-bool import_capi_for_gate_params() { return qk_import() == 0; }
 
 QkExitCode GateParams::append(QkCircuit* circuit, QkGate gate, const std::uint32_t* qubits,
                               const QkCircuitInstructionView& view, std::size_t n) {

@@ -1,4 +1,4 @@
-// Standard gates: found by name, and appended with the parameters of an instruction that is read.
+// Appending a standard gate with the parameters of an instruction that is read, numeric or symbolic.
 #pragma once
 
 #include <cstddef>
@@ -14,14 +14,6 @@ namespace tarvex::qiskit_plugin {
 /// The number of standard gates: QkGate values run from 0 below it.
 inline constexpr std::uint64_t kNumStandardGates = QkGate_RC3X + 1;
 
-/// The standard gate Qiskit names `name` ("x", "rz", ...), learned from Qiskit itself at import;
-/// none for any other name. A circuit's instructions name their gate but the C API gives no QkGate
-/// for them. O(len(name)) expected.
-std::optional<QkGate> standard_gate_named(std::string_view name);
-
-/// Learns the names of the standard gates from Qiskit (at import, before any lookup). O(gates).
-bool learn_standard_gate_names();
-
 /// Scratch space for the parameters of one gate at a time, reused from gate to gate.
 class GateParams {
  public:
@@ -35,6 +27,11 @@ class GateParams {
   std::vector<double> reals_;
   std::vector<const QkParam*> params_;
 };
+
+/// The standard gate Qiskit names `name`, or nothing: every name read from Qiskit itself, once, by
+/// appending each standard gate to a scratch circuit (the C API reads an instruction's name, not its
+/// gate). O(len(name)) expected.
+std::optional<QkGate> standard_gate_named(std::string_view name);
 
 /// The value of a numeric parameter (a delay's duration): an int or a real number. O(1).
 double param_value(const QkParam* p);

@@ -3,6 +3,9 @@
 
 #include <qiskit/version.h>
 
+#include <span>
+#include <string>
+
 #include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
@@ -30,7 +33,32 @@ void raise_transpiler_error(const std::string& label, const char* what) {
   PyErr_Format(transpiler_error_type(), "%s: %s", label.c_str(), what);
 }
 
+std::string duration_label(std::string_view name, std::span<const std::uint32_t> qubits) {
+  std::string s = "of " + std::string(name) + " on qubits [";
+  for (std::size_t i = 0; i < qubits.size(); ++i) s += (i ? ", " : "") + std::to_string(qubits[i]);
+  return s + "]";
+}
+
 }  // namespace
+
+void raise_duration_not_found(std::string_view name, std::span<const std::uint32_t> qubits) {
+  PyErr_Format(transpiler_error_type(), "Duration %s is not found.", duration_label(name, qubits).c_str());
+}
+
+void raise_unbounded_duration(std::string_view name, std::span<const std::uint32_t> qubits) {
+  PyErr_Format(transpiler_error_type(), "The duration %s is a parameter: it is not bounded.",
+               duration_label(name, qubits).c_str());
+}
+
+void raise_durations_too_long() {
+  PyErr_SetString(transpiler_error_type(),
+                  "The circuit's durations add up to more than 2**62 dt: too long to schedule.");
+}
+
+void raise_bad_block_order(std::size_t n) {
+  PyErr_Format(transpiler_error_type(),
+               "block_ordering_callable must yield each of the block's %zu operation nodes once.", n);
+}
 
 std::string unexpected_object_text(std::string_view what) {
   return "tarvex_qiskit: " + std::string(what) + " is not what this module was built for";

@@ -38,6 +38,9 @@ inline constexpr const char kToQuantumDagDoc[] =
 inline constexpr const char kFromQuantumDagDoc[] =
     "from_quantum_dag(graph, *, source, num_qubits, num_clbits, in_dt)\n--\n\n"
     "The CircuitData of a QuantumCircuit made from a scheduled _tarvex.QuantumDAG.";
+inline constexpr const char kDynamicDoc[] =
+    "dynamic(top, *, out, durations, dt, scheduling, given, fill_very_end, schedule_idle_qubits, custom_order, "
+    "writer)\n--\n\nSchedules a circuit with control flow in blocks, or takes its start times, and pads it.";
 inline constexpr const char kDurationTableName[] = "tarvex_qiskit.DurationTable";
 inline constexpr const char kUnexpectedNumbering[] =
     "tarvex_qiskit: Qiskit numbered the output's nodes unexpectedly";
@@ -140,5 +143,17 @@ void raise_not_an_export();
 
 /// ImportError for a Qiskit of another minor series than the one the module was built against.
 void raise_series_mismatch(const char* installed);
+
+// The dynamic-circuit passes' refusals (the runtime's exception types).
+
+/// TranspilerError "Duration of <name> on qubits [..] is not found." (the runtime's wording), for
+/// operation `name` on root qubits `qubits`.
+void raise_duration_not_found(std::string_view name, std::span<const std::uint32_t> qubits);
+/// TranspilerError: the duration of <name> on qubits [..] is a parameter, not a number.
+void raise_unbounded_duration(std::string_view name, std::span<const std::uint32_t> qubits);
+/// TranspilerError: the durations add up to more than the block schedule can count.
+void raise_durations_too_long();
+/// TranspilerError: a block ordering callable did not yield each of the block's `n` nodes once.
+void raise_bad_block_order(std::size_t n);
 
 }  // namespace tarvex::qiskit_plugin

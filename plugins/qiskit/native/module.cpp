@@ -9,6 +9,7 @@
 #include "boundary_kit/py_ref.hpp"
 #include "conversions.hpp"
 #include "durations.hpp"
+#include "dynamic.hpp"
 #include "gate_params.hpp"
 #include "messages.hpp"
 #include "padding.hpp"
@@ -80,6 +81,7 @@ PyMethodDef module_methods[] = {
      text::kToQuantumDagDoc},
     {"from_quantum_dag", TARVEX_FASTCALL(from_quantum_dag), METH_FASTCALL | METH_KEYWORDS,
      text::kFromQuantumDagDoc},
+    {"dynamic", TARVEX_FASTCALL(dynamic), METH_FASTCALL | METH_KEYWORDS, text::kDynamicDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -100,10 +102,11 @@ PyModuleDef module_def = {
 PyObject* init_module() {
   check_qiskit_series();
   for (bool (*import)() :
-       {import_capi_for_dag_reader, import_capi_for_circuit_reader, import_capi_for_circuit_writer, import_capi_for_conversions,
-        import_capi_for_gate_params, import_capi_for_requests})
+       {import_capi_for_dag_reader, import_capi_for_circuit_reader, import_capi_for_circuit_writer,
+        import_capi_for_conversions, import_capi_for_gate_params, import_capi_for_requests,
+        import_capi_for_dynamic_passes})
     if (!import()) kit::python_call_failed();
-  if (tarvex_import_capi_for_parameterized_gate() != 0 || !learn_standard_gate_names()) kit::python_call_failed();
+  if (tarvex_import_capi_for_parameterized_gate() != 0) kit::python_call_failed();
   (void)transpiler_error_type();  // made now, so that raising it later cannot fail to find it
   PyRef module = PyRef::steal(PyModule_Create(&module_def));
   if (!module) kit::python_call_failed();

@@ -309,6 +309,22 @@ PadCircuitRequest bind_pad_circuit(PyObject* const* slots) {
   return r;
 }
 
+DynamicRequest bind_dynamic(PyObject* const* slots) {
+  return DynamicRequest{
+      .top = slots[0],
+      .out = slots[1],
+      .durations = extract_argument("durations", extract_duration_table, slots[2]),
+      .dt = extract_argument("dt", kit::extract_f64, slots[3]),
+      .scheduling = slots[4],
+      .given = slots[5],
+      .fill_very_end = extract_argument("fill_very_end", kit::extract_bool, slots[6]),
+      .schedule_idle_qubits = extract_argument("schedule_idle_qubits", kit::extract_bool, slots[7]),
+      .custom_order = extract_argument("custom_order", kit::extract_bool, slots[8]),
+      .writer = slots[9],
+      .pad = slots[1] != Py_None,
+  };
+}
+
 DurationTableRequest bind_duration_table(PyObject* const* slots) {
   return DurationTableRequest{extract_argument("entries", DurationTable::parse, slots[0])};
 }

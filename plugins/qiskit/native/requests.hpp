@@ -128,6 +128,23 @@ struct FromQuantumDagRequest {
   bool in_dt;                               ///< in_dt: delays in whole dt, else in ns
 };
 
+/// _native.dynamic(top, *, out, durations, dt, scheduling, given, fill_very_end,
+/// schedule_idle_qubits, custom_order, writer): the dynamic-circuit passes' one call (see
+/// native/dynamic.hpp). The objects are borrowed; they are read when the call runs.
+struct DynamicRequest {
+  PyObject* top;                   ///< top: the CircuitData of the DAG's root, in topological order
+  PyObject* out;                   ///< out: the CircuitData of the empty output, or None (schedule only)
+  const DurationTable* durations;  ///< durations: a table made by duration_table()
+  double dt;                       ///< dt: seconds per dt
+  PyObject* scheduling;            ///< scheduling: "alap", "asap", or None with `given`
+  PyObject* given;                 ///< given: (blocks, starts) buffers in the program's node order, or None
+  bool fill_very_end;              ///< fill_very_end: pad up to every block's end
+  bool schedule_idle_qubits;       ///< schedule_idle_qubits: pad qubits the root never uses
+  bool custom_order;               ///< custom_order: the writer gives every block's order
+  PyObject* writer;                ///< writer: the Python side's callbacks
+  bool pad;                        ///< out is not None
+};
+
 // The parameters, in the order of each struct's fields; the first comes by position or keyword,
 // the others by keyword only.
 inline constexpr const char* kPadParameters[] = {
@@ -148,8 +165,14 @@ inline constexpr const char* kFromQuantumDagParameters[] = {"graph", "source", "
                                                             "in_dt"};
 inline constexpr kit::FunctionDescription kFromQuantumDag{"from_quantum_dag()", kFromQuantumDagParameters, 1};
 
+inline constexpr const char* kDynamicParameters[] = {
+    "top", "out", "durations", "dt", "scheduling", "given", "fill_very_end", "schedule_idle_qubits", "custom_order",
+    "writer"};
+inline constexpr kit::FunctionDescription kDynamic{"dynamic()", kDynamicParameters, 1};
+
 PadRequest bind_pad(PyObject* const* slots);
 PadCircuitRequest bind_pad_circuit(PyObject* const* slots);
+DynamicRequest bind_dynamic(PyObject* const* slots);
 DurationTableRequest bind_duration_table(PyObject* const* slots);
 ToQuantumDagRequest bind_to_quantum_dag(PyObject* const* slots);
 FromQuantumDagRequest bind_from_quantum_dag(PyObject* const* slots);

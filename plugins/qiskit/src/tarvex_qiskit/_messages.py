@@ -40,3 +40,16 @@ def dd_not_identity(names: list[str]) -> str:
 
 def dd_gate_no_duration(name: str, qubit: int) -> str:
     return f"{name} on qubits [{qubit}]: no duration for it, so no DD there"
+
+
+# The dynamic-circuit passes (ibm/scheduling.py), in the runtime's wording where they refuse what it refuses.
+IBM_NOT_PHYSICAL = "ASAP schedule runs on physical circuits only"
+IBM_NOT_IN_DT = 'All blocks must have time units of "dt". Please run TimeUnitConversion pass prior to padding.'
+IBM_RUNTIME_MISSING = "This circuit needs qiskit-ibm-runtime, which is not installed: pip install 'tarvex-qiskit[ibm]'"
+
+
+def ibm_not_scheduled(node: object) -> str:
+    return (
+        f"Operation {node!r} is likely added after the circuit is scheduled. "
+        "Schedule the circuit again if you transformed it."
+    )

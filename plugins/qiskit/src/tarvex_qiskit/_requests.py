@@ -88,7 +88,28 @@ class FromQuantumDagRequest:
     in_dt: bool
 
 
-def call(request: PadRequest | PadCircuitRequest | ToQuantumDagRequest | FromQuantumDagRequest) -> Any:
+@dataclass
+class DynamicRequest:
+    """One call of `_native.dynamic`: read `top` (the CircuitData of a DAG's root, in topological
+    order) and its bodies as blocks, schedule them ("alap", "asap") or take `given` start times, and
+    write the padded output into `out` (None: return the schedule). `writer` answers the native
+    side's questions and places each control-flow operation (ibm/scheduling.py)."""
+
+    top: Any
+    out: Any
+    durations: Any
+    dt: float
+    scheduling: str | None
+    given: tuple[bytes, bytes] | None
+    fill_very_end: bool
+    schedule_idle_qubits: bool
+    custom_order: bool
+    writer: Any
+
+
+def call(
+    request: PadRequest | PadCircuitRequest | ToQuantumDagRequest | FromQuantumDagRequest | DynamicRequest,
+) -> Any:
     """The native entry point of `request`, called with its fields."""
     return _CALLS[type(request)](**vars(request))
 
@@ -98,5 +119,6 @@ _CALLS = {
     PadCircuitRequest: _native.pad_circuit,
     ToQuantumDagRequest: _native.to_quantum_dag,
     FromQuantumDagRequest: _native.from_quantum_dag,
+    DynamicRequest: _native.dynamic,
 }
 

@@ -1,0 +1,297 @@
+"""Times tarvex_qiskit.ibm.scheduling against qiskit-ibm-runtime's dynamic-circuit passes, circuit
+in to circuit out, and checks that the outputs are equal.
+
+The circuit: random dynamic circuits transpiled to FakeTorino at optimization level 1 (as the
+figures of the runtime's cost were measured): WIDTH virtual qubits; per layer, one of h, sx, x or
+rz on each qubit and CX on alternate neighbouring pairs; every EVERY layers a mid-circuit
+measurement of one qubit and an if_test on its bit that flips that qubit (the runtime's fast path)
+or its neighbour. The number of layers is chosen for the instruction count after transpiling.
+
+Pipelines, each a PassManager run on the circuit (so every figure includes Qiskit's conversions
+from circuit to DAG and back, which both sides pay):
+- runtime ALAP: the runtime's ALAPScheduleAnalysis alone;
+- runtime ALAP + PadDelay: the runtime's ALAPScheduleAnalysis and PadDelay, the reference;
+- tarvex ALAP: tarvex_qiskit.ibm.scheduling.ALAPScheduleAnalysis alone (it builds the runtime's
+  node_start_time and node_block_dags, one Python object per node);
+- tarvex PadDelay: tarvex_qiskit.ibm.scheduling.PadDelay alone (fused: it schedules, ALAP).
+The runtime runs once per size, on a copy of the circuit whose control-flow bodies use fresh qubit
+objects and with its wire-map lookups and barrier widths mended (tests/runtime_oracle.py): on the circuit as it
+is, equal nodes of different bodies share one start time and its output is wrong. Those mends
+change no cost. Every tarvex output is asserted equal to the runtime's (Qiskit's ==, global phase
+exactly) where the runtime ran.
+
+Figures are ns of CPU time of the benchmark thread per source instruction, the garbage collector
+off while timing; tarvex's the median of the repeats. Peak memory is the resident set's high-water
+mark of a fresh process that builds the circuit and runs one pipeline once (the least of three such
+processes); "circuit only" builds it and runs none. "PassManager conversions" is the part no pass can avoid: Qiskit's conversion of
+the input to a DAG and of the (equal) output back.
+
+Usage: python benchmarks/dynamic_passes.py [--runtime-sizes 1e3,3e3,5e3] [--sizes 1e3,...,1e6]
+       [--repeats 5] [--report FILE]
+Needs Qiskit 2.6, qiskit-ibm-runtime 0.51 and the plugin (pip install "./plugins/qiskit[ibm]").
+Writes benchmarks/results/dynamic-*.json and prints the table docs/dynamic-circuits.md shows.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import json
+import os
+import platform
+import random
+import statistics
+import subprocess
+import sys
+import time
+import warnings
+from pathlib import Path
+from typing import Any
+
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
+import qiskit  # noqa: E402
+import qiskit_ibm_runtime  # noqa: E402
+from qiskit import QuantumCircuit, transpile  # noqa: E402
+from qiskit.converters import circuit_to_dag, dag_to_circuit  # noqa: E402
+from qiskit.transpiler import PassManager  # noqa: E402
+from qiskit_ibm_runtime.fake_provider import FakeTorino  # noqa: E402
+
+from tarvex_qiskit.ibm import scheduling as tarvex  # noqa: E402
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "plugins" / "qiskit" / "tests"))
+import runtime_oracle  # noqa: E402
+
+RESULTS_DIR = Path(__file__).resolve().parent / "results"
+WIDTH = 20
+EVERY = 3
+SEED = 5
+TARGETS = {10**3: 100.0, 5 * 10**3: 1000.0}  # tarvex PadDelay speed-up at least
+SCALING_MAX = 1.5  # tarvex PadDelay ns per instruction, largest over smallest size, at most
+DESCRIPTIONS = {
+    "runtime_alap": "qiskit-ibm-runtime ALAPScheduleAnalysis alone",
+    "runtime_alap_pad_delay": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDelay (the reference)",
+    "tarvex_alap": "tarvex_qiskit.ibm.scheduling.ALAPScheduleAnalysis alone",
+    "tarvex_pad_delay": "tarvex_qiskit.ibm.scheduling.PadDelay alone (fused, ALAP)",
+    "conversions": "PassManager's circuit-to-DAG and DAG-to-circuit conversions (the floor)",
+}
+REFERENCE = {"tarvex_alap": "runtime_alap", "tarvex_pad_delay": "runtime_alap_pad_delay"}
+
+
+def virtual_circuit(n_layers: int, seed: int = SEED) -> QuantumCircuit:
+    rng = random.Random(seed)
+    qc = QuantumCircuit(WIDTH, WIDTH)
+    for layer in range(n_layers):
+        for q in range(WIDTH):
+            if rng.random() < 0.7:
+                rng.choice([qc.h, qc.sx, qc.x])(q)
+            else:
+                qc.rz(rng.uniform(-3.0, 3.0), q)
+        for q in range(layer % 2, WIDTH - 1, 2):
+            qc.cx(q, q + 1)
+        if layer % EVERY == EVERY - 1:
+            q = rng.randrange(WIDTH)
+            qc.measure(q, q)
+            with qc.if_test((qc.clbits[q], 1)):
+                qc.x(q if rng.random() < 0.5 else (q + 1) % WIDTH)
+    return qc
+
+
+def dynamic_circuit(be, n_instructions: int, seed: int = SEED) -> QuantumCircuit:
+    """A circuit of about n_instructions instructions once transpiled to `be`."""
+    def transpiled(n_layers: int) -> QuantumCircuit:
+        return transpile(virtual_circuit(n_layers, seed), be, optimization_level=1, seed_transpiler=seed)
+
+    pilot = 30
+    per_layer = len(transpiled(pilot).data) / pilot
+    return transpiled(max(1, round(n_instructions / per_layer)))
+
+
+def pipelines(target) -> dict[str, Any]:
+    """name -> function making a fresh PassManager."""
+    return {
+        "runtime_alap": lambda: PassManager([runtime_oracle.ANALYSES["alap"](target=target)]),
+        "runtime_alap_pad_delay": lambda: PassManager(
+            [runtime_oracle.ANALYSES["alap"](target=target), runtime_oracle.MendedPadDelay(target=target)]
+        ),
+        "tarvex_alap": lambda: PassManager([tarvex.ALAPScheduleAnalysis(target=target)]),
+        "tarvex_pad_delay": lambda: PassManager([tarvex.PadDelay(target=target)]),
+    }
+
+
+def timed(make, circuit) -> tuple[float, QuantumCircuit]:
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.thread_time()
+        out = make().run(circuit)
+        return time.thread_time() - start, out
+    finally:
+        gc.enable()
+
+
+def conversions(circuit: QuantumCircuit, output: QuantumCircuit) -> float:
+    out_dag = circuit_to_dag(output)
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.thread_time()
+        circuit_to_dag(circuit, copy_operations=True)
+        dag_to_circuit(out_dag, copy_operations=False)
+        return time.thread_time() - start
+    finally:
+        gc.enable()
+
+
+def measure_size(n: int, repeats: int, with_runtime: bool) -> dict[str, Any]:
+    be = FakeTorino()
+    circuit = dynamic_circuit(be, n)
+    prepared = runtime_oracle.fresh_bodies(circuit)
+    makers = pipelines(be.target)
+    seconds: dict[str, list[float]] = {}
+    outputs: dict[str, QuantumCircuit] = {}
+    for name in ("runtime_alap", "runtime_alap_pad_delay") if with_runtime else ():
+        elapsed, outputs[name] = timed(makers[name], prepared)
+        seconds[name] = [elapsed]
+    floor = []
+    for rep in range(repeats):
+        for name in ("tarvex_alap", "tarvex_pad_delay"):
+            elapsed, out = timed(makers[name], circuit)
+            seconds.setdefault(name, []).append(elapsed)
+            if rep == 0:
+                outputs[name] = out
+        floor.append(conversions(circuit, outputs["tarvex_pad_delay"]))
+        print(f"  N={n:.0e} repeat {rep + 1}/{repeats} done", file=sys.stderr, flush=True)
+    equal = None
+    if with_runtime:
+        got, expected = outputs["tarvex_pad_delay"], outputs["runtime_alap_pad_delay"]
+        equal = got == expected and got.global_phase == expected.global_phase
+        assert equal, f"tarvex PadDelay differs from the runtime's at {n:.0e}"
+    size = len(circuit.data)
+    ns = {name: statistics.median(v) / size * 1e9 for name, v in seconds.items()}
+    ns["conversions"] = statistics.median(floor) / size * 1e9
+    speedup = {name: ns[ref] / ns[name] for name, ref in REFERENCE.items() if ref in ns}
+    names = ("none", "runtime_alap_pad_delay", "tarvex_pad_delay") if with_runtime else ("none", "tarvex_pad_delay")
+    memory = {name: peak_rss(name, n) for name in names}
+    return {"instructions": size, "ns_per_instruction": ns, "speedup": speedup, "peak_rss_mib": memory,
+            "equal_to_runtime": equal}
+
+
+def peak_rss(name: str, n: int, tries: int = 3) -> float:
+    """Peak resident set in MiB of a fresh process that builds the circuit and runs `name` once;
+    the least of `tries` such processes (a process's high-water mark varies by a few MiB)."""
+    peaks = []
+    for _ in range(tries):
+        out = subprocess.run([sys.executable, __file__, "--peak", name, str(n)], capture_output=True, text=True,
+                             check=True).stdout
+        peaks.append(float(out.split()[0]))
+    return min(peaks)
+
+
+def peak_child(name: str, n: int) -> None:
+    be = FakeTorino()
+    circuit = dynamic_circuit(be, n)
+    if name.startswith("runtime"):
+        circuit = runtime_oracle.fresh_bodies(circuit)
+    if name != "none":
+        pipelines(be.target)[name]().run(circuit)
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                print(int(line.split()[1]) / 1024)
+                return
+    raise RuntimeError("VmHWM not in /proc/self/status")
+
+
+def verdicts(rows: list[dict[str, Any]]) -> list[dict[str, Any]]:
+    out = []
+    for n, bound in TARGETS.items():
+        for row in rows:
+            if "tarvex_pad_delay" in row["speedup"] and abs(row["instructions"] - n) / n < 0.1:
+                value = row["speedup"]["tarvex_pad_delay"]
+                out.append({"what": f"tarvex PadDelay speed-up over the runtime's ALAP + PadDelay at {n:.0e}",
+                            "value": value, "bound": f">= {bound:g}", "met": value >= bound})
+    if len(rows) > 1:
+        ns = [row["ns_per_instruction"]["tarvex_pad_delay"] for row in rows]
+        value = max(ns) / min(ns)
+        out.append({"what": "tarvex PadDelay ns per instruction, highest over lowest of all sizes", "value": value,
+                    "bound": f"<= {SCALING_MAX:g}", "met": value <= SCALING_MAX})
+    for row in rows:
+        mem = row["peak_rss_mib"]
+        if "runtime_alap_pad_delay" in mem:
+            out.append({"what": f"peak RSS at {row['instructions']:,}: tarvex PadDelay against the runtime's",
+                        "value": mem["tarvex_pad_delay"], "bound": f"<= {mem['runtime_alap_pad_delay']:.0f} MiB",
+                        "met": mem["tarvex_pad_delay"] <= mem["runtime_alap_pad_delay"]})
+    return out
+
+
+def report(result: dict[str, Any]) -> str:
+    rows = result["rows"]
+    lines = [
+        "| instructions | runtime ALAP | runtime ALAP + PadDelay | tarvex ALAP | tarvex PadDelay | PassManager"
+        " conversions | peak RSS: circuit only | runtime ALAP + PadDelay | tarvex PadDelay |",
+        "|---|---|---|---|---|---|---|---|---|",
+    ]
+    for row in rows:
+        ns, sp, mem = row["ns_per_instruction"], row["speedup"], row["peak_rss_mib"]
+
+        def cell(name: str) -> str:
+            if name not in ns:
+                return ""
+            return f"{ns[name]:,.0f}" + (f" ({sp[name]:,.0f}x)" if name in sp else "")
+
+        rt_mem = f"{mem['runtime_alap_pad_delay']:,.0f} MiB" if "runtime_alap_pad_delay" in mem else ""
+        lines.append(
+            f"| {row['instructions']:,} | {cell('runtime_alap')} | {cell('runtime_alap_pad_delay')} | "
+            f"{cell('tarvex_alap')} | {cell('tarvex_pad_delay')} | {cell('conversions')} | {mem['none']:,.0f} MiB | "
+            f"{rt_mem} | {mem['tarvex_pad_delay']:,.0f} MiB |"
+        )
+    lines.append("")
+    for v in result["targets"]:
+        lines.append(f"{v['what']}: {v['value']:,.2f} (target {v['bound']}): {'met' if v['met'] else 'missed'}")
+    return "\n".join(lines)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--runtime-sizes", default="1e3,3e3,5e3")
+    parser.add_argument("--sizes", default="1e3,3e3,5e3,1e4,1e5,1e6")
+    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--report", type=Path, help="print the table of a saved run and exit")
+    parser.add_argument("--peak", nargs=2, metavar=("PIPELINE", "N"), help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    warnings.simplefilter("ignore")  # the device's durations round to whole dt, with a warning each
+    if args.peak:
+        peak_child(args.peak[0], int(float(args.peak[1])))
+        return
+    if args.report:
+        print(report(json.loads(args.report.read_text())))
+        return
+    runtime_sizes = {int(float(s)) for s in args.runtime_sizes.split(",") if s}
+    sizes = [int(float(s)) for s in args.sizes.split(",")]
+    result: dict[str, Any] = {
+        "benchmark": "dynamic_passes",
+        "command": "python benchmarks/dynamic_passes.py " + " ".join(sys.argv[1:]),
+        "machine": {"platform": platform.platform(), "python": platform.python_version(), "qiskit": qiskit.__version__,
+                    "qiskit_ibm_runtime": qiskit_ibm_runtime.__version__},
+        "circuit": {"device": "FakeTorino", "virtual_qubits": WIDTH, "measure_and_if_every_layers": EVERY,
+                    "transpiled": "optimization_level=1", "seed": SEED},
+        "unit": "ns of CPU per source instruction; tarvex: median of the repeats, runtime: one run",
+        "repeats": args.repeats,
+        "pipelines": DESCRIPTIONS,
+        "rows": [],
+        "targets": [],
+    }
+    RESULTS_DIR.mkdir(exist_ok=True)
+    path = RESULTS_DIR / time.strftime("dynamic-%Y%m%d-%H%M%S.json")
+    for n in sizes:  # saved after each size, so a long run that stops keeps what it measured
+        repeats = args.repeats if n < 10**6 else max(1, args.repeats // 2)
+        result["rows"].append(measure_size(n, repeats, n in runtime_sizes))
+        result["targets"] = verdicts(result["rows"])
+        path.write_text(json.dumps(result, indent=1))
+    print(report(result))
+    print(f"\nsaved {path}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,169 @@
+// Writing the padded output of a block walk through the C API, with Python placing control flow.
+#include "block_writer.hpp"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
+#include "gate_params.hpp"
+#include "boundary_kit/py_ref.hpp"
+#include "qiskit_objects.hpp"
+
+namespace tarvex::qiskit_plugin {
+
+bool import_capi_for_block_writer() { return qk_import() == 0; }
+
+BlockWriter::BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* top_data, PyObject* writer,
+                         std::span<const Wire> kept)
+    : read_(read), writer_(writer), top_data_(top_data), kept_index_(read.program.n_qubits(), 0) {
+  for (std::uint32_t i = 0; i < kept.size(); ++i) kept_index_[kept[i]] = i;
+  frames_.push_back(Frame{top, Frame::Map::kRoot, {}, Ref(), Ref()});
+}
+
+PyObject* BlockWriter::frame_data(Frame& f) {
+  if (frames_.size() == 1) return top_data_;
+  if (!f.data) f.data = Ref::steal(PyObject_GetAttrString(f.circuit.get(), "_data"));
+  return f.data.get();
+}
+
+std::uint32_t BlockWriter::local(Wire q) const {
+  const Frame& f = frames_.back();
+  switch (f.map) {
+    case Frame::Map::kRoot:
+      return q;
+    case Frame::Map::kKept:
+      return kept_index_[q];
+    case Frame::Map::kList:
+      break;
+  }
+  return static_cast<std::uint32_t>(std::find(f.list.begin(), f.list.end(), q) - f.list.begin());
+}
+
+void BlockWriter::locals(std::span<const Wire> qs) {
+  qubits_.resize(qs.size());
+  for (std::size_t i = 0; i < qs.size(); ++i) qubits_[i] = local(qs[i]);
+}
+
+bool BlockWriter::check(QkExitCode code) {
+  if (code == QkExitCode_Success) return true;
+  PyErr_Format(PyExc_RuntimeError, "tarvex_qiskit: Qiskit refused an instruction of the padded circuit (exit code %d)",
+               static_cast<int>(code));
+  failed_ = true;
+  return false;
+}
+
+bool BlockWriter::copy_gate(const QkCircuitInstructionView& v) {
+  // Standard gate names are static strings in Qiskit: after the first lookup the pointer finds them.
+  auto cached = gates_.find(v.name);
+  if (cached == gates_.end() || cached->second.first != v.name_len) {
+    const std::optional<QkGate> gate = standard_gate_named({v.name, v.name_len});
+    if (!gate) return check(QkExitCode_CInputError);
+    cached = gates_.insert_or_assign(v.name, std::pair<std::size_t, QkGate>{v.name_len, *gate}).first;
+  }
+  return check(params_.append(frames_.back().circ, cached->second.second, qubits_.data(), v, v.num_params));
+}
+
+void BlockWriter::node(NodeId id) {
+  if (failed_) return;
+  const BlockProgram& p = read_.program;
+  const QkCircuit* src = read_.source[id];
+  const std::uint32_t index = read_.index[id];
+  QkCircuitInstructionView v;
+  qk_circuit_view_instruction(src, index, &v);
+  locals(p.qubits(id));
+  QkCircuit* out = frames_.back().circ;
+  switch (qk_circuit_instruction_kind(src, index)) {
+    case QkOperationKind_Gate:
+      copy_gate(v);
+      return;
+    case QkOperationKind_Unitary:
+      matrix_.resize(std::size_t{1} << (2 * v.num_qubits));
+      qk_circuit_inst_unitary(const_cast<QkCircuit*>(src), index, matrix_.data());
+      check(qk_circuit_unitary(out, matrix_.data(), qubits_.data(), v.num_qubits, false));
+      return;
+    case QkOperationKind_Measure:
+      // An output block keeps its input block's clbits, in order.
+      check(qk_circuit_measure(out, qubits_[0], v.clbits[0]));
+      return;
+    case QkOperationKind_Reset:
+      check(qk_circuit_reset(out, qubits_[0]));
+      return;
+    case QkOperationKind_Barrier:
+      check(qk_circuit_barrier(out, qubits_.data(), static_cast<std::uint32_t>(qubits_.size())));
+      return;
+    default:
+      check(QkExitCode_CInputError);  // the reader lets through nothing else
+  }
+}
+
+void BlockWriter::delay(Wire qubit, Ticks length) {
+  if (failed_) return;
+  check(qk_circuit_delay_dt(frames_.back().circ, local(qubit), length));
+}
+
+void BlockWriter::barrier(std::span<const Wire> qubits) {
+  if (failed_) return;
+  locals(qubits);
+  check(qk_circuit_barrier(frames_.back().circ, qubits_.data(), static_cast<std::uint32_t>(qubits_.size())));
+}
+
+void BlockWriter::begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::span<const Wire> qubits) {
+  const Frame::Map map = fast_path ? Frame::Map::kList
+                         : qubits.size() == read_.program.n_qubits() ? Frame::Map::kRoot
+                                                                     : Frame::Map::kKept;
+  if (k == 0) bodies_.push_back(Bodies{cf, {}});
+  Frame frame{nullptr, map, qubits, Ref(), Ref()};
+  if (!failed_) {
+    frame.circuit = Ref::steal(PyObject_CallMethod(writer_, "body", "nIOn",
+                                                   static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k,
+                                                   fast_path ? Py_True : Py_False,
+                                                   static_cast<Py_ssize_t>(qubits.size())));
+    if (frame.circuit) frame.data = Ref::steal(PyObject_GetAttrString(frame.circuit.get(), "_data"));
+    frame.circ = frame.data ? qk_circuit_borrow_from_python(frame.data.get()) : nullptr;
+    failed_ = frame.circ == nullptr;
+  }
+  frames_.push_back(std::move(frame));
+}
+
+void BlockWriter::end_body(NodeId, std::uint32_t, Ticks) {
+  if (!failed_) bodies_.back().circuits.push_back(std::move(frames_.back().circuit));
+  frames_.pop_back();
+}
+
+void BlockWriter::control_flow(NodeId cf, std::span<const Wire> qubits) {
+  std::vector<Ref> circuits;
+  if (!bodies_.empty() && bodies_.back().cf == cf) {
+    circuits = std::move(bodies_.back().circuits);
+    bodies_.pop_back();
+  }
+  if (failed_) return;
+  locals(qubits);
+  QkCircuitInstructionView v;
+  qk_circuit_view_instruction(read_.source[cf], read_.index[cf], &v);
+  Ref bodies = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(circuits.size())));
+  Ref qs = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(qubits_.size())));
+  Ref cs = Ref::steal(PyTuple_New(v.num_clbits));
+  PyObject* data = frame_data(frames_.back());
+  failed_ = !bodies || !qs || !cs || data == nullptr;
+  for (std::size_t i = 0; !failed_ && i < circuits.size(); ++i)
+    PyTuple_SET_ITEM(bodies.get(), static_cast<Py_ssize_t>(i), circuits[i].release());
+  for (std::size_t i = 0; !failed_ && i < qubits_.size(); ++i) {
+    PyObject* q = PyLong_FromUnsignedLong(qubits_[i]);
+    failed_ = q == nullptr;
+    if (q) PyTuple_SET_ITEM(qs.get(), static_cast<Py_ssize_t>(i), q);
+  }
+  for (std::uint32_t i = 0; !failed_ && i < v.num_clbits; ++i) {
+    PyObject* c = PyLong_FromUnsignedLong(v.clbits[i]);
+    failed_ = c == nullptr;
+    if (c) PyTuple_SET_ITEM(cs.get(), i, c);
+  }
+  if (failed_) return;
+  Ref done = Ref::steal(PyObject_CallMethod(writer_, "place", "nOOOO",
+                                            static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), bodies.get(),
+                                            data, qs.get(), cs.get()));
+  failed_ = !done;
+}
+
+void BlockWriter::end(Ticks) {}
+
+}  // namespace tarvex::qiskit_plugin

@@ -56,7 +56,8 @@ def fixed_cost_table(result: dict) -> str:
 
 
 def near(result: dict, n: int) -> dict | None:
-    return next((row for row in result["sizes"] if abs(row["n_instructions"] - n) / n < 0.05), None)
+    """The row of about n instructions (the layered circuits overshoot by their measurements)."""
+    return next((row for row in result["sizes"] if abs(row["n_instructions"] - n) / n < 0.1), None)
 
 
 def targets(result: dict) -> list[dict]:
@@ -73,8 +74,9 @@ def targets(result: dict) -> list[dict]:
             value = speedup(row["ns_per_instruction"], "direct_unlabelled", "qiskit")
             check(f"direct path, keep_labels=False, at {row['n_instructions']:,}", f">= {bound:g}x", value, value >= bound)
     if (row := near(result, 10**5)) is not None:
-        value = speedup(row["ns_per_instruction"], "direct", "qiskit")
-        check(f"direct path at {row['n_instructions']:,} (aim)", f">= {DIRECT_AIM_1E5:g}x", value, value >= DIRECT_AIM_1E5)
+        for name, label in (("direct", "direct path"), ("direct_unlabelled", "direct path, keep_labels=False,")):
+            value = speedup(row["ns_per_instruction"], name, "qiskit")
+            check(f"{label} at {row['n_instructions']:,} (aim)", f">= {DIRECT_AIM_1E5:g}x", value, value >= DIRECT_AIM_1E5)
     for n, bound in EXECUTOR_AT.items():
         if (row := near(result, n)) is not None:
             value = speedup(row["ns_per_instruction"], "executor", "runtime")

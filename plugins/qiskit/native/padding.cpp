@@ -243,20 +243,6 @@ PyObject* pad_impl(const PadRequest& r) {
   return result;
 }
 
-// An empty copy of the CircuitData `data`, made by Qiskit's own Python method, which copies its
-// Python objects with the interpreter attached (the C API's qk_circuit_copy_empty_like does not,
-// and aborts the process on a circuit whose registers Python has touched).
-// Room for `n` instructions is reserved at once: grown one instruction at a time, the circuit's
-// storage is copied again and again, and that copying was the largest cost of the direct path.
-PyRef empty_copy(PyObject* data, std::size_t n) {
-  PyRef out = PyRef::steal(PyObject_CallMethodNoArgs(data, copy_empty_like_name()));
-  if (!out) kit::python_call_failed();
-  PyRef count = PyRef::steal(made(PyLong_FromSize_t(n)));
-  PyRef none = PyRef::steal(PyObject_CallMethodOneArg(out.get(), reserve_name(), count.get()));
-  if (!none) kit::python_call_failed();
-  return out;
-}
-
 PyObject* pad_circuit_impl(const PadCircuitRequest& r) {
   double phase = 0.0;
   const bool real_phase = real_global_phase(r.circuit, phase);
@@ -268,7 +254,7 @@ PyObject* pad_circuit_impl(const PadCircuitRequest& r) {
     read->graph.build_schedule();
   }
   const std::size_t n = read->source_ids.size();
-  PyRef data = empty_copy(r.data, 2 * n);
+  PyRef data = empty_copy_of(r.data, 2 * n);
   CircuitWriter writer(const_cast<QkCircuit*>(extract_circuit(data.get())));
   std::vector<double> written_starts;
   if (r.record) written_starts.reserve(2 * n);

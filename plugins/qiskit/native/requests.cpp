@@ -345,6 +345,7 @@ ToQuantumDagRequest bind_to_quantum_dag(PyObject* const* slots) {
 FromQuantumDagRequest bind_from_quantum_dag(PyObject* const* slots) {
   FromQuantumDagRequest r{
       .nodes = extract_argument("graph", read_graph, slots[0]),
+      .source_data = slots[1] == Py_None ? nullptr : slots[1],
       .source = slots[1] == Py_None ? nullptr : extract_argument("source", extract_circuit, slots[1]),
       .num_qubits = extract_argument(
           "num_qubits", [](PyObject* o) { return extract_count("num_qubits", o); }, slots[2]),

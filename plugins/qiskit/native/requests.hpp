@@ -122,7 +122,8 @@ struct GraphNode {
 /// during binding: every node, with its scheduled times.
 struct FromQuantumDagRequest {
   std::vector<GraphNode> nodes;             ///< graph: a scheduled _tarvex.QuantumDAG (or alike)
-  const QkCircuit* source;                  ///< source: a CircuitData, or None (null)
+  PyObject* source_data;                    ///< source: a CircuitData, borrowed, or None (null) ...
+  const QkCircuit* source;                  ///< ... and the circuit inside it
   std::optional<std::uint32_t> num_qubits;  ///< num_qubits: an int, or None: as the graph uses
   std::optional<std::uint32_t> num_clbits;  ///< num_clbits: an int, or None
   bool in_dt;                               ///< in_dt: delays in whole dt, else in ns

@@ -1,6 +1,9 @@
 // Padding planner: which stretches get delays or pulse sequences, and how slack is split.
 #include "graph/padding_plan.hpp"
 
+#include <memory>
+
+#include "graph/lexicographic_order.hpp"
 #include "graph_test_util.hpp"
 
 namespace tarvex {
@@ -134,6 +137,91 @@ TEST(PlanPadding, StopsAtTheFirstMisalignedStretch) {
   EXPECT_EQ(p.outcome.before, 0u);
   EXPECT_EQ(p.outcome.after, 2u);
   EXPECT_EQ(p.events, (Events{"n0@0", "n1@0"}));
+}
+
+// What the planner reports, with each entry's wires: the padded graph, in the order reported.
+struct WiredRecorder {
+  const QuantumDAG& dag;
+  std::vector<std::string> events;
+  std::vector<std::vector<Qubit>> wires;
+  void node(NodeId id, double t) { add("n" + std::to_string(id) + "@" + std::to_string(t), dag.qubits(id)); }
+  void delay(Qubit q, double t, double length) {
+    add("d" + std::to_string(q) + "@" + std::to_string(t) + "+" + std::to_string(length), {&q, 1});
+  }
+  void pulse(Qubit q, std::size_t k, double t) {
+    add("p" + std::to_string(k) + "q" + std::to_string(q) + "@" + std::to_string(t), {&q, 1});
+  }
+  void add(std::string event, std::span<const Qubit> on) {
+    events.push_back(std::move(event));
+    wires.emplace_back(on.begin(), on.end());
+  }
+};
+
+// Random circuits on `n_qubits` qubits and two classical wires: gates on one or two qubits,
+// measurements (a qubit and a classical wire), resets and waits, with whole durations.
+std::vector<Gate> random_padding_circuit(std::mt19937& rng, std::size_t n_qubits) {
+  std::vector<Gate> gates;
+  const std::size_t n = rng() % 60;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Qubit a = rng() % n_qubits, b = (a + 1 + rng() % (n_qubits - 1)) % n_qubits;
+    const double d = 8.0 * static_cast<double>(1 + rng() % 6);
+    switch (rng() % 6) {
+      case 0: gates.push_back({"cx", {a, b}, d}); break;
+      case 1: gates.push_back({"measure", {a, n_qubits + rng() % 2}, 2 * d}); break;
+      case 2: gates.push_back({"reset", {a}, d}); break;
+      case 3: gates.push_back({"delay", {a}, d}); break;
+      default: gates.push_back({"x", {a}, d}); break;
+    }
+  }
+  return gates;
+}
+
+TEST(PlanPaddingLexicographic, ReportsThePlanInTheLexicographicOrderOfThePaddedGraph) {
+  // The reference: plan_padding's entries, put in order by lexicographic_order (itself checked
+  // against the definition) over the graph they form.
+  std::mt19937 rng(11);
+  const std::vector<double> spacing = {0.25, 0.5, 0.25};
+  for (int trial = 0; trial < 300; ++trial) {
+    const std::size_t n_qubits = 2 + rng() % 5;
+    const std::vector<Gate> gates = random_padding_circuit(rng, n_qubits);
+    QuantumDAG dag = make_dag(gates);
+    if (trial % 2) {
+      dag.build_schedule();
+    } else {
+      dag.build_alap_schedule();
+    }
+    std::vector<QubitPadding> qubits(n_qubits);
+    for (QubitPadding& q : qubits) q = {.pad = rng() % 5 != 0, .decouple = rng() % 3 != 0};
+    const std::vector<double> pulses(n_qubits * 2, 8.0);
+    const PaddingOptions options{.qubits = qubits,
+                                 .decouple = trial % 3 != 0,
+                                 .fill_to_end = rng() % 2 == 0,
+                                 .skip_after_reset = rng() % 2 == 0,
+                                 .alignment = trial % 5 == 0 ? 16.0 : 1.0,
+                                 .spacing = spacing,
+                                 .n_pulses = 2,
+                                 .pulse_durations = pulses};
+    auto role = [&](NodeId id) {
+      if (dag.name(id) == "delay") return PaddingRole::kIdle;
+      return dag.name(id) == "reset" ? PaddingRole::kReset : PaddingRole::kOperation;
+    };
+    WiredRecorder walked{dag, {}, {}}, ordered{dag, {}, {}};
+    const PaddingOutcome a = plan_padding(dag, dag.start_times(), options, role, walked);
+    const PaddingOutcome b = plan_padding_lexicographic(dag, dag.start_times(), options, n_qubits + 2, role, ordered);
+    ASSERT_EQ(a.status, b.status) << "trial " << trial;
+    if (a.status != PaddingStatus::kDone) {
+      EXPECT_EQ(std::tie(a.qubit, a.start, a.stop, a.before, a.after), std::tie(b.qubit, b.start, b.stop, b.before, b.after));
+      EXPECT_TRUE(ordered.events.empty());
+      continue;
+    }
+    EXPECT_EQ(std::tie(a.n_sequences, a.end), std::tie(b.n_sequences, b.end)) << "trial " << trial;
+    std::vector<std::uint32_t> order;
+    lexicographic_order(walked.events.size(), n_qubits, n_qubits + 2,
+                        [&](std::size_t i) { return std::span<const Qubit>(walked.wires[i]); }, order);
+    std::vector<std::string> expected;
+    for (std::uint32_t i : order) expected.push_back(walked.events[i]);
+    ASSERT_EQ(ordered.events, expected) << "trial " << trial;
+  }
 }
 
 }  // namespace

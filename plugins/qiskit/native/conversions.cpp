@@ -394,6 +394,15 @@ const QkCircuit* extract_circuit(PyObject* obj) {
   return circuit;
 }
 
+PyRef empty_copy_of(PyObject* data, std::size_t reserve) {
+  PyRef out = PyRef::steal(PyObject_CallMethodNoArgs(data, copy_empty_like_name()));
+  if (!out) kit::python_call_failed();
+  PyRef count = PyRef::steal(made(PyLong_FromSize_t(reserve)));
+  PyRef none = PyRef::steal(PyObject_CallMethodOneArg(out.get(), reserve_name(), count.get()));
+  if (!none) kit::python_call_failed();
+  return out;
+}
+
 std::vector<GraphNode> read_graph(PyObject* graph) {
   const QuantumDagMethods& methods = quantum_dag_methods();
   const bool exact = Py_IS_TYPE(graph, reinterpret_cast<PyTypeObject*>(methods.type));
@@ -447,9 +456,10 @@ PyObject* from_quantum_dag_impl(const FromQuantumDagRequest& r) {
     if (!r.num_qubits) num_qubits = used;
     if (!r.num_clbits) num_clbits = measures ? num_qubits : 0;
   }
-  OwnedCircuit owned{r.source ? qk_circuit_copy_empty_like(r.source, QkVarsMode_Alike, QkBlocksMode_Drop)
-                              : registers_like_quantum_circuit(num_qubits, num_clbits)};
-  QkCircuit* out = owned.qc;
+  // With a source, the output is a CircuitData Python makes (see empty_copy_of) and this call fills.
+  PyRef data = r.source ? empty_copy_of(r.source_data, r.nodes.size()) : PyRef();
+  OwnedCircuit owned{r.source ? nullptr : registers_like_quantum_circuit(num_qubits, num_clbits)};
+  QkCircuit* out = r.source ? const_cast<QkCircuit*>(extract_circuit(data.get())) : owned.qc;
   const std::uint32_t n_qubits = qk_circuit_num_qubits(out);
   if (r.source != nullptr) num_clbits = qk_circuit_num_clbits(out);
 
@@ -494,10 +504,11 @@ PyObject* from_quantum_dag_impl(const FromQuantumDagRequest& r) {
     append_node(out, r, i, num_clbits, ops, next_op, params, matrix);
   }
   for (std::uint32_t q = 0; q < n_qubits; ++q) wait(q, idle_from[q], end);
+  if (r.source) return data.release();
   owned.qc = nullptr;
-  PyObject* data = qk_circuit_to_python(out);
-  if (data == nullptr) kit::python_call_failed();
-  return data;
+  PyObject* made_data = qk_circuit_to_python(out);
+  if (made_data == nullptr) kit::python_call_failed();
+  return made_data;
 }
 
 }  // namespace tarvex::qiskit_plugin

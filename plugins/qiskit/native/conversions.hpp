@@ -11,6 +11,8 @@
 
 #include <vector>
 
+#include "boundary_kit/py_ref.hpp"
+
 #include "qiskit_capi.hpp"
 #include "requests.hpp"
 
@@ -19,6 +21,13 @@ namespace tarvex::qiskit_plugin {
 /// The circuit inside a QuantumCircuit's CircuitData, borrowed from it (it lives as long as the
 /// CircuitData); TypeError (CastError) for any other object. O(1).
 const QkCircuit* extract_circuit(PyObject* obj);
+
+/// A new, empty CircuitData shaped like `data` (a CircuitData: its bits, registers, variables and
+/// global phase), with room for `reserve` instructions, made by Qiskit's own copy_empty_like
+/// method, which copies the Python objects a circuit holds with the interpreter attached: the C
+/// API's qk_circuit_copy_empty_like does not, and aborts the process on a circuit whose registers
+/// Python has touched. Fill it through extract_circuit. O(bits).
+kit::PyRef empty_copy_of(PyObject* data, std::size_t reserve);
 
 /// Every node of `graph` with its stored times. For a _tarvex.QuantumDAG: one get_all_nodes call,
 /// O(log nodes) get_node_schedule calls to find how many nodes the stored schedule covers, and the

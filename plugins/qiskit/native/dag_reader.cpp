@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "boundary_kit/fault.hpp"
+#include "gate_params.hpp"
 #include "boundary_kit/messages.hpp"
 #include "messages.hpp"
 #include "qiskit_objects.hpp"
@@ -31,13 +32,7 @@ std::string node_label(const QkDag* dag, std::uint32_t qk_id) {
   return instruction_label({view.name, view.name_len}, {view.qubits, view.num_qubits});
 }
 
-bool real_global_phase(const QkDag* dag, double& phase) {
-  QkParam* p = qk_dag_global_phase(dag);
-  const bool real = qk_param_kind(p) == QkParamKind_Real;
-  if (real) phase = qk_param_as_real(p);
-  qk_param_free(p);
-  return real;
-}
+bool real_global_phase(const QkDag* dag, double& phase) { return real_value(qk_dag_global_phase(dag), phase); }
 
 namespace {
 
@@ -78,12 +73,12 @@ constexpr std::string_view kKindNames[] = {"gate", "measure", "reset", "barrier"
 
 // The kind of each node, or false where one cannot be copied natively. Control flow is kept (as a
 // barrier, never read further): it is refused by name in the second walk, as Qiskit refuses it.
-bool read_kinds(const QkDag* dag, ReadDag& out, std::vector<bool>& control_flow) {
-  const std::size_t n = out.qk_ids.size();
+bool read_kinds(const QkDag* dag, ReadOperations& out, std::vector<bool>& control_flow) {
+  const std::size_t n = out.source_ids.size();
   out.kinds.resize(n);
   control_flow.assign(n, false);
   for (std::size_t i = 0; i < n; ++i) {
-    switch (qk_dag_op_node_kind(dag, out.qk_ids[i])) {
+    switch (qk_dag_op_node_kind(dag, out.source_ids[i])) {
       case QkOperationKind_Gate:
         out.kinds[i] = OpKind::kGate;
         break;
@@ -115,12 +110,12 @@ bool read_kinds(const QkDag* dag, ReadDag& out, std::vector<bool>& control_flow)
 
 }  // namespace
 
-bool read_dag(const QkDag* dag, const DurationTable& table, const DelayDurations& delays, ReadDag& out) {
+bool read_dag(const QkDag* dag, const DurationTable& table, const DelayDurations& delays, ReadOperations& out) {
   out.n_qubits = qk_dag_num_qubits(dag);
   out.n_clbits = qk_dag_num_clbits(dag);
   const std::size_t n = qk_dag_num_op_nodes(dag);
-  out.qk_ids.resize(n);
-  qk_dag_topological_op_nodes(dag, out.qk_ids.data());
+  out.source_ids.resize(n);
+  qk_dag_topological_op_nodes(dag, out.source_ids.data());
   std::vector<bool> control_flow;
   if (!read_kinds(dag, out, control_flow)) return false;
   out.gates.assign(n, 0);
@@ -129,7 +124,7 @@ bool read_dag(const QkDag* dag, const DurationTable& table, const DelayDurations
   SlotCache slots(table);
   std::vector<Qubit> wires;
   for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t id = out.qk_ids[i];
+    const std::uint32_t id = out.source_ids[i];
     const std::uint32_t nq = qk_dag_op_node_num_qubits(dag, id);
     const std::uint32_t* qs = qk_dag_op_node_qubits(dag, id);
     const std::span<const std::uint32_t> qubits(qs, nq);

@@ -8,12 +8,14 @@
 namespace tarvex::qiskit_plugin {
 
 /// One unit: ns per unit (SI units by exact powers of ten, "ps" dividing so that whole picoseconds
-/// stay exact), or for "dt" the length of one dt, which the caller knows.
+/// stay exact), or for "dt" the length of one dt, which the caller knows; and units per second, by
+/// which Qiskit's unit conversion divides a duration to get seconds (1 for "s" and "dt").
 struct DelayUnit {
   QkDelayUnit code;
   std::string_view name;
   double ns;
   bool divides;
+  double per_second;
 
   /// `value` of this unit in ns; `dt_ns` is the length of one dt in ns (NaN when unknown). O(1).
   double to_ns(double value, double dt_ns) const {
@@ -23,9 +25,9 @@ struct DelayUnit {
 };
 
 inline constexpr DelayUnit kDelayUnits[] = {
-    {QkDelayUnit_S, "s", 1e9, false},   {QkDelayUnit_MS, "ms", 1e6, false},
-    {QkDelayUnit_US, "us", 1e3, false}, {QkDelayUnit_NS, "ns", 1.0, false},
-    {QkDelayUnit_PS, "ps", 1e3, true},  {QkDelayUnit_DT, "dt", 0.0, false},
+    {QkDelayUnit_S, "s", 1e9, false, 1.0},    {QkDelayUnit_MS, "ms", 1e6, false, 1e3},
+    {QkDelayUnit_US, "us", 1e3, false, 1e6},  {QkDelayUnit_NS, "ns", 1.0, false, 1e9},
+    {QkDelayUnit_PS, "ps", 1e3, true, 1e12},  {QkDelayUnit_DT, "dt", 0.0, false, 1.0},
 };
 
 /// The unit with this code or name, or null for one without a duration in ns (an expression).

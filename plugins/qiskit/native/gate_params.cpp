@@ -1,4 +1,4 @@
-// Appending a standard gate with the parameters of an instruction that is read, numeric or symbolic.
+// Standard gates: found by name, and appended with the parameters of an instruction that is read.
 #include "gate_params.hpp"
 
 #include <string>
@@ -67,6 +67,13 @@ double param_value(const QkParam* p) {
   std::int64_t i;
   if (qk_param_kind(p) == QkParamKind_Int && qk_param_as_int(p, &i)) return static_cast<double>(i);
   return qk_param_as_real(p);
+}
+
+bool real_value(QkParam* owned, double& value) {
+  const bool real = qk_param_kind(owned) == QkParamKind_Real;
+  if (real) value = qk_param_as_real(owned);
+  qk_param_free(owned);
+  return real;
 }
 
 }  // namespace tarvex::qiskit_plugin

@@ -36,4 +36,8 @@ std::optional<QkGate> standard_gate_named(std::string_view name);
 /// The value of a numeric parameter (a delay's duration): an int or a real number. O(1).
 double param_value(const QkParam* p);
 
+/// Whether `owned` (a parameter the caller owns, such as a global phase, freed here) is a real
+/// number, written to `value` if so. O(1).
+bool real_value(QkParam* owned, double& value);
+
 }  // namespace tarvex::qiskit_plugin

@@ -155,6 +155,22 @@ void raise_start_times_mismatch() {
       "argument 'start_times': a mapping is needed when scheduling is 'given', and None otherwise");
 }
 
+void raise_not_a_register() {
+  PyErr_SetString(PyExc_TypeError, "each item is a (name, size, quantum) tuple");
+}
+
+void raise_register_name_nul() {
+  PyErr_SetString(PyExc_ValueError, "argument 'registers': a register's name holds a NUL character");
+}
+
+void raise_registers_mismatch(std::uint64_t qubits, std::uint64_t clbits, std::uint64_t dag_qubits,
+                              std::uint64_t dag_clbits) {
+  PyErr_Format(PyExc_ValueError,
+               "argument 'registers': %llu qubits and %llu clbits in the registers, where the DAG has %llu and %llu",
+               static_cast<unsigned long long>(qubits), static_cast<unsigned long long>(clbits),
+               static_cast<unsigned long long>(dag_qubits), static_cast<unsigned long long>(dag_clbits));
+}
+
 void raise_not_a_pulse_gate(std::uint64_t gate) {
   PyErr_Format(PyExc_ValueError, "argument 'sequence': %llu is not a standard gate on one qubit",
                static_cast<unsigned long long>(gate));

@@ -21,8 +21,14 @@ inline constexpr const char kModuleDoc[] =
     "Native passes of tarvex_qiskit, built on Qiskit's C API and the Tarvex core.";
 inline constexpr const char kPadDoc[] =
     "pad(dag, *, durations, delays, scheduling, start_times, qubits, decouple, fill_to_end, skip_reset, "
-    "alignment, split, spacing, sequence, pulse_durations, phase, record=False, labelled=())\n--\n\n"
+    "alignment, split, spacing, sequence, pulse_durations, phase, record=False, labelled=(), registers=None)"
+    "\n--\n\n"
     "Schedules a DAGCircuit or takes its start times, and pads its idle time (see PadRequest).";
+inline constexpr const char kPadCircuitDoc[] =
+    "pad_circuit(circuit, *, durations, dt, scheduling, qubits, decouple, fill_to_end, skip_reset, "
+    "alignment, split, spacing, sequence, pulse_durations, phase, record=False, labelled=(), "
+    "barriers=False)\n--\n\n"
+    "Schedules a QuantumCircuit's CircuitData and pads its idle time into a new one (see PadCircuitRequest).";
 inline constexpr const char kDurationTableDoc[] =
     "duration_table(entries)\n--\n\nParses (name, qubits or None, duration) entries into a table for pad() "
     "and to_quantum_dag().";
@@ -92,6 +98,14 @@ void raise_count_mismatch(const char* argument, std::size_t given, std::size_t e
 void raise_not_a_choice(const char* argument, const char* choices);
 /// "argument 'start_times': a mapping is needed when scheduling is 'given', and None otherwise"
 void raise_start_times_mismatch();
+/// TypeError "each item is a (name, size, quantum) tuple" (binding names the argument)
+void raise_not_a_register();
+/// "argument 'registers': a register's name holds a NUL character"
+void raise_register_name_nul();
+/// "argument 'registers': {q} qubits and {c} clbits in the registers, where the DAG has {nq} and {nc}"
+void raise_registers_mismatch(std::uint64_t qubits, std::uint64_t clbits, std::uint64_t dag_qubits,
+                              std::uint64_t dag_clbits);
+
 /// "argument 'sequence': {gate} is not a standard gate on one qubit"
 void raise_not_a_pulse_gate(std::uint64_t gate);
 /// "argument 'sequence': gate {gate} takes {expected} parameters, {given} given"

@@ -1,4 +1,4 @@
-// The tarvex_qiskit._native module: the Qiskit series check, the C API imports and the four entry points.
+// The tarvex_qiskit._native module: the Qiskit series check, the C API imports and the five entry points.
 // Qiskit's header brings Python.h, which must come first.
 #include "qiskit_capi.hpp"
 
@@ -10,6 +10,7 @@
 #include "conversions.hpp"
 #include "durations.hpp"
 #include "dynamic.hpp"
+#include "gate_params.hpp"
 #include "messages.hpp"
 #include "padding.hpp"
 #include "parameterized_gate.h"
@@ -27,6 +28,11 @@ using kit::PyRef;
 PyObject* pad(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
   return kit::entry<kPad>(args, nargsf, kwnames,
                           [](PyObject* const* slots) { return pad_impl(bind_pad(slots)); });
+}
+
+PyObject* pad_circuit(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return kit::entry<kPadCircuit>(args, nargsf, kwnames,
+                                 [](PyObject* const* slots) { return pad_circuit_impl(bind_pad_circuit(slots)); });
 }
 
 PyObject* duration_table(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
@@ -68,6 +74,7 @@ void check_qiskit_series() {
 
 PyMethodDef module_methods[] = {
     {"pad", TARVEX_FASTCALL(pad), METH_FASTCALL | METH_KEYWORDS, text::kPadDoc},
+    {"pad_circuit", TARVEX_FASTCALL(pad_circuit), METH_FASTCALL | METH_KEYWORDS, text::kPadCircuitDoc},
     {"duration_table", TARVEX_FASTCALL(duration_table), METH_FASTCALL | METH_KEYWORDS,
      text::kDurationTableDoc},
     {"to_quantum_dag", TARVEX_FASTCALL(to_quantum_dag), METH_FASTCALL | METH_KEYWORDS,
@@ -95,8 +102,9 @@ PyModuleDef module_def = {
 PyObject* init_module() {
   check_qiskit_series();
   for (bool (*import)() :
-       {import_capi_for_dag_reader, import_capi_for_circuit_writer, import_capi_for_conversions,
-        import_capi_for_gate_params, import_capi_for_requests, import_capi_for_dynamic_passes})
+       {import_capi_for_dag_reader, import_capi_for_circuit_reader, import_capi_for_circuit_writer,
+        import_capi_for_conversions, import_capi_for_gate_params, import_capi_for_requests,
+        import_capi_for_dynamic_passes})
     if (!import()) kit::python_call_failed();
   if (tarvex_import_capi_for_parameterized_gate() != 0) kit::python_call_failed();
   (void)transpiler_error_type();  // made now, so that raising it later cannot fail to find it

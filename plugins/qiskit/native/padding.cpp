@@ -1,4 +1,4 @@
-// The padding entry point: read the DAG, schedule it or take its start times, plan, write.
+// The padding entry points: read the DAG or circuit, schedule it (or take its start times), plan, write.
 #include "padding.hpp"
 
 #include <algorithm>
@@ -9,10 +9,13 @@
 #include "boundary_kit/fault.hpp"
 #include "boundary_kit/py_ref.hpp"
 #include "boundary_kit/results.hpp"
+#include "circuit_reader.hpp"
 #include "circuit_writer.hpp"
+#include "conversions.hpp"
 #include "dag_reader.hpp"
 #include "graph/padding_plan.hpp"
 #include "messages.hpp"
+#include "qiskit_objects.hpp"
 
 namespace tarvex::qiskit_plugin {
 
@@ -33,11 +36,11 @@ double add_phase(double phase, double added) {
 }
 
 // Qiskit op node id -> node of the core's graph (kAbsent where none). O(nodes).
-std::vector<std::uint32_t> core_index(const ReadDag& read) {
+std::vector<std::uint32_t> core_index(const ReadOperations& read) {
   std::uint32_t max_id = 0;
-  for (std::uint32_t id : read.qk_ids) max_id = std::max(max_id, id);
+  for (std::uint32_t id : read.source_ids) max_id = std::max(max_id, id);
   std::vector<std::uint32_t> index(std::size_t{max_id} + 1, kAbsent);
-  for (std::size_t i = 0; i < read.qk_ids.size(); ++i) index[read.qk_ids[i]] = static_cast<std::uint32_t>(i);
+  for (std::size_t i = 0; i < read.source_ids.size(); ++i) index[read.source_ids[i]] = static_cast<std::uint32_t>(i);
   return index;
 }
 
@@ -47,31 +50,34 @@ std::uint32_t lookup(const std::vector<std::uint32_t>& index, std::uint32_t qk_i
 
 // The given start times by core node. Entries for nodes of some other DAG are ignored, as Qiskit's
 // padding ignores them; a node of this DAG without one was added after the circuit was scheduled.
-std::vector<double> given_start_times(const PadRequest& r, const ReadDag& read,
+std::vector<double> given_start_times(const PadRequest& r, const ReadOperations& read,
                                       const std::vector<std::uint32_t>& index) {
-  std::vector<double> starts(read.qk_ids.size(), std::nan(""));
+  std::vector<double> starts(read.source_ids.size(), std::nan(""));
   for (const auto& [qk_id, t] : r.start_times)
     if (const std::uint32_t i = lookup(index, qk_id); i != kAbsent) starts[i] = t;
   for (std::size_t i = 0; i < starts.size(); ++i) {
     if (std::isnan(starts[i])) {
-      raise_no_start_time(node_label(r.dag, read.qk_ids[i]));
+      raise_no_start_time(node_label(r.dag, read.source_ids[i]));
       throw PythonErrorSet{};
     }
   }
   return starts;
 }
 
-// Receives the plan and writes it. It ends the walk by throwing where Qiskit refuses the output.
+// Receives the plan and writes it, copying operations from `source` (a QkDag or QkCircuit). It
+// ends the walk by throwing where Qiskit refuses the output.
+template <class Source>
 struct WritingSink {
-  const PadRequest& r;
-  const ReadDag& read;
+  const Source* source;
+  const PadOptions& options;
+  const ReadOperations& read;
   CircuitWriter& writer;
   std::vector<double>* starts;            // filled in output order when recording
   std::vector<std::uint32_t>* positions;  // output position of each core node, when asked
 
   void node(NodeId id, double t) {
     if (positions) (*positions)[id] = static_cast<std::uint32_t>(writer.written());
-    writer.copy(r.dag, read.qk_ids[id], read.kinds[id], read.gates[id], read.graph.qubits(id), read.n_qubits);
+    writer.copy(source, read.source_ids[id], read.kinds[id], read.gates[id], read.graph.qubits(id), read.n_qubits);
     if (starts) starts->push_back(t);
   }
   void delay(Qubit q, double t, double length) {
@@ -79,22 +85,22 @@ struct WritingSink {
     if (starts) starts->push_back(t);
   }
   void pulse(Qubit q, std::size_t k, double t) {
-    if (!r.split) {
+    if (!options.split) {
       raise_split_refused();
       throw PythonErrorSet{};
     }
-    const PulseGate& g = r.sequence[k];
+    const PulseGate& g = options.sequence[k];
     writer.gate(static_cast<std::uint8_t>(g.gate), static_cast<std::uint32_t>(q), g.params.data());
     if (starts) starts->push_back(t);
   }
 };
 
-[[noreturn]] void refuse_misaligned(const PadRequest& r, const ReadDag& read, const PaddingOutcome& out) {
+[[noreturn]] void refuse_misaligned(const PadRequest& r, const ReadOperations& read, const PaddingOutcome& out) {
   const std::string before =
-      out.before == kNoNode ? std::string("the circuit's start") : node_label(r.dag, read.qk_ids[out.before]);
+      out.before == kNoNode ? std::string("the circuit's start") : node_label(r.dag, read.source_ids[out.before]);
   const std::string after =
-      out.after == kNoNode ? std::string("the circuit's end") : node_label(r.dag, read.qk_ids[out.after]);
-  raise_misaligned(out.stop - out.start, out.qubit, before, after, r.alignment);
+      out.after == kNoNode ? std::string("the circuit's end") : node_label(r.dag, read.source_ids[out.after]);
+  raise_misaligned(out.stop - out.start, out.qubit, before, after, r.options.alignment);
   throw PythonErrorSet{};
 }
 
@@ -121,6 +127,27 @@ PyObject* labelled_output(const PadRequest& r, const std::vector<std::uint32_t>&
   return list.release();
 }
 
+// The planner's view of the options. A refused split never gets to split: the first pulse refuses it.
+PaddingOptions planner_options(const PadOptions& o) {
+  return PaddingOptions{
+      .qubits = o.qubits,
+      .decouple = o.decouple,
+      .fill_to_end = o.fill_to_end,
+      .skip_after_reset = o.skip_reset,
+      .alignment = o.alignment,
+      .slack_split = o.split.value_or(SlackSplit::kMiddle),
+      .spacing = o.spacing,
+      .n_pulses = o.sequence.size(),
+      .pulse_durations = o.pulse_durations,
+  };
+}
+
+// `phase` with `n` sequences' phase added, one at a time as Qiskit adds them.
+double with_sequences(double phase, std::size_t n, double sequence_phase) {
+  for (std::size_t k = 0; k < n; ++k) phase = add_phase(phase, sequence_phase);
+  return phase;
+}
+
 PaddingRole role_of(OpKind kind) {
   switch (kind) {
     case OpKind::kDelay:
@@ -132,12 +159,31 @@ PaddingRole role_of(OpKind kind) {
   }
 }
 
+// (instruction index, output index) of every barrier of the circuit read.
+PyObject* barrier_positions(const ReadOperations& read, const std::vector<std::uint32_t>& positions) {
+  PyRef list = PyRef::steal(made(PyList_New(0)));
+  for (std::size_t i = 0; i < read.kinds.size(); ++i) {
+    if (read.kinds[i] != OpKind::kBarrier) continue;
+    PyRef pair = PyRef::steal(made(Py_BuildValue("(II)", read.source_ids[i], positions[i])));
+    if (PyList_Append(list.get(), pair.get()) < 0) kit::result_failed();
+  }
+  return list.release();
+}
+
+// Start times as a list of ints, for QuantumCircuit.op_start_times.
+PyObject* start_time_list(const std::vector<double>& starts) {
+  PyRef list = PyRef::steal(made(PyList_New(static_cast<Py_ssize_t>(starts.size()))));
+  for (std::size_t k = 0; k < starts.size(); ++k)
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), made(PyLong_FromLongLong(dt_count(starts[k]))));
+  return list.release();
+}
+
 }  // namespace
 
 PyObject* pad_impl(const PadRequest& r) {
   double phase = 0.0;
   const bool real_phase = real_global_phase(r.dag, phase);
-  auto read = std::make_unique<ReadDag>();
+  auto read = std::make_unique<ReadOperations>();
   if (!read_dag(r.dag, *r.durations, r.delays, *read)) Py_RETURN_NONE;
   std::vector<std::uint32_t> index;
   if (r.scheduling == Scheduling::kGiven || !r.labelled.empty()) index = core_index(*read);
@@ -158,40 +204,30 @@ PyObject* pad_impl(const PadRequest& r) {
       break;
   }
 
-  const PaddingOptions options{
-      .qubits = r.qubits,
-      .decouple = r.decouple,
-      .fill_to_end = r.fill_to_end,
-      .skip_after_reset = r.skip_reset,
-      .alignment = r.alignment,
-      .slack_split = r.split.value_or(SlackSplit::kMiddle),  // a refused split never gets to split
-      .spacing = r.spacing,
-      .n_pulses = r.sequence.size(),
-      .pulse_durations = r.pulse_durations,
-  };
-  CircuitWriter writer(r.dag);
+  const PaddingOptions options = planner_options(r.options);
+  CircuitWriter writer = r.registers ? CircuitWriter(r.dag, *r.registers) : CircuitWriter(r.dag);
   std::vector<double> emitted;
-  if (r.record) emitted.reserve(2 * read->qk_ids.size());
-  std::vector<std::uint32_t> positions(r.labelled.empty() ? 0 : read->qk_ids.size(), kAbsent);
-  WritingSink sink{r, *read, writer, r.record ? &emitted : nullptr,
-                   r.labelled.empty() ? nullptr : &positions};
+  if (r.record) emitted.reserve(2 * read->source_ids.size());
+  std::vector<std::uint32_t> positions(r.labelled.empty() ? 0 : read->source_ids.size(), kAbsent);
+  WritingSink<QkDag> sink{r.dag, r.options, *read, writer, r.record ? &emitted : nullptr,
+                          r.labelled.empty() ? nullptr : &positions};
   const std::vector<OpKind>& kinds = read->kinds;
   const PaddingOutcome outcome =
       plan_padding(read->graph, starts, options, [&kinds](NodeId id) { return role_of(kinds[id]); }, sink);
   if (outcome.status == PaddingStatus::kMisaligned) refuse_misaligned(r, *read, outcome);
-  if (r.decouple && outcome.n_sequences > 0) {
+  if (r.options.decouple && outcome.n_sequences > 0) {
     if (!real_phase) {
       raise_symbolic_phase();
       throw PythonErrorSet{};
     }
-    for (std::size_t k = 0; k < outcome.n_sequences; ++k) phase = add_phase(phase, r.phase);
-    writer.set_global_phase(phase);
+    writer.set_global_phase(with_sequences(phase, outcome.n_sequences, r.options.phase));
   }
   read.reset();  // the core graph is not needed any more: less memory at the peak of the conversion
 
   const std::int64_t end = dt_count(outcome.end);
   std::uint32_t first_op = 0;
-  PyRef out = PyRef::steal(writer.finish(first_op));
+  // The numbering is needed only to describe the output's nodes: start times and labels.
+  PyRef out = PyRef::steal(writer.finish(r.record || !r.labelled.empty() ? &first_op : nullptr));
   PyRef start_times = r.record ? PyRef::steal(start_time_bytes(emitted)) : PyRef::borrow(Py_None);
   PyRef labelled = PyRef::steal(labelled_output(r, index, positions, first_op));
   PyRef n_sequences = PyRef::steal(made(PyLong_FromSize_t(outcome.n_sequences)));
@@ -204,6 +240,62 @@ PyObject* pad_impl(const PadRequest& r) {
   PyTuple_SET_ITEM(result, 3, start_times.release());
   PyTuple_SET_ITEM(result, 4, first.release());
   PyTuple_SET_ITEM(result, 5, labelled.release());
+  return result;
+}
+
+PyObject* pad_circuit_impl(const PadCircuitRequest& r) {
+  double phase = 0.0;
+  const bool real_phase = real_global_phase(r.circuit, phase);
+  auto read = std::make_unique<ReadOperations>();
+  if (!read_circuit(r.circuit, *r.durations, r.dt, *read)) Py_RETURN_NONE;
+  if (r.scheduling == Scheduling::kAlap) {
+    read->graph.build_alap_schedule();
+  } else {
+    read->graph.build_schedule();
+  }
+  const std::size_t n = read->source_ids.size();
+  PyRef data = empty_copy_of(r.data, 2 * n);
+  CircuitWriter writer(const_cast<QkCircuit*>(extract_circuit(data.get())));
+  std::vector<double> written_starts;
+  if (r.record) written_starts.reserve(2 * n);
+  // Output position of each copied operation; a circuit's instruction i is core node i.
+  std::vector<std::uint32_t> positions(!r.labelled.empty() || r.barriers ? n : 0, kAbsent);
+  WritingSink<QkCircuit> sink{r.circuit,
+                              r.options,
+                              *read,
+                              writer,
+                              r.record ? &written_starts : nullptr,
+                              positions.empty() ? nullptr : &positions};
+  const std::vector<OpKind>& kinds = read->kinds;
+  const PaddingOutcome outcome = plan_padding_lexicographic(
+      read->graph, read->graph.start_times(), planner_options(r.options),
+      std::size_t{read->n_qubits} + read->n_clbits, [&kinds](NodeId id) { return role_of(kinds[id]); }, sink);
+  // Qiskit's message names the misaligned stretch its own walk meets first: left to the DAG path.
+  if (outcome.status == PaddingStatus::kMisaligned) Py_RETURN_NONE;
+  const bool sequences = r.options.decouple && outcome.n_sequences > 0;
+  if (sequences && !real_phase) Py_RETURN_NONE;
+  if (sequences) writer.set_global_phase(with_sequences(phase, outcome.n_sequences, r.options.phase));
+  PyRef barriers = r.barriers ? PyRef::steal(barrier_positions(*read, positions)) : PyRef::borrow(Py_None);
+  read.reset();
+
+  const std::int64_t end = dt_count(outcome.end);
+  PyRef start_times = r.record ? PyRef::steal(start_time_list(written_starts)) : PyRef::borrow(Py_None);
+  PyRef labelled = PyRef::steal(made(PyList_New(static_cast<Py_ssize_t>(r.labelled.size()))));
+  for (std::size_t k = 0; k < r.labelled.size(); ++k) {
+    const std::uint32_t i = r.labelled[k];
+    const std::uint32_t at = i < positions.size() ? positions[i] : kAbsent;
+    PyObject* index = at == kAbsent ? Py_NewRef(Py_None) : made(PyLong_FromUnsignedLong(at));
+    PyList_SET_ITEM(labelled.get(), static_cast<Py_ssize_t>(k), index);
+  }
+  PyRef n_sequences = PyRef::steal(made(PyLong_FromSize_t(outcome.n_sequences)));
+  PyRef end_dt = PyRef::steal(made(PyLong_FromLongLong(end)));
+  PyObject* result = made(PyTuple_New(6));
+  PyTuple_SET_ITEM(result, 0, data.release());
+  PyTuple_SET_ITEM(result, 1, n_sequences.release());
+  PyTuple_SET_ITEM(result, 2, end_dt.release());
+  PyTuple_SET_ITEM(result, 3, start_times.release());
+  PyTuple_SET_ITEM(result, 4, labelled.release());
+  PyTuple_SET_ITEM(result, 5, barriers.release());
   return result;
 }
 

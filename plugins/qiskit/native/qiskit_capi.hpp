@@ -12,6 +12,7 @@
 namespace tarvex::qiskit_plugin {
 
 bool import_capi_for_dag_reader();
+bool import_capi_for_circuit_reader();
 bool import_capi_for_circuit_writer();
 bool import_capi_for_conversions();
 bool import_capi_for_gate_params();

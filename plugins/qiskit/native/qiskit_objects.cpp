@@ -17,6 +17,8 @@ namespace {
 
 OnceCell transpiler_error_cell;
 OnceCell node_id_cell;
+OnceCell copy_empty_like_cell;
+OnceCell reserve_cell;
 OnceCell dag_circuit_cell;
 OnceCell circuit_data_cell;
 OnceCell quantum_dag_cell;
@@ -91,6 +93,18 @@ PyObject* circuit_data_type() {
 
 PyObject* node_id_attribute() {
   PyObject* name = node_id_cell.get_or_init([] { return PyUnicode_InternFromString("_node_id"); });
+  if (name == nullptr) kit::python_call_failed();
+  return name;
+}
+
+PyObject* copy_empty_like_name() {
+  PyObject* name = copy_empty_like_cell.get_or_init([] { return PyUnicode_InternFromString("copy_empty_like"); });
+  if (name == nullptr) kit::python_call_failed();
+  return name;
+}
+
+PyObject* reserve_name() {
+  PyObject* name = reserve_cell.get_or_init([] { return PyUnicode_InternFromString("reserve"); });
   if (name == nullptr) kit::python_call_failed();
   return name;
 }

@@ -16,6 +16,11 @@ PyObject* circuit_data_type();
 /// The interned str "_node_id", the attribute that numbers a DAGOpNode. O(1) once made.
 PyObject* node_id_attribute();
 
+/// The interned strs "copy_empty_like" and "reserve", the CircuitData methods the direct path makes
+/// its output with. O(1) once made.
+PyObject* copy_empty_like_name();
+PyObject* reserve_name();
+
 /// _tarvex.QuantumDAG and the three methods the conversions call, taken from the class once, so
 /// that a method replaced on the class later is never called: each is the module's own C method,
 /// which runs no Python code for arguments of exact types. Imports _tarvex at the first use (an

@@ -161,6 +161,41 @@ struct PulseGateItem {
   static bool inert(PyObject*) { return false; }
 };
 
+// One (name, size, quantum) tuple of `registers`.
+struct RegisterItem {
+  static RegisterSpec convert(PyObject* obj) {
+    if (!PyTuple_Check(obj) || PyTuple_GET_SIZE(obj) != 3) {
+      raise_not_a_register();
+      throw PythonErrorSet{};
+    }
+    RegisterSpec spec{std::string(kit::extract_str(PyTuple_GET_ITEM(obj, 0))),
+                      qiskit_index("registers", kit::extract_u64(PyTuple_GET_ITEM(obj, 1))),
+                      kit::extract_bool(PyTuple_GET_ITEM(obj, 2))};
+    if (spec.name.find('\0') != std::string::npos) {
+      raise_register_name_nul();
+      throw PythonErrorSet{};
+    }
+    return spec;
+  }
+  static bool inert(PyObject*) { return false; }
+};
+
+std::optional<std::vector<RegisterSpec>> extract_registers(PyObject* obj) {
+  if (obj == Py_None) return std::nullopt;
+  return kit::extract_sequence<RegisterItem, std::vector<RegisterSpec>>(obj);
+}
+
+// The registers' bits add up to the DAG's.
+void check_registers(const std::optional<std::vector<RegisterSpec>>& registers, const QkDag* dag) {
+  if (!registers) return;
+  std::uint64_t qubits = 0, clbits = 0;
+  for (const RegisterSpec& r : *registers) (r.quantum ? qubits : clbits) += r.size;
+  if (qubits != qk_dag_num_qubits(dag) || clbits != qk_dag_num_clbits(dag)) {
+    raise_registers_mismatch(qubits, clbits, qk_dag_num_qubits(dag), qk_dag_num_clbits(dag));
+    throw PythonErrorSet{};
+  }
+}
+
 std::vector<std::uint32_t> extract_node_ids(PyObject* obj) {
   const kit::U64List ids = kit::extract_u64_list(obj);
   std::vector<std::uint32_t> out;
@@ -169,23 +204,37 @@ std::vector<std::uint32_t> extract_node_ids(PyObject* obj) {
   return out;
 }
 
-// The cross-field facts of a pad() request, checked once every field is read.
-void check_pad(const PadRequest& r, bool start_times_given) {
-  if ((r.scheduling == Scheduling::kGiven) != start_times_given) {
-    raise_start_times_mismatch();
-    throw PythonErrorSet{};
-  }
-  if (!r.durations->whole()) {
+// The ten PadOptions fields from consecutive slots, in the struct's order.
+PadOptions bind_pad_options(PyObject* const* slots) {
+  return PadOptions{
+      .qubits = extract_argument("qubits", extract_qubit_flags, slots[0]),
+      .decouple = extract_argument("decouple", kit::extract_bool, slots[1]),
+      .fill_to_end = extract_argument("fill_to_end", kit::extract_bool, slots[2]),
+      .skip_reset = extract_argument("skip_reset", kit::extract_bool, slots[3]),
+      .alignment = extract_argument(
+          "alignment", [](PyObject* o) { return whole_dt("alignment", kit::extract_f64(o), 1); }, slots[4]),
+      .split = extract_argument("split", extract_split, slots[5]),
+      .spacing = extract_argument("spacing", extract_fractions, slots[6]),
+      .sequence = extract_argument("sequence", kit::extract_sequence<PulseGateItem, std::vector<PulseGate>>,
+                                   slots[7]),
+      .pulse_durations = extract_argument("pulse_durations", extract_pulse_durations, slots[8]),
+      .phase = extract_argument(
+          "phase", [](PyObject* o) { return extract_finite("phase", o); }, slots[9]),
+  };
+}
+
+// The cross-field facts of the options and durations of a source with `n_qubits` qubits.
+void check_pad_options(const PadOptions& o, const DurationTable& durations, std::size_t n_qubits, const char* per) {
+  if (!durations.whole()) {
     raise_durations_not_whole();
     throw PythonErrorSet{};
   }
-  const std::size_t n_qubits = qk_dag_num_qubits(r.dag);
-  if (r.qubits.size() != n_qubits) {
-    raise_count_mismatch("qubits", r.qubits.size(), n_qubits, "one per qubit of the DAG");
+  if (o.qubits.size() != n_qubits) {
+    raise_count_mismatch("qubits", o.qubits.size(), n_qubits, per);
     throw PythonErrorSet{};
   }
-  if (r.decouple && r.pulse_durations.size() != n_qubits * r.sequence.size()) {
-    raise_count_mismatch("pulse_durations", r.pulse_durations.size(), n_qubits * r.sequence.size(),
+  if (o.decouple && o.pulse_durations.size() != n_qubits * o.sequence.size()) {
+    raise_count_mismatch("pulse_durations", o.pulse_durations.size(), n_qubits * o.sequence.size(),
                          "one per qubit and pulse");
     throw PythonErrorSet{};
   }
@@ -223,24 +272,40 @@ PadRequest bind_pad(PyObject* const* slots) {
       .delays = extract_argument("delays", extract_delays, slots[2]),
       .scheduling = extract_argument("scheduling", extract_scheduling, slots[3]),
       .start_times = extract_argument("start_times", extract_start_times, slots[4]),
-      .qubits = extract_argument("qubits", extract_qubit_flags, slots[5]),
-      .decouple = extract_argument("decouple", kit::extract_bool, slots[6]),
-      .fill_to_end = extract_argument("fill_to_end", kit::extract_bool, slots[7]),
-      .skip_reset = extract_argument("skip_reset", kit::extract_bool, slots[8]),
-      .alignment = extract_argument(
-          "alignment", [](PyObject* o) { return whole_dt("alignment", kit::extract_f64(o), 1); }, slots[9]),
-      .split = extract_argument("split", extract_split, slots[10]),
-      .spacing = extract_argument("spacing", extract_fractions, slots[11]),
-      .sequence = extract_argument("sequence", kit::extract_sequence<PulseGateItem, std::vector<PulseGate>>,
-                                   slots[12]),
-      .pulse_durations = extract_argument("pulse_durations", extract_pulse_durations, slots[13]),
-      .phase = extract_argument(
-          "phase", [](PyObject* o) { return extract_finite("phase", o); }, slots[14]),
+      .options = bind_pad_options(slots + 5),
       .record = kit::extract_optional("record", kit::extract_bool, slots[15], false),
       .labelled =
           kit::extract_optional("labelled", extract_node_ids, slots[16], std::vector<std::uint32_t>{}),
+      .registers = kit::extract_optional("registers", extract_registers, slots[17],
+                                         std::optional<std::vector<RegisterSpec>>{}),
   };
-  check_pad(r, slots[4] != Py_None);
+  if ((r.scheduling == Scheduling::kGiven) != (slots[4] != Py_None)) {
+    raise_start_times_mismatch();
+    throw PythonErrorSet{};
+  }
+  check_pad_options(r.options, *r.durations, qk_dag_num_qubits(r.dag), "one per qubit of the DAG");
+  check_registers(r.registers, r.dag);
+  return r;
+}
+
+PadCircuitRequest bind_pad_circuit(PyObject* const* slots) {
+  PadCircuitRequest r{
+      .data = slots[0],
+      .circuit = extract_argument("circuit", extract_circuit, slots[0]),
+      .durations = extract_argument("durations", extract_duration_table, slots[1]),
+      .dt = slots[2] == Py_None ? std::nan("") : extract_argument("dt", kit::extract_f64, slots[2]),
+      .scheduling = extract_argument("scheduling", extract_scheduling, slots[3]),
+      .options = bind_pad_options(slots + 4),
+      .record = kit::extract_optional("record", kit::extract_bool, slots[14], false),
+      .labelled =
+          kit::extract_optional("labelled", extract_node_ids, slots[15], std::vector<std::uint32_t>{}),
+      .barriers = kit::extract_optional("barriers", kit::extract_bool, slots[16], false),
+  };
+  if (r.scheduling == Scheduling::kGiven) {
+    raise_not_a_choice("scheduling", "'alap' or 'asap'");
+    throw PythonErrorSet{};
+  }
+  check_pad_options(r.options, *r.durations, qk_circuit_num_qubits(r.circuit), "one per qubit of the circuit");
   return r;
 }
 
@@ -280,6 +345,7 @@ ToQuantumDagRequest bind_to_quantum_dag(PyObject* const* slots) {
 FromQuantumDagRequest bind_from_quantum_dag(PyObject* const* slots) {
   FromQuantumDagRequest r{
       .nodes = extract_argument("graph", read_graph, slots[0]),
+      .source_data = slots[1] == Py_None ? nullptr : slots[1],
       .source = slots[1] == Py_None ? nullptr : extract_argument("source", extract_circuit, slots[1]),
       .num_qubits = extract_argument(
           "num_qubits", [](PyObject* o) { return extract_count("num_qubits", o); }, slots[2]),

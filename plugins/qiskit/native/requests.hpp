@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "boundary_kit/arguments.hpp"
+#include "circuit_writer.hpp"
 #include "dag_reader.hpp"
 #include "delay_units.hpp"
 #include "durations.hpp"
@@ -34,17 +35,9 @@ struct PulseGate {
   std::vector<double> params;
 };
 
-/// _native.pad(dag, *, durations, delays, scheduling, start_times, qubits, decouple, fill_to_end,
-/// skip_reset, alignment, split, spacing, sequence, pulse_durations, phase, record=False,
-/// labelled=()). Times are whole numbers of dt.
-struct PadRequest {
-  QkDag* dag;                      ///< dag: a DAGCircuit, borrowed
-  const DurationTable* durations;  ///< durations: a table made by duration_table()
-  DelayDurations delays;           ///< delays: {op node id: duration in dt} of every delay
-  Scheduling scheduling;           ///< scheduling: "alap", "asap" or "given"
-  /// start_times: with "given", a mapping {DAGOpNode: start in dt} (Qiskit's node_start_time),
-  /// read into (op node id, start); None otherwise.
-  std::vector<std::pair<std::uint32_t, double>> start_times;
+/// The fields of a padding request that depend only on the pass, its durations and the number of
+/// qubits (tarvex_qiskit/_requests.py's PadOptions). Times are whole numbers of dt.
+struct PadOptions {
   std::vector<QubitPadding> qubits;  ///< qubits: bytes, one per qubit: bit 0 pads, bit 1 decouples
   bool decouple;                     ///< decouple: pulse sequences, not only delays
   bool fill_to_end;                  ///< fill_to_end: pad each qubit up to the circuit's end
@@ -57,9 +50,40 @@ struct PadRequest {
   std::vector<PulseGate> sequence;  ///< sequence: ((QkGate value, params), ...)
   /// pulse_durations: with `decouple`, the duration of pulse k on qubit q at [q * pulses + k].
   std::vector<double> pulse_durations;
-  double phase;                         ///< phase: the global phase one sequence adds
+  double phase;  ///< phase: the global phase one sequence adds
+};
+
+/// _native.pad(dag, *, durations, delays, scheduling, start_times, <PadOptions>, record=False,
+/// labelled=(), registers=None).
+struct PadRequest {
+  QkDag* dag;                      ///< dag: a DAGCircuit, borrowed
+  const DurationTable* durations;  ///< durations: a table made by duration_table()
+  DelayDurations delays;           ///< delays: {op node id: duration in dt} of every delay
+  Scheduling scheduling;           ///< scheduling: "alap", "asap" or "given"
+  /// start_times: with "given", a mapping {DAGOpNode: start in dt} (Qiskit's node_start_time),
+  /// read into (op node id, start); None otherwise.
+  std::vector<std::pair<std::uint32_t, double>> start_times;
+  PadOptions options;
   bool record;                          ///< record: also return the output's start times
   std::vector<std::uint32_t> labelled;  ///< labelled: op node ids whose output node ids to return
+  /// registers: None, or the DAG's registers as (name, size, quantum) in order, when its bits are
+  /// exactly theirs: the output is then made from a kept empty circuit with such registers, a copy
+  /// much cheaper than an empty copy of the DAG.
+  std::optional<std::vector<RegisterSpec>> registers;
+};
+
+/// _native.pad_circuit(circuit, *, durations, dt, scheduling, <PadOptions>, record=False,
+/// labelled=(), barriers=False): the direct path, from a QuantumCircuit's CircuitData to a new one.
+struct PadCircuitRequest {
+  PyObject* data;                  ///< circuit: a CircuitData, borrowed ...
+  const QkCircuit* circuit;        ///< ... and the circuit inside it
+  const DurationTable* durations;  ///< durations: a table made by duration_table()
+  double dt;                       ///< dt: one dt in seconds, for delays in SI units; None: NaN
+  Scheduling scheduling;           ///< scheduling: "alap" or "asap"
+  PadOptions options;
+  bool record;                          ///< record: also return the output's start times
+  std::vector<std::uint32_t> labelled;  ///< labelled: instruction indices whose output indices to return
+  bool barriers;                        ///< barriers: also return where every barrier went
 };
 
 /// _native.duration_table(entries): entries (name, qubits or None, duration), parsed.
@@ -98,7 +122,8 @@ struct GraphNode {
 /// during binding: every node, with its scheduled times.
 struct FromQuantumDagRequest {
   std::vector<GraphNode> nodes;             ///< graph: a scheduled _tarvex.QuantumDAG (or alike)
-  const QkCircuit* source;                  ///< source: a CircuitData, or None (null)
+  PyObject* source_data;                    ///< source: a CircuitData, borrowed, or None (null) ...
+  const QkCircuit* source;                  ///< ... and the circuit inside it
   std::optional<std::uint32_t> num_qubits;  ///< num_qubits: an int, or None: as the graph uses
   std::optional<std::uint32_t> num_clbits;  ///< num_clbits: an int, or None
   bool in_dt;                               ///< in_dt: delays in whole dt, else in ns
@@ -126,8 +151,13 @@ struct DynamicRequest {
 inline constexpr const char* kPadParameters[] = {
     "dag",      "durations",       "delays",     "scheduling", "start_times", "qubits",
     "decouple", "fill_to_end",     "skip_reset", "alignment",  "split",       "spacing",
-    "sequence", "pulse_durations", "phase",      "record",     "labelled"};
-inline constexpr kit::FunctionDescription kPad{"pad()", kPadParameters, 1, (1u << 15) | (1u << 16)};
+    "sequence", "pulse_durations", "phase",      "record",     "labelled",    "registers"};
+inline constexpr kit::FunctionDescription kPad{"pad()", kPadParameters, 1, (1u << 15) | (1u << 16) | (1u << 17)};
+inline constexpr const char* kPadCircuitParameters[] = {
+    "circuit",   "durations", "dt",      "scheduling",      "qubits", "decouple", "fill_to_end", "skip_reset", "alignment",
+    "split",     "spacing",   "sequence", "pulse_durations", "phase",  "record",   "labelled",    "barriers"};
+inline constexpr kit::FunctionDescription kPadCircuit{"pad_circuit()", kPadCircuitParameters, 1,
+                                                      (1u << 14) | (1u << 15) | (1u << 16)};
 inline constexpr const char* kDurationTableParameters[] = {"entries"};
 inline constexpr kit::FunctionDescription kDurationTable{"duration_table()", kDurationTableParameters};
 inline constexpr const char* kToQuantumDagParameters[] = {"source", "is_dag", "durations", "delays", "dt_ns"};
@@ -142,6 +172,7 @@ inline constexpr const char* kDynamicParameters[] = {
 inline constexpr kit::FunctionDescription kDynamic{"dynamic()", kDynamicParameters, 1};
 
 PadRequest bind_pad(PyObject* const* slots);
+PadCircuitRequest bind_pad_circuit(PyObject* const* slots);
 DynamicRequest bind_dynamic(PyObject* const* slots);
 DurationTableRequest bind_duration_table(PyObject* const* slots);
 ToQuantumDagRequest bind_to_quantum_dag(PyObject* const* slots);

@@ -6,7 +6,8 @@ import math
 import random
 
 from qiskit import QuantumCircuit, transpile
-from qiskit.circuit.library import QFTGate
+from qiskit.circuit import Parameter
+from qiskit.circuit.library import QFTGate, UnitaryGate
 from qiskit.providers.fake_provider import GenericBackendV2
 
 BASIS = ["cx", "id", "rz", "sx", "x", "y"]
@@ -100,3 +101,16 @@ def labels(circuit: QuantumCircuit) -> list[tuple[str, str | None]]:
 
 
 CIRCUITS = ["qft", "random", "random-dt-delays", "random-labelled"]
+
+
+def symbolic_circuit() -> QuantumCircuit:
+    """A symbolic rotation, a unitary gate and a measurement: what the native passes copy as they are."""
+    theta = Parameter("theta")
+    qc = QuantumCircuit(3, 1)
+    qc.rz(theta, 0)
+    qc.x(1)
+    qc.append(UnitaryGate([[0, 1], [1, 0]]), [2])
+    qc.cx(0, 1)
+    qc.measure(1, 0)
+    qc.rz(2 * theta + 1, 2)
+    return qc

@@ -60,6 +60,28 @@ def pad(drop_in: bool = False, **changes: Any) -> Callable[[], tuple]:
     return lambda: (_native.pad, (), pad_request(drop_in, **changes))
 
 
+def pad_circuit_request(**changes: Any) -> dict[str, Any]:
+    """The fields of the request the direct path makes for a QFT with [x, x] DD, with `changes`."""
+    circuit = transpiled("qft")
+    dd = tarvex_qiskit.PadDynamicalDecoupling(target=backend().target, dd_sequence=[XGate(), XGate()])
+    durations, durations_table, options = dd._options(circuit.num_qubits)
+    request = _requests.PadCircuitRequest(
+        **vars(options),
+        circuit=circuit._data,
+        durations=durations_table,
+        dt=durations.dt,
+        scheduling="alap",
+        record=True,
+        labelled=[],
+        barriers=False,
+    )
+    return vars(dataclasses.replace(request, **changes))
+
+
+def pad_circuit(**changes: Any) -> Callable[[], tuple]:
+    return lambda: (_native.pad_circuit, (), pad_circuit_request(**changes))
+
+
 def entries(*entries: Any) -> Callable[[], tuple]:
     return lambda: (_native.duration_table, (list(entries),), {})
 
@@ -120,6 +142,10 @@ GOOD = {
     "pad fused": Case(pad(), nomemory=True),
     "pad drop-in": Case(pad(True), nomemory=True),
     "pad labelled": Case(pad(labelled=[0, 12, 2**31]), nomemory=True),
+    "pad from registers": Case(pad(registers=[("q", 7, True), ("meas", 5, False)]), nomemory=True),
+    "pad_circuit": Case(pad_circuit(), nomemory=True),
+    "pad_circuit labelled and barriers": Case(pad_circuit(labelled=[0, 5, 2**31], barriers=True), nomemory=True),
+    "pad_circuit delays": Case(pad_circuit(scheduling="asap", circuit=transpiled("random-dt-delays")._data), nomemory=True),
     "duration_table": Case(entries(("x", [0], 160), ("cx", (0, 1), 800), ("measure", None, 1600)), nomemory=True),
     "to_quantum_dag dag": Case(to_graph(), nomemory=True),
     "to_quantum_dag circuit": Case(
@@ -185,8 +211,19 @@ HOSTILE = {
     "pad pulse fractional": Case(pad(pulse_durations=[160.5] * 14), ValueError, "argument 'pulse_durations': 160.5 is not a whole number of dt from 0 to 2**53"),
     "pad phase nan": Case(pad(phase=float("nan")), ValueError, "argument 'phase': nan is not a finite number"),
     "pad record str": Case(pad(record="yes"), TypeError, "argument 'record': 'str' object cannot be cast as 'bool'"),
+    "pad registers int": Case(pad(registers=5), TypeError, "argument 'registers': "),
+    "pad registers short item": Case(pad(registers=[("q", 7)]), TypeError, "argument 'registers': each item is a (name, size, quantum) tuple"),
+    "pad registers too few bits": Case(pad(registers=[("q", 6, True), ("meas", 5, False)]), ValueError, "argument 'registers': 6 qubits and 5 clbits in the registers, where the DAG has 7 and 5"),
+    "pad register name with nul": Case(pad(registers=[("q\0", 7, True), ("meas", 5, False)]), ValueError, "argument 'registers': a register's name holds a NUL character"),
     "pad labelled huge": Case(pad(labelled=[2**33]), OverflowError, "argument 'labelled': 8589934592 is beyond Qiskit's indices (up to 2**32 - 1)"),
     "pad labelled str": Case(pad(labelled=["a"]), TypeError, "argument 'labelled': "),
+    # pad_circuit: its own fields; the options are bound as pad's
+    "pad_circuit dag as circuit": Case(pad_circuit(circuit=dag()), TypeError, "argument 'circuit': 'DAGCircuit' object cannot be cast as 'CircuitData'"),
+    "pad_circuit scheduling given": Case(pad_circuit(scheduling="given"), ValueError, "argument 'scheduling': must be 'alap' or 'asap'"),
+    "pad_circuit dt str": Case(pad_circuit(dt="4e-9"), TypeError, "argument 'dt': "),
+    "pad_circuit qubits short": Case(pad_circuit(qubits=b"\x03"), ValueError, "argument 'qubits': 1 entries where 7 are needed, one per qubit of the circuit"),
+    "pad_circuit barriers int": Case(pad_circuit(barriers=1), TypeError, "argument 'barriers': 'int' object cannot be cast as 'bool'"),
+    "pad_circuit split refused": Case(pad_circuit(split="left"), TranspilerError, "extra_slack_distribution must be 'middle' or 'edges'"),
     # duration_table
     "table int": Case(lambda: (_native.duration_table, (5,), {}), TypeError, "argument 'entries': 'int' object cannot be cast as 'list'"),
     "table short entry": Case(entries(("x",)), ValueError, "argument 'entries': item 0 is not a (name, qubits or None, duration) tuple"),

@@ -1,5 +1,9 @@
 """to_quantum_dag and from_quantum_dag against Python-level conversions and Qiskit's passes."""
 
+import subprocess
+import sys
+from pathlib import Path
+
 import pytest
 from conftest import backend, transpiled
 from qiskit import QuantumCircuit
@@ -107,3 +111,20 @@ def test_to_quantum_dag_names_an_instruction_without_duration():
     with pytest.raises(TranspilerError) as refusal:
         to_quantum_dag(circ, backend().target)
     assert refusal.value.message == "h on qubits [1]: no duration for it in the target or the durations"
+
+
+def test_source_whose_registers_python_has_read_is_copied():
+    # Regression: the output was an empty copy the C API made of the source, which aborts the
+    # process cloning the Python objects of registers Python has read. Run apart, so that an abort
+    # fails this test alone.
+    pytest.importorskip("qiskit_ibm_runtime")
+    code = (
+        "import devices, tarvex_qiskit\n"
+        "circ = devices.transpiled('sherbrooke', 'qft', 3)\n"
+        "circ.qregs\n"
+        "graph = tarvex_qiskit.to_quantum_dag(circ, devices.backend('sherbrooke').target, unit='dt')\n"
+        "graph.build_schedule()\n"
+        "print(tarvex_qiskit.from_quantum_dag(graph, circ, unit='dt').count_ops()['delay'] > 0)\n"
+    )
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd=Path(__file__).parent)
+    assert (run.returncode, run.stdout) == (0, "True\n"), run.stderr[-2000:]

@@ -9,9 +9,9 @@ equal, or both sides must refuse with the same exception type.
 import copy
 
 import pytest
-from conftest import CIRCUITS, aligned_target, backend, labels, labelled, qft_circuit, transpiled
+from conftest import CIRCUITS, aligned_target, backend, labels, labelled, qft_circuit, symbolic_circuit, transpiled
 from qiskit import QuantumCircuit, QuantumRegister
-from qiskit.circuit import Delay, Gate, Parameter
+from qiskit.circuit import Delay, Gate
 from qiskit.circuit.library import SXGate, UnitaryGate, XGate, YGate
 from qiskit.converters import circuit_to_dag
 from qiskit.passmanager.compilation_status import PropertySet
@@ -234,13 +234,7 @@ def test_scheduling_is_alap_or_asap(make, message):
 
 @pytest.mark.parametrize("kind", ["delay", "dd"])
 def test_symbolic_parameters_and_unitaries_are_copied(kind):
-    theta = Parameter("theta")
-    circ = QuantumCircuit(3, 1)
-    circ.rz(theta, 0)
-    circ.x(1)
-    circ.append(UnitaryGate([[0, 1], [1, 0]]), [2])
-    circ.cx(0, 1)
-    circ.measure(1, 0)
+    circ = symbolic_circuit()
     durations = InstructionDurations(
         [("rz", None, 0), ("x", None, 160), ("unitary", None, 320), ("cx", None, 800), ("measure", None, 1600)],
         dt=1e-9,

@@ -35,7 +35,9 @@ class PadOptions:
 class PadRequest(PadOptions):
     """One call of `_native.pad`: pad `dag` (never modified) with delays or DD sequences, with the
     pass's options. Times are whole numbers of dt. `labelled` lists op node ids whose output node
-    ids the result reports."""
+    ids the result reports. `registers`, the DAG's registers as (name, size, quantum) in order when
+    its bits are exactly theirs, lets the output start from a kept empty circuit; None: from an
+    empty copy of the DAG."""
 
     dag: Any
     durations: Any  # a table made by _native.duration_table
@@ -44,6 +46,23 @@ class PadRequest(PadOptions):
     start_times: Any  # with "given": node_start_time; else None
     record: bool
     labelled: list[int]
+    registers: list[tuple[str, int, bool]] | None
+
+
+@dataclass
+class PadCircuitRequest(PadOptions):
+    """One call of `_native.pad_circuit`, the direct path: pad the CircuitData `circuit` (never
+    modified) into a new one whose instructions come in the order a DAG of it lists them. `dt` is
+    one dt in seconds (for delays in SI units) or None; `labelled` lists instruction indices whose
+    output indices the result reports; `barriers` asks for where every barrier went."""
+
+    circuit: Any
+    durations: Any  # a table made by _native.duration_table
+    dt: float | None
+    scheduling: str  # "alap" or "asap"
+    record: bool
+    labelled: list[int]
+    barriers: bool
 
 
 @dataclass
@@ -88,13 +107,16 @@ class DynamicRequest:
     writer: Any
 
 
-def call(request: PadRequest | ToQuantumDagRequest | FromQuantumDagRequest | DynamicRequest) -> Any:
+def call(
+    request: PadRequest | PadCircuitRequest | ToQuantumDagRequest | FromQuantumDagRequest | DynamicRequest,
+) -> Any:
     """The native entry point of `request`, called with its fields."""
     return _CALLS[type(request)](**vars(request))
 
 
 _CALLS = {
     PadRequest: _native.pad,
+    PadCircuitRequest: _native.pad_circuit,
     ToQuantumDagRequest: _native.to_quantum_dag,
     FromQuantumDagRequest: _native.from_quantum_dag,
     DynamicRequest: _native.dynamic,

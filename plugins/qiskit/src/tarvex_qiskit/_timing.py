@@ -8,7 +8,9 @@ passes then run Qiskit's implementation instead.
 from __future__ import annotations
 
 import weakref
+from collections.abc import Iterable
 
+from qiskit.circuit import ClassicalRegister, QuantumCircuit, QuantumRegister, Register
 from qiskit.circuit.duration import duration_in_dt
 from qiskit.dagcircuit import DAGCircuit
 from qiskit.transpiler.instruction_durations import InstructionDurations
@@ -103,12 +105,39 @@ def plain_bits(dag: DAGCircuit) -> bool:
     first and last bit, O(registers): reading every bit of a register costs microseconds each."""
     if dag.num_vars or dag.num_stretches:
         return False
-    for registers, count in ((dag.qregs, dag.num_qubits()), (dag.cregs, dag.num_clbits())):
-        offset = 0
+    return _in_registers(dag, dag.qregs.values(), dag.num_qubits()) and _in_registers(
+        dag, dag.cregs.values(), dag.num_clbits()
+    )
+
+
+def register_layout(dag: DAGCircuit) -> list[tuple[str, int, bool]] | None:
+    """The DAG's registers as (name, size, quantum), qubit registers first, when they are plain
+    QuantumRegister and ClassicalRegister (an AncillaRegister's bits are of their own kind); for a
+    DAG whose bits plain_bits found to be exactly its registers'. O(registers)."""
+    layout = []
+    for registers, kind, quantum in ((dag.qregs, QuantumRegister, True), (dag.cregs, ClassicalRegister, False)):
         for reg in registers.values():
-            if reg.size and (dag.find_bit(reg[0]).index != offset or dag.find_bit(reg[reg.size - 1]).index != offset + reg.size - 1):
-                return False
-            offset += reg.size
-        if offset != count:
+            if type(reg) is not kind:
+                return None
+            layout.append((reg.name, reg.size, quantum))
+    return layout
+
+
+def plain_circuit_bits(circuit: QuantumCircuit) -> bool:
+    """plain_bits for a QuantumCircuit. O(registers)."""
+    if circuit.num_vars or circuit.num_stretches:
+        return False
+    return _in_registers(circuit, circuit.qregs, circuit.num_qubits) and _in_registers(
+        circuit, circuit.cregs, circuit.num_clbits
+    )
+
+
+def _in_registers(source: DAGCircuit | QuantumCircuit, registers: Iterable[Register], count: int) -> bool:
+    offset = 0
+    for reg in registers:
+        if reg.size and (
+            source.find_bit(reg[0]).index != offset or source.find_bit(reg[reg.size - 1]).index != offset + reg.size - 1
+        ):
             return False
-    return True
+        offset += reg.size
+    return offset == count

@@ -15,13 +15,14 @@ from collections.abc import Iterable
 from typing import Any
 
 import numpy as np
-from qiskit.circuit import Gate, ParameterExpression
+from qiskit.circuit import Gate, ParameterExpression, QuantumCircuit
 from qiskit.circuit.library import IGate
 from qiskit.dagcircuit import DAGCircuit
 from qiskit.quantum_info.operators.predicates import matrix_equal
 from qiskit.transpiler.basepasses import TransformationPass
 from qiskit.transpiler.exceptions import TranspilerError
 from qiskit.transpiler.instruction_durations import InstructionDurations
+from qiskit.transpiler.passmanager import PassManager
 from qiskit.transpiler.passes import (
     ALAPScheduleAnalysis,
     ASAPScheduleAnalysis,
@@ -31,8 +32,8 @@ from qiskit.transpiler.passes import PadDelay as QiskitPadDelay
 from qiskit.transpiler.passes import PadDynamicalDecoupling as QiskitPadDynamicalDecoupling
 from qiskit.transpiler.target import Target
 
-from . import _labels, _messages, _requests, _timing
-from ._requests import PadOptions, PadRequest
+from . import _circuits, _labels, _messages, _requests, _timing
+from ._requests import PadCircuitRequest, PadOptions, PadRequest
 from ._start_times import StartTimes
 
 _SCHEDULERS = {"alap": ALAPScheduleAnalysis, "asap": ASAPScheduleAnalysis}
@@ -43,6 +44,11 @@ _PAD, _DECOUPLE = 1, 2
 def _physical(dag: DAGCircuit) -> bool:
     """Laid out on the device's qubits, as Qiskit's scheduling requires: one register, named q."""
     return len(dag.qregs) == 1 and dag.qregs.get("q", None) is not None
+
+
+def _physical_circuit(circuit: QuantumCircuit) -> bool:
+    registers = circuit.qregs
+    return len(registers) == 1 and registers[0].name == "q"
 
 
 class _NativePadding(TransformationPass):
@@ -66,6 +72,7 @@ class _NativePadding(TransformationPass):
         self.keep_labels = keep_labels
         # (the target's durations object, number of qubits, options): see _options.
         self._target_options: tuple[InstructionDurations, int, PadOptions | None] | None = None
+        self._options_checked = False  # _check_options passed once: it depends on the options only
 
     # What subclasses provide.
     def _qiskit_pass(self) -> TransformationPass:
@@ -79,9 +86,19 @@ class _NativePadding(TransformationPass):
 
     def _check_input(self, dag: DAGCircuit) -> None:
         """Refuses what Qiskit's pass refuses, before any work."""
+        self._checked_options()
 
-    def _dag_supported(self, dag: DAGCircuit) -> bool:
-        """False where this DAG needs Qiskit's implementation."""
+    def _check_options(self) -> None:
+        """Refuses what Qiskit's pass refuses of its options alone."""
+
+    def _checked_options(self) -> None:
+        """_check_options, run until it passes once. O(1) afterwards."""
+        if not self._options_checked:
+            self._check_options()
+            self._options_checked = True
+
+    def _source_supported(self, source: DAGCircuit | QuantumCircuit) -> bool:
+        """False where this DAG or circuit needs Qiskit's implementation."""
         return True
 
     def run(self, dag: DAGCircuit) -> DAGCircuit:
@@ -122,7 +139,7 @@ class _NativePadding(TransformationPass):
         depend on parameters, a clbit write latency (fused), delays given as expressions,
         classical variables or bits outside the registers, and what the subclass refuses."""
         durations, table, options = self._options(dag.num_qubits())
-        if options is None or not _timing.plain_bits(dag) or not self._dag_supported(dag):
+        if options is None or not _timing.plain_bits(dag) or not self._source_supported(dag):
             return None
         if not drop_in and self.property_set["clbit_write_latency"]:
             return None
@@ -139,8 +156,62 @@ class _NativePadding(TransformationPass):
             start_times=self.property_set["node_start_time"] if drop_in else None,
             record=record,
             labelled=ids,
+            registers=_timing.register_layout(dag),
         )
         return request, labels
+
+    def run_circuits(self, circuits: Any, output_name: str | None = None) -> Any:
+        """What `PassManager([self]).run(circuits, output_name=output_name)` returns, for one
+        QuantumCircuit or a list of them (one after another in this process): from circuit to
+        circuit natively where the direct path promises the same output, through that pass
+        manager otherwise. NotImplemented for any other input. The direct path sets no property
+        set. O(instructions) per circuit."""
+        if isinstance(circuits, QuantumCircuit):
+            return self._run_circuit(circuits, output_name)
+        if isinstance(circuits, list) and all(isinstance(c, QuantumCircuit) for c in circuits):
+            return [self._run_circuit(c, output_name) for c in circuits]
+        return NotImplemented
+
+    def _run_circuit(self, circuit: QuantumCircuit, output_name: str | None) -> QuantumCircuit:
+        out = self._direct(circuit, output_name)
+        if out is None:
+            return PassManager([self]).run(circuit, output_name=output_name)
+        return out
+
+    def _direct(self, circuit: QuantumCircuit, output_name: str | None) -> QuantumCircuit | None:
+        """The direct path's output, or None where only the pass manager gives the same output or
+        message: what _pad_request refuses, and a subclass of QuantumCircuit, a circuit without a
+        name (whose output gets a new one), one that is not physical or options Qiskit refuses
+        (raised there), and whatever the native reader leaves to it (see read_circuit)."""
+        if type(circuit) is not QuantumCircuit or not circuit.name or not _physical_circuit(circuit):
+            return None
+        try:
+            self._checked_options()
+        except TranspilerError:
+            return None
+        durations, table, options = self._options(circuit.num_qubits)
+        if options is None or not _timing.plain_circuit_bits(circuit) or not self._source_supported(circuit):
+            return None
+        labelled, labels = _labels.labelled_instructions(circuit) if self.keep_labels else ([], [])
+        request = PadCircuitRequest(
+            **vars(options),
+            circuit=circuit._data,
+            durations=table,
+            dt=durations.dt,
+            scheduling=self.scheduling,
+            record=bool(self.record_start_times),
+            labelled=labelled,
+            barriers=not self.keep_labels,
+        )
+        result = _requests.call(request)
+        if result is None:
+            return None
+        data, _, end, start_times, labelled_out, barriers = result
+        if self.keep_labels:
+            _labels.relabel_circuit(data, labels, labelled_out)
+        else:
+            _labels.relabel_barriers(circuit, data, barriers)
+        return _circuits.pass_manager_output(circuit, data, end, start_times, output_name)
 
     def _options(self, num_qubits: int) -> tuple[Any, Any, PadOptions | None]:
         """The durations Qiskit's passes use (the target's when there is one), their native table
@@ -297,6 +368,9 @@ class PadDynamicalDecoupling(_NativePadding):
     def _check_input(self, dag: DAGCircuit) -> None:
         if not _physical(dag):
             raise TranspilerError(_messages.not_physical("dynamical decoupling"))
+        self._checked_options()
+
+    def _check_options(self) -> None:
         n = len(self._dd_sequence)
         if n != 1 and n % 2:
             raise TranspilerError(_messages.dd_sequence_odd(n))
@@ -321,9 +395,9 @@ class PadDynamicalDecoupling(_NativePadding):
             raise TranspilerError(_messages.dd_not_identity([gate.name for gate in self._dd_sequence]))
         return float(np.angle(product[0][0]))
 
-    def _dag_supported(self, dag: DAGCircuit) -> bool:
+    def _source_supported(self, source: DAGCircuit | QuantumCircuit) -> bool:
         # The sequences' phase is added natively only to a numeric global phase.
-        return isinstance(dag.global_phase, (int, float))
+        return isinstance(source.global_phase, (int, float))
 
     def _pass_options(
         self, durations: InstructionDurations, num_qubits: int, delay_ok: list[bool]

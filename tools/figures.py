@@ -27,6 +27,7 @@ sys.path.insert(0, str(REPO / "benchmarks"))
 sys.path.insert(0, str(REPO / "tools"))
 
 import lanes  # noqa: E402
+import qiskit_fez_report  # noqa: E402
 import qiskit_report  # noqa: E402
 import run_report  # noqa: E402
 import scale_report  # noqa: E402
@@ -35,6 +36,7 @@ import testplan  # noqa: E402
 CORE_RUN = "run-20261208-213143.json"
 CORE_PREVIOUS_RUN = "run-20261208-212217.json"
 QISKIT_RUN = "qiskit-20261209-094453.json"
+IBM_RUN = "qiskit-fez-20261209-193814.json"
 SCALE_RUNS = ("scale-20261208-213354.json", "scale-20261208-213404.json")
 TEST_FIRST_RUN = "test-20261209-165522.json"
 TEST_CACHED_RUN = "test-20261209-173305.json"
@@ -87,6 +89,9 @@ FIGURES: List[Figure] = [
     Figure("docs/qiskit.md", "qiskit-where", (QISKIT_RUN,), qiskit_report.where_table),
     Figure("docs/qiskit.md", "qiskit-memory", (QISKIT_RUN,), qiskit_report.memory_table),
     Figure("docs/qiskit.md", "qiskit-targets", (QISKIT_RUN,), qiskit_report.targets_table),
+    Figure("docs/ibm-primitives.md", "ibm-speed", (IBM_RUN,), qiskit_fez_report.sizes_table),
+    Figure("docs/ibm-primitives.md", "ibm-fixed-cost", (IBM_RUN,), qiskit_fez_report.fixed_cost_table),
+    Figure("docs/ibm-primitives.md", "ibm-targets", (IBM_RUN,), qiskit_fez_report.targets_table),
 ]
 
 

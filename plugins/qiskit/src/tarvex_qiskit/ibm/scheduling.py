@@ -231,6 +231,7 @@ def _run_native(dag: DAGCircuit, target: Target | None, ordering: BlockOrderingC
     ))
     if result is None or not pad:
         return result, blocks
+    blocks.top = top = None  # the root's copy is done with: freed before the output's DAG is built
     padded = circuit_to_dag(QuantumCircuit._from_circuit_data(out), copy_operations=False)
     padded._duration = result
     return padded, blocks

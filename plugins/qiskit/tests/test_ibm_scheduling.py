@@ -15,7 +15,7 @@ import sys
 import pytest
 from dynamic_circuits import CASE_IDS, case, small_target
 from qiskit import ClassicalRegister, QuantumCircuit, QuantumRegister
-from qiskit.circuit import Clbit, ControlFlowOp, Gate, Parameter
+from qiskit.circuit import Clbit, ControlFlowOp, Gate, Parameter, Qubit
 from qiskit.converters import circuit_to_dag
 from qiskit.passmanager.compilation_status import PropertySet
 from qiskit.transpiler import PassManager
@@ -294,9 +294,10 @@ def test_keep_labels_false_drops_them_and_nothing_else():
     assert set(every_label(got)) == {None}
 
 
-def _loose_clbit_circuit(used: bool) -> QuantumCircuit:
-    qc = QuantumCircuit(QuantumRegister(3, "q"), [Clbit()], ClassicalRegister(2, "c"))
-    qc.x(0)
+def _loose_bits_circuit(used: bool) -> QuantumCircuit:
+    """A physical circuit with a qubit and a clbit outside its registers, used or not."""
+    qc = QuantumCircuit(QuantumRegister(3, "q"), [Qubit()], [Clbit()], ClassicalRegister(2, "c"))
+    qc.x(3 if used else 0)
     qc.measure(2, 0 if used else 1)
     qc.measure(1, 2)
     with qc.if_test((qc.clbits[2], 1)):
@@ -304,20 +305,22 @@ def _loose_clbit_circuit(used: bool) -> QuantumCircuit:
     return qc
 
 
-def test_loose_clbits_are_kept():
-    # With classical registers, the runtime's padder gives its output only those: a measurement
-    # into a clbit outside them raises KeyError, and an unused one is dropped from the circuit.
-    target = small_target(3)
-    used = _loose_clbit_circuit(used=True)
+def test_loose_bits_are_kept():
+    # The runtime's padder gives its output only the circuit's registers (with classical registers,
+    # only those clbits): an instruction on a bit outside them raises KeyError, and an unused one
+    # is dropped from the circuit.
+    target = small_target(4)
+    used = _loose_bits_circuit(used=True)
     assert padded(used, target, "alap") is KeyError
     got = PassManager([ours.PadDelay(target=target)]).run(used)
-    assert got.clbits == used.clbits and got.cregs == used.cregs
+    assert got.qubits == used.qubits and got.clbits == used.clbits and got.cregs == used.cregs
     assert [got.find_bit(c).index for inst in got.data if inst.name == "measure" for c in inst.clbits] == [0, 2]
 
-    unused = _loose_clbit_circuit(used=False)
+    unused = _loose_bits_circuit(used=False)
     expected = padded(unused, target, "alap")
     got = PassManager([ours.PadDelay(target=target)]).run(unused)
-    assert expected.num_clbits == 2 and got.clbits == unused.clbits
+    assert (expected.num_qubits, expected.num_clbits) == (3, 2)
+    assert got.qubits == unused.qubits and got.clbits == unused.clbits
 
     def rows(qc):  # clbits by their place in the registers, where the two circuits agree
         return sorted(repr((i.name, [qc.find_bit(q).index for q in i.qubits], [qc.find_bit(c).registers for c in i.clbits],

@@ -13,7 +13,13 @@ from circuit to DAG and back, which both sides pay):
 - runtime ALAP + PadDelay: the runtime's ALAPScheduleAnalysis and PadDelay, the reference;
 - tarvex ALAP: tarvex_qiskit.ibm.scheduling.ALAPScheduleAnalysis alone (it builds the runtime's
   node_start_time and node_block_dags, one Python object per node);
-- tarvex PadDelay: tarvex_qiskit.ibm.scheduling.PadDelay alone (fused: it schedules, ALAP).
+- tarvex PadDelay: tarvex_qiskit.ibm.scheduling.PadDelay alone (fused: it schedules, ALAP), keeping
+  every label as the runtime does (the default);
+- tarvex PadDelay, keep_labels=False: the same without the walk over the instructions in Python
+  that finding labels takes (Qiskit's C API does not carry them).
+"pass alone" is the fused PadDelay's own run on a DAG made beforehand: the figure without the
+PassManager's conversions, whose cost per instruction is not flat on a 133-qubit device (a fixed
+cost per wire, and more per instruction at 10^6).
 The runtime runs once per size, on a copy of the circuit whose control-flow bodies use fresh qubit
 objects and with its wire-map lookups and barrier widths mended (tests/runtime_oracle.py): on the circuit as it
 is, equal nodes of different bodies share one start time and its output is wrong. Those mends
@@ -23,7 +29,8 @@ exactly) where the runtime ran.
 Figures are ns of CPU time of the benchmark thread per source instruction, the garbage collector
 off while timing; tarvex's the median of the repeats. Peak memory is the resident set's high-water
 mark of a fresh process that builds the circuit and runs one pipeline once (the least of three such
-processes); "circuit only" builds it and runs none. "PassManager conversions" is the part no pass can avoid: Qiskit's conversion of
+processes, one at 10^6); "circuit only" builds it and runs none. The circuit is built once and
+handed to those processes as a pickle. "PassManager conversions" is the part no pass can avoid: Qiskit's conversion of
 the input to a DAG and of the (equal) output back.
 
 Usage: python benchmarks/dynamic_passes.py [--runtime-sizes 1e3,3e3,5e3] [--sizes 1e3,...,1e6]
@@ -38,11 +45,13 @@ import argparse
 import gc
 import json
 import os
+import pickle
 import platform
 import random
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 import warnings
 from pathlib import Path
@@ -61,21 +70,26 @@ from tarvex_qiskit.ibm import scheduling as tarvex  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "plugins" / "qiskit" / "tests"))
 import runtime_oracle  # noqa: E402
+from dynamic_report import report  # noqa: E402
 
 RESULTS_DIR = Path(__file__).resolve().parent / "results"
 WIDTH = 20
 EVERY = 3
 SEED = 5
 TARGETS = {10**3: 100.0, 5 * 10**3: 1000.0}  # tarvex PadDelay speed-up at least
+PADDERS = ("tarvex_pad_delay", "tarvex_pad_delay_no_labels")
 SCALING_MAX = 1.5  # tarvex PadDelay ns per instruction, largest over smallest size, at most
 DESCRIPTIONS = {
     "runtime_alap": "qiskit-ibm-runtime ALAPScheduleAnalysis alone",
     "runtime_alap_pad_delay": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDelay (the reference)",
     "tarvex_alap": "tarvex_qiskit.ibm.scheduling.ALAPScheduleAnalysis alone",
-    "tarvex_pad_delay": "tarvex_qiskit.ibm.scheduling.PadDelay alone (fused, ALAP)",
+    "tarvex_pad_delay": "tarvex_qiskit.ibm.scheduling.PadDelay alone (fused, ALAP), labels kept (the default)",
+    "tarvex_pad_delay_no_labels": "the same with keep_labels=False",
+    "tarvex_pad_delay_pass": "the fused PadDelay's run on a DAG made beforehand (labels kept), no PassManager",
     "conversions": "PassManager's circuit-to-DAG and DAG-to-circuit conversions (the floor)",
 }
-REFERENCE = {"tarvex_alap": "runtime_alap", "tarvex_pad_delay": "runtime_alap_pad_delay"}
+REFERENCE = {"tarvex_alap": "runtime_alap", "tarvex_pad_delay": "runtime_alap_pad_delay",
+             "tarvex_pad_delay_no_labels": "runtime_alap_pad_delay"}
 
 
 def virtual_circuit(n_layers: int, seed: int = SEED) -> QuantumCircuit:
@@ -116,7 +130,21 @@ def pipelines(target) -> dict[str, Any]:
         ),
         "tarvex_alap": lambda: PassManager([tarvex.ALAPScheduleAnalysis(target=target)]),
         "tarvex_pad_delay": lambda: PassManager([tarvex.PadDelay(target=target)]),
+        "tarvex_pad_delay_no_labels": lambda: PassManager([tarvex.PadDelay(target=target, keep_labels=False)]),
     }
+
+
+def pass_alone(target, circuit) -> float:
+    dag = circuit_to_dag(circuit)
+    step = tarvex.PadDelay(target=target)
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.thread_time()
+        step.run(dag)
+        return time.thread_time() - start
+    finally:
+        gc.enable()
 
 
 def timed(make, circuit) -> tuple[float, QuantumCircuit]:
@@ -155,42 +183,47 @@ def measure_size(n: int, repeats: int, with_runtime: bool) -> dict[str, Any]:
         seconds[name] = [elapsed]
     floor = []
     for rep in range(repeats):
-        for name in ("tarvex_alap", "tarvex_pad_delay"):
+        for name in ("tarvex_alap", *PADDERS):
             elapsed, out = timed(makers[name], circuit)
             seconds.setdefault(name, []).append(elapsed)
             if rep == 0:
                 outputs[name] = out
+        seconds.setdefault("tarvex_pad_delay_pass", []).append(pass_alone(be.target, circuit))
         floor.append(conversions(circuit, outputs["tarvex_pad_delay"]))
         print(f"  N={n:.0e} repeat {rep + 1}/{repeats} done", file=sys.stderr, flush=True)
     equal = None
     if with_runtime:
-        got, expected = outputs["tarvex_pad_delay"], outputs["runtime_alap_pad_delay"]
-        equal = got == expected and got.global_phase == expected.global_phase
+        expected = outputs["runtime_alap_pad_delay"]
+        equal = all(outputs[name] == expected and outputs[name].global_phase == expected.global_phase
+                    for name in PADDERS)
         assert equal, f"tarvex PadDelay differs from the runtime's at {n:.0e}"
     size = len(circuit.data)
     ns = {name: statistics.median(v) / size * 1e9 for name, v in seconds.items()}
     ns["conversions"] = statistics.median(floor) / size * 1e9
     speedup = {name: ns[ref] / ns[name] for name, ref in REFERENCE.items() if ref in ns}
-    names = ("none", "runtime_alap_pad_delay", "tarvex_pad_delay") if with_runtime else ("none", "tarvex_pad_delay")
-    memory = {name: peak_rss(name, n) for name in names}
+    names = ("none", "runtime_alap_pad_delay", *PADDERS) if with_runtime else ("none", *PADDERS)
+    with tempfile.TemporaryDirectory() as tmp:
+        pickled = Path(tmp) / "circuit.pickle"
+        pickled.write_bytes(pickle.dumps(circuit))
+        memory = {name: peak_rss(name, pickled, 3 if n < 10**6 else 1) for name in names}
     return {"instructions": size, "ns_per_instruction": ns, "speedup": speedup, "peak_rss_mib": memory,
             "equal_to_runtime": equal}
 
 
-def peak_rss(name: str, n: int, tries: int = 3) -> float:
-    """Peak resident set in MiB of a fresh process that builds the circuit and runs `name` once;
+def peak_rss(name: str, pickled: Path, tries: int) -> float:
+    """Peak resident set in MiB of a fresh process that loads the circuit and runs `name` once;
     the least of `tries` such processes (a process's high-water mark varies by a few MiB)."""
     peaks = []
     for _ in range(tries):
-        out = subprocess.run([sys.executable, __file__, "--peak", name, str(n)], capture_output=True, text=True,
+        out = subprocess.run([sys.executable, __file__, "--peak", name, str(pickled)], capture_output=True, text=True,
                              check=True).stdout
         peaks.append(float(out.split()[0]))
     return min(peaks)
 
 
-def peak_child(name: str, n: int) -> None:
+def peak_child(name: str, pickled: str) -> None:
     be = FakeTorino()
-    circuit = dynamic_circuit(be, n)
+    circuit = pickle.loads(Path(pickled).read_bytes())
     if name.startswith("runtime"):
         circuit = runtime_oracle.fresh_bodies(circuit)
     if name != "none":
@@ -205,51 +238,29 @@ def peak_child(name: str, n: int) -> None:
 
 def verdicts(rows: list[dict[str, Any]]) -> list[dict[str, Any]]:
     out = []
-    for n, bound in TARGETS.items():
-        for row in rows:
-            if "tarvex_pad_delay" in row["speedup"] and abs(row["instructions"] - n) / n < 0.1:
-                value = row["speedup"]["tarvex_pad_delay"]
-                out.append({"what": f"tarvex PadDelay speed-up over the runtime's ALAP + PadDelay at {n:.0e}",
-                            "value": value, "bound": f">= {bound:g}", "met": value >= bound})
+    names = {"tarvex_pad_delay": "tarvex PadDelay", "tarvex_pad_delay_no_labels": "tarvex PadDelay, keep_labels=False",
+             "tarvex_pad_delay_pass": "tarvex PadDelay, pass alone"}
+    for name in PADDERS:
+        for n, bound in TARGETS.items():
+            for row in rows:
+                if name in row["speedup"] and abs(row["instructions"] - n) / n < 0.1:
+                    value = row["speedup"][name]
+                    out.append({"what": f"{names[name]}: speed-up over the runtime's ALAP + PadDelay at {n:.0e}",
+                                "value": value, "bound": f">= {bound:g}", "met": value >= bound})
     if len(rows) > 1:
-        ns = [row["ns_per_instruction"]["tarvex_pad_delay"] for row in rows]
-        value = max(ns) / min(ns)
-        out.append({"what": "tarvex PadDelay ns per instruction, highest over lowest of all sizes", "value": value,
-                    "bound": f"<= {SCALING_MAX:g}", "met": value <= SCALING_MAX})
+        for name in (*PADDERS, "tarvex_pad_delay_pass"):
+            ns = [row["ns_per_instruction"][name] for row in rows]
+            value = max(ns) / min(ns)
+            out.append({"what": f"{names[name]}: ns per instruction, highest over lowest of all sizes", "value": value,
+                        "bound": f"<= {SCALING_MAX:g}", "met": value <= SCALING_MAX})
     for row in rows:
         mem = row["peak_rss_mib"]
         if "runtime_alap_pad_delay" in mem:
-            out.append({"what": f"peak RSS at {row['instructions']:,}: tarvex PadDelay against the runtime's",
-                        "value": mem["tarvex_pad_delay"], "bound": f"<= {mem['runtime_alap_pad_delay']:.0f} MiB",
-                        "met": mem["tarvex_pad_delay"] <= mem["runtime_alap_pad_delay"]})
+            for name in PADDERS:
+                out.append({"what": f"{names[name]}: peak RSS at {row['instructions']:,} against the runtime's",
+                            "value": mem[name], "bound": f"<= {mem['runtime_alap_pad_delay']:.1f} MiB",
+                            "met": mem[name] <= mem["runtime_alap_pad_delay"]})
     return out
-
-
-def report(result: dict[str, Any]) -> str:
-    rows = result["rows"]
-    lines = [
-        "| instructions | runtime ALAP | runtime ALAP + PadDelay | tarvex ALAP | tarvex PadDelay | PassManager"
-        " conversions | peak RSS: circuit only | runtime ALAP + PadDelay | tarvex PadDelay |",
-        "|---|---|---|---|---|---|---|---|---|",
-    ]
-    for row in rows:
-        ns, sp, mem = row["ns_per_instruction"], row["speedup"], row["peak_rss_mib"]
-
-        def cell(name: str) -> str:
-            if name not in ns:
-                return ""
-            return f"{ns[name]:,.0f}" + (f" ({sp[name]:,.0f}x)" if name in sp else "")
-
-        rt_mem = f"{mem['runtime_alap_pad_delay']:,.0f} MiB" if "runtime_alap_pad_delay" in mem else ""
-        lines.append(
-            f"| {row['instructions']:,} | {cell('runtime_alap')} | {cell('runtime_alap_pad_delay')} | "
-            f"{cell('tarvex_alap')} | {cell('tarvex_pad_delay')} | {cell('conversions')} | {mem['none']:,.0f} MiB | "
-            f"{rt_mem} | {mem['tarvex_pad_delay']:,.0f} MiB |"
-        )
-    lines.append("")
-    for v in result["targets"]:
-        lines.append(f"{v['what']}: {v['value']:,.2f} (target {v['bound']}): {'met' if v['met'] else 'missed'}")
-    return "\n".join(lines)
 
 
 def main() -> None:
@@ -262,7 +273,7 @@ def main() -> None:
     args = parser.parse_args()
     warnings.simplefilter("ignore")  # the device's durations round to whole dt, with a warning each
     if args.peak:
-        peak_child(args.peak[0], int(float(args.peak[1])))
+        peak_child(args.peak[0], args.peak[1])
         return
     if args.report:
         print(report(json.loads(args.report.read_text())))

@@ -63,8 +63,27 @@ bool BlockWriter::copy_gate(const QkCircuitInstructionView& v) {
   return check(params_.append(frames_.back().circ, cached->second.second, qubits_.data(), v, v.num_params));
 }
 
+// Notes that the copy of `id` about to be appended to the current output block is its next
+// instruction.
+void BlockWriter::record(NodeId id) {
+  Frame& f = frames_.back();
+  const std::uint32_t index = read_.index[id];
+  if (f.at.size() <= index) f.at.resize(index + 1, UINT32_MAX);
+  f.at[index] = static_cast<std::uint32_t>(qk_circuit_num_instructions(f.circ));
+}
+
+void BlockWriter::report_positions(long cf, long k, PyObject* data) {
+  const std::vector<std::uint32_t>& at = frames_.back().at;
+  Ref positions = Ref::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(at.data()),
+                                                       static_cast<Py_ssize_t>(at.size() * sizeof(std::uint32_t))));
+  Ref done = positions ? Ref::steal(PyObject_CallMethod(writer_, "labels", "llOO", cf, k, data, positions.get()))
+                       : Ref();
+  failed_ = !done;
+}
+
 void BlockWriter::node(NodeId id) {
   if (failed_) return;
+  if (keep_positions_) record(id);
   const BlockProgram& p = read_.program;
   const QkCircuit* src = read_.source[id];
   const std::uint32_t index = read_.index[id];
@@ -125,7 +144,10 @@ void BlockWriter::begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::sp
   frames_.push_back(std::move(frame));
 }
 
-void BlockWriter::end_body(NodeId, std::uint32_t, Ticks) {
+void BlockWriter::end_body(NodeId cf, std::uint32_t k, Ticks) {
+  if (!failed_ && keep_positions_)
+    report_positions(static_cast<long>(read_.program.control_flow_index(cf)), static_cast<long>(k),
+                     frames_.back().circuit.get());
   if (!failed_) bodies_.back().circuits.push_back(std::move(frames_.back().circuit));
   frames_.pop_back();
 }
@@ -164,6 +186,8 @@ void BlockWriter::control_flow(NodeId cf, std::span<const Wire> qubits) {
   failed_ = !done;
 }
 
-void BlockWriter::end(Ticks) {}
+void BlockWriter::end(Ticks) {
+  if (!failed_ && keep_positions_) report_positions(-1, -1, top_data_);
+}
 
 }  // namespace tarvex::qiskit_plugin

@@ -24,6 +24,12 @@ namespace tarvex::qiskit_plugin {
 ///     node `cf` (its control-flow index), n_qubits wide, laid out as the runtime lays it out;
 ///   writer.place(cf, bodies, data, qubits, clbits): the operation `cf` with the padded `bodies`
 ///     (a tuple of QuantumCircuit), appended to the CircuitData `data` on those indices.
+/// With keep_positions(), where each input instruction's copy went, once per output block:
+///   writer.labels(cf, k, data, positions): body k of `cf` (-1, -1 for the root) is complete in the
+///     QuantumCircuit or CircuitData `data`; `positions` (bytes of uint32) gives, per instruction
+///     index of the input block, the index of its copy in `data`, or 2**32 - 1 where none was made
+///     (delays, which are padded anew) or `place` made it (control flow, whose operation Python
+///     builds with its label); shorter than the input block where its last are not copied.
 /// Every call appends in O(1) amortised; after a failure (a Python error set) the rest are no-ops.
 class BlockWriter {
  public:
@@ -38,6 +44,8 @@ class BlockWriter {
   void control_flow(NodeId cf, std::span<const Wire> qubits);
   void end(Ticks duration);
 
+  /// Record where copies go and report it per output block (writer.labels); call before the walk.
+  void keep_positions() { keep_positions_ = true; }
   bool failed() const { return failed_; }
 
  private:
@@ -48,6 +56,7 @@ class BlockWriter {
     std::span<const Wire> list;  // kList: the block's qubits as root wires
     Ref circuit;                 // a body's QuantumCircuit
     Ref data;                    // its CircuitData, fetched when a control-flow operation goes in
+    std::vector<std::uint32_t> at;  // with keep_positions: per input instruction, its copy's index
   };
   // The bodies written so far for the control-flow node `cf`.
   struct Bodies {
@@ -59,6 +68,8 @@ class BlockWriter {
   void locals(std::span<const Wire> qs);
   bool check(QkExitCode code);
   bool copy_gate(const QkCircuitInstructionView& v);
+  void record(NodeId id);
+  void report_positions(long cf, long k, PyObject* data);
 
   const ReadBlocks& read_;
   PyObject* writer_;
@@ -70,6 +81,7 @@ class BlockWriter {
   GateParams params_;
   std::vector<QkComplex64> matrix_;
   std::unordered_map<const char*, std::pair<std::size_t, QkGate>> gates_;  // name pointer -> (length, gate)
+  bool keep_positions_ = false;
   bool failed_ = false;
 };
 

@@ -105,6 +105,7 @@ PyObject* dynamic_impl(const DynamicRequest& r) {
       if (used[q]) kept.push_back(q);
   }
   BlockWriter writer(*read, out, r.out, r.writer, kept);
+  if (r.keep_labels) writer.keep_positions();
   DelayFiller<BlockWriter> filler{writer, r.fill_very_end};
   const Ticks duration = pad_blocks(program, order, schedule,
                                     BlockPaddingOptions{.pad_unused_qubits = r.schedule_idle_qubits}, filler, writer);

@@ -322,6 +322,7 @@ DynamicRequest bind_dynamic(PyObject* const* slots) {
       .custom_order = extract_argument("custom_order", kit::extract_bool, slots[8]),
       .writer = slots[9],
       .pad = slots[1] != Py_None,
+      .keep_labels = kit::extract_optional("keep_labels", kit::extract_bool, slots[10], false),
   };
 }
 

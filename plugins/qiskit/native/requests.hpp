@@ -130,7 +130,7 @@ struct FromQuantumDagRequest {
 };
 
 /// _native.dynamic(top, *, out, durations, dt, scheduling, given, fill_very_end,
-/// schedule_idle_qubits, custom_order, writer): the dynamic-circuit passes' one call (see
+/// schedule_idle_qubits, custom_order, writer, keep_labels=False): the dynamic-circuit passes' one call (see
 /// native/dynamic.hpp). The objects are borrowed; they are read when the call runs.
 struct DynamicRequest {
   PyObject* top;                   ///< top: the CircuitData of the DAG's root, in topological order
@@ -144,6 +144,7 @@ struct DynamicRequest {
   bool custom_order;               ///< custom_order: the writer gives every block's order
   PyObject* writer;                ///< writer: the Python side's callbacks
   bool pad;                        ///< out is not None
+  bool keep_labels;                ///< keep_labels: tell the writer where every copy went (writer.labels)
 };
 
 // The parameters, in the order of each struct's fields; the first comes by position or keyword,
@@ -168,8 +169,8 @@ inline constexpr kit::FunctionDescription kFromQuantumDag{"from_quantum_dag()", 
 
 inline constexpr const char* kDynamicParameters[] = {
     "top", "out", "durations", "dt", "scheduling", "given", "fill_very_end", "schedule_idle_qubits", "custom_order",
-    "writer"};
-inline constexpr kit::FunctionDescription kDynamic{"dynamic()", kDynamicParameters, 1};
+    "writer", "keep_labels"};
+inline constexpr kit::FunctionDescription kDynamic{"dynamic()", kDynamicParameters, 1, 1u << 10};
 
 PadRequest bind_pad(PyObject* const* slots);
 PadCircuitRequest bind_pad_circuit(PyObject* const* slots);

@@ -14,8 +14,8 @@ import sys
 
 import pytest
 from dynamic_circuits import CASE_IDS, case, small_target
-from qiskit import QuantumCircuit, QuantumRegister
-from qiskit.circuit import Gate, Parameter
+from qiskit import ClassicalRegister, QuantumCircuit, QuantumRegister
+from qiskit.circuit import Clbit, ControlFlowOp, Gate, Parameter, Qubit
 from qiskit.converters import circuit_to_dag
 from qiskit.passmanager.compilation_status import PropertySet
 from qiskit.transpiler import PassManager
@@ -233,6 +233,102 @@ def test_a_clbit_two_grouped_measurements_write_is_free_after_the_later():
     dag = analysis.run(circuit_to_dag(qc))
     times = {node.name: t for node, t in analysis.property_set["node_start_time"].items() if node.name == "if_else"}
     assert times == {"if_else": (1, 1000)}
+
+
+# Labels: Qiskit's == ignores them, so they are compared on their own.
+
+
+def labelled(circuit: QuantumCircuit) -> QuantumCircuit:
+    """A copy of `circuit` whose every instruction, control flow and body instructions included,
+    has a label of its own."""
+    out = circuit.copy_empty_like()
+    for i, inst in enumerate(circuit.data):
+        op = inst.operation
+        op = op.replace_blocks([labelled(b) for b in op.blocks]) if isinstance(op, ControlFlowOp) else op.to_mutable()
+        op.label = f"{op.name}-{i}"
+        out._append(inst.replace(operation=op))
+    return out
+
+
+def labels(circuit: QuantumCircuit) -> list:
+    """Every block's labels with their instructions' names, bodies nested, in an order that does
+    not depend on the order of independent instructions."""
+    rows = [(inst.name, inst.label or "", [labels(b) for b in getattr(inst.operation, "blocks", ())])
+            for inst in circuit.data]
+    return sorted(rows, key=repr)
+
+
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("case_id", CASE_IDS[::2])
+def test_labels_are_kept_as_the_runtime_keeps_them(case_id, scheduling):
+    circuit, target = case(case_id)
+    if case_id == "wireless-control-flow":
+        pytest.skip("the runtime raises ValueError here")
+    circuit = labelled(circuit)
+    expected = padded(circuit, target, scheduling)
+    fused = outcome(lambda: PassManager([ours.PadDelay(target=target, scheduling=scheduling)]).run(circuit))
+    assert_same(fused, expected)
+    if isinstance(expected, type):
+        return
+    assert labels(fused) == labels(expected)
+    assert any(inst.label for inst in fused.data)
+    pm = PassManager([ANALYSES[scheduling](target=target), ours.PadDelay(target=target)])
+    assert labels(pm.run(fresh_bodies(circuit))) == labels(expected)
+
+
+def test_keep_labels_false_drops_them_and_nothing_else():
+    circuit, target = case("nested-ifs")
+    circuit = labelled(circuit)
+    got = PassManager([ours.PadDelay(target=target, keep_labels=False)]).run(circuit)
+    assert_same(got, padded(circuit, target, "alap"))
+
+    def every_label(qc):  # of what is not control flow, whose operations Python builds, labels and all
+        for inst in qc.data:
+            if isinstance(inst.operation, ControlFlowOp):
+                assert inst.label is not None
+            else:
+                yield inst.label
+            for block in getattr(inst.operation, "blocks", ()):
+                yield from every_label(block)
+
+    assert set(every_label(got)) == {None}
+
+
+def _loose_bits_circuit(used: bool) -> QuantumCircuit:
+    """A physical circuit with a qubit and a clbit outside its registers, used or not."""
+    qc = QuantumCircuit(QuantumRegister(3, "q"), [Qubit()], [Clbit()], ClassicalRegister(2, "c"))
+    qc.x(3 if used else 0)
+    qc.measure(2, 0 if used else 1)
+    qc.measure(1, 2)
+    with qc.if_test((qc.clbits[2], 1)):
+        qc.x(1)
+    return qc
+
+
+def test_loose_bits_are_kept():
+    # The runtime's padder gives its output only the circuit's registers (with classical registers,
+    # only those clbits): an instruction on a bit outside them raises KeyError, and an unused one
+    # is dropped from the circuit.
+    target = small_target(4)
+    used = _loose_bits_circuit(used=True)
+    assert padded(used, target, "alap") is KeyError
+    got = PassManager([ours.PadDelay(target=target)]).run(used)
+    assert got.qubits == used.qubits and got.clbits == used.clbits and got.cregs == used.cregs
+    assert [got.find_bit(c).index for inst in got.data if inst.name == "measure" for c in inst.clbits] == [0, 2]
+
+    unused = _loose_bits_circuit(used=False)
+    expected = padded(unused, target, "alap")
+    got = PassManager([ours.PadDelay(target=target)]).run(unused)
+    assert (expected.num_qubits, expected.num_clbits) == (3, 2)
+    assert got.qubits == unused.qubits and got.clbits == unused.clbits
+
+    def rows(qc):  # clbits by their place in the registers, where the two circuits agree
+        return sorted(repr((i.name, [qc.find_bit(q).index for q in i.qubits], [qc.find_bit(c).registers for c in i.clbits],
+                            [p for p in i.operation.params if not isinstance(p, QuantumCircuit)])) for i in qc.data)
+
+    assert rows(got) == rows(expected)
+    assert [i.operation.blocks for i in got.data if i.name == "if_else"] == [
+        i.operation.blocks for i in expected.data if i.name == "if_else"]
 
 
 def test_fallback_without_the_runtime_names_the_extra(monkeypatch):

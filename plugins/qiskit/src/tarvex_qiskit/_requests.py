@@ -105,6 +105,7 @@ class DynamicRequest:
     schedule_idle_qubits: bool
     custom_order: bool
     writer: Any
+    keep_labels: bool = False
 
 
 def call(

@@ -23,7 +23,7 @@ from array import array
 from collections.abc import Callable, Generator
 from typing import Any
 
-from qiskit.circuit import CircuitInstruction, ControlFlowOp, QuantumCircuit, QuantumRegister, Qubit
+from qiskit.circuit import CircuitInstruction, ControlFlowOp, QuantumCircuit, QuantumRegister, Qubit, SwitchCaseOp
 from qiskit.circuit.controlflow import condition_resources
 from qiskit._accelerate.converters import dag_to_circuit as _core_dag_to_circuit
 from qiskit.converters import circuit_to_dag
@@ -34,6 +34,8 @@ from qiskit.transpiler.passes.scheduling.time_unit_conversion import TimeUnitCon
 from qiskit.transpiler.target import Target
 
 from .. import _messages, _native, _requests
+
+_NOT_COPIED = 2**32 - 1  # the native writer's position of an instruction it made no copy of
 
 BlockOrderingCallable = Callable[[DAGCircuit], Generator[DAGOpNode, None, None]]
 
@@ -85,7 +87,7 @@ class _Blocks:
     by position, runs a custom ordering, and builds each padded control-flow operation."""
 
     def __init__(self, dag: DAGCircuit, target: Target | None, ordering: BlockOrderingCallable | None,
-                 schedule_idle_qubits: bool):
+                 schedule_idle_qubits: bool, keep_labels: bool = False):
         self.dag = dag
         self.target = target
         self.ordering = ordering
@@ -94,6 +96,9 @@ class _Blocks:
         self.widths: list[tuple[int, ...]] = []  # per op: its bodies' widths as read
         self.bits: dict[int, tuple] = {}  # id(CircuitData) -> (it, its qubits, its clbits)
         self.reason: str | None = None
+        self.keep_labels = keep_labels
+        # (cf, k), or (-1, -1) for the root -> [(instruction index, label)] of the input block
+        self.labelled: dict[tuple[int, int], list[tuple[int, str]]] = {}
         self.top = None
         self.out = None
 
@@ -103,6 +108,9 @@ class _Blocks:
         op = holder[j].operation
         self.ops.append(op)
         self.widths.append(tuple(block.num_qubits for block in op.blocks))
+        if self.keep_labels:
+            for k, block in enumerate(op.blocks):
+                self.note_labels((cf, k), block._data)
         if not wants_condition:
             return -1
         bits = list(condition_resources(op.condition).clbits)
@@ -154,8 +162,11 @@ class _Blocks:
               clbits: tuple[int, ...]) -> None:
         """Appends control-flow operation `cf`, holding the padded `bodies`, to `data`."""
         op = self.ops[cf]
-        # Bodies padded in place and as wide as before: the operation holds them already.
-        if not all(out is body and out.num_qubits == width for out, body, width in zip(bodies, op.blocks, self.widths[cf])):
+        # Bodies padded in place and as wide as before: the operation holds them already. The
+        # runtime builds every operation anew with replace_blocks, which keeps the label of all but
+        # a switch: a labelled switch is built anew too.
+        if not all(out is body and out.num_qubits == width for out, body, width in zip(bodies, op.blocks, self.widths[cf])) \
+                or (op.label is not None and isinstance(op, SwitchCaseOp)):
             op = op.replace_blocks(bodies)
         bits = self.bits.get(id(data))
         if bits is None:
@@ -164,16 +175,43 @@ class _Blocks:
         data.append(CircuitInstruction(op, tuple(map(all_qubits.__getitem__, qubits)),
                                        tuple(map(all_clbits.__getitem__, clbits))))
 
+    def note_labels(self, key: tuple[int, int], data) -> None:
+        """Keeps the labels of the input block `data` (a CircuitData) for its output block."""
+        found = [(i, inst.label) for i, inst in enumerate(data) if inst.label is not None]
+        if found:
+            self.labelled[key] = found
+
+    def labels(self, cf: int, k: int, data, positions: bytes) -> None:
+        """Gives the copies in output block `data` the labels of their input instructions: the
+        native writer's report, once per output block, of where each copy went."""
+        found = self.labelled.get((cf, k))
+        if not found:
+            return
+        if isinstance(data, QuantumCircuit):
+            data = data._data
+        at = memoryview(positions).cast("I")
+        for i, label in found:
+            if i >= len(at) or at[i] == _NOT_COPIED:
+                continue
+            instruction = data[at[i]]
+            op = instruction.operation.to_mutable()
+            op.label = label
+            data[at[i]] = instruction.replace(operation=op)
+
     def unsupported(self, reason: str) -> None:
         self.reason = reason
 
 
 def _run_native(dag: DAGCircuit, target: Target | None, ordering: BlockOrderingCallable | None, *, pad: bool,
                 scheduling: str | None = None, given: tuple[bytes, bytes] | None = None,
-                fill_very_end: bool = True, schedule_idle_qubits: bool = False) -> tuple[Any, _Blocks]:
-    blocks = _Blocks(dag, target, ordering, schedule_idle_qubits)
+                fill_very_end: bool = True, schedule_idle_qubits: bool = False,
+                keep_labels: bool = False) -> tuple[Any, _Blocks]:
+    keep_labels = keep_labels and pad
+    blocks = _Blocks(dag, target, ordering, schedule_idle_qubits, keep_labels)
     # Conversions run here, not natively: Qiskit's C API cannot copy registers Python has seen.
     top = _core_dag_to_circuit(dag, False)
+    if keep_labels:
+        blocks.note_labels((-1, -1), top)
     out = top.copy_empty_like() if pad else None
     if pad:
         out.reserve(2 * len(top))  # delays and barriers: grown once, not doubled along the way
@@ -189,9 +227,11 @@ def _run_native(dag: DAGCircuit, target: Target | None, ordering: BlockOrderingC
         schedule_idle_qubits=schedule_idle_qubits,
         custom_order=ordering is not None,
         writer=blocks,
+        keep_labels=keep_labels,
     ))
     if result is None or not pad:
         return result, blocks
+    blocks.top = top = None  # the root's copy is done with: freed before the output's DAG is built
     padded = circuit_to_dag(QuantumCircuit._from_circuit_data(out), copy_operations=False)
     padded._duration = result
     return padded, blocks
@@ -319,6 +359,9 @@ class PadDelay(TransformationPass):
         block_ordering_callable: the node order within each block; default: the runtime's.
         target: the backend's Target; durations and dt come from it.
         scheduling: "alap" or "asap", the schedule of fused use (alone in a pass manager).
+        keep_labels: keep every instruction's label, bodies included, as the runtime does (the
+            default). Qiskit's C API does not carry labels: finding them takes a Python object per
+            instruction, which False skips; only the control-flow operations keep theirs then.
     """
 
     def __init__(
@@ -329,6 +372,7 @@ class PadDelay(TransformationPass):
         target: Target | None = None,
         *,
         scheduling: str = "alap",
+        keep_labels: bool = True,
     ):
         super().__init__()
         if scheduling not in ("alap", "asap"):
@@ -338,6 +382,7 @@ class PadDelay(TransformationPass):
         self._block_ordering_callable = block_ordering_callable
         self._target = target
         self.scheduling = scheduling
+        self.keep_labels = keep_labels
 
     def run(self, dag: DAGCircuit) -> DAGCircuit:
         """Pads `dag` (never modified) and returns the padded copy. Fused use: schedules it first.
@@ -352,7 +397,8 @@ class PadDelay(TransformationPass):
             raise TranspilerError(_messages.IBM_NOT_PHYSICAL)
         if not _native_ready(dag, self._target):
             return self._runtime_run(dag, drop_in)
-        options = dict(fill_very_end=bool(self.fill_very_end), schedule_idle_qubits=bool(self._schedule_idle_qubits))
+        options = dict(fill_very_end=bool(self.fill_very_end), schedule_idle_qubits=bool(self._schedule_idle_qubits),
+                       keep_labels=bool(self.keep_labels))
         if drop_in:
             given = _given_times(dag, ps["node_start_time"], ps["node_block_dags"])
             result, _ = _run_native(dag, self._target, self._block_ordering_callable, pad=True, given=given, **options)

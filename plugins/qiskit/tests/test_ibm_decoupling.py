@@ -68,7 +68,8 @@ def fused(circuit, target, scheduling, **options):
 
 def drop_in(circuit, target, scheduling, analysis_cls, **options):
     analysis = analysis_cls(block_ordering_callable=options.get("block_ordering_callable"), target=target)
-    return outcome(lambda: PassManager([analysis, PadDynamicalDecoupling(**options, target=target)]).run(circuit))
+    prepared = fresh_bodies(circuit)  # the runtime's analysis needs bodies on qubits of their own
+    return outcome(lambda: PassManager([analysis, PadDynamicalDecoupling(**options, target=target)]).run(prepared))
 
 
 def assert_same(got, expected):

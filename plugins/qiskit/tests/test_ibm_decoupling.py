@@ -15,7 +15,7 @@ import pytest
 from dynamic_circuits import SCENARIOS, case, small_target
 from qiskit import QuantumCircuit
 from qiskit.circuit import Delay, Qubit
-from qiskit.circuit.library import RXGate, RZGate, UGate, XGate, YGate
+from qiskit.circuit.library import IGate, RXGate, RZGate, UGate, XGate, YGate, ZGate
 from qiskit.quantum_info import Operator
 from qiskit.transpiler import CouplingMap, InstructionProperties, PassManager
 from qiskit.transpiler.exceptions import TranspilerError
@@ -207,10 +207,13 @@ def test_gate_lengths_are_whole_dt_and_the_timing_holds():
 
 
 def test_each_sequence_adds_its_own_phase_in_circuit_order():
-    """[X, Y, RZ(pi/2), RZ(pi/2)] multiplies to -I in circuit order: the runtime adds 0. With two
+    """[X, Y, RZ(pi/2), RZ(pi/2)] multiplies to -I in circuit order: the runtime adds 0. [X, Y, Z, I]
+    multiplies to -iI: the phase that keeps the operator is +pi/2 (its sign matters here). With two
     sequences of different phases each insertion adds its own; k cycles add k times the phase."""
     target = small_target(2, rz=0)
-    target.add_instruction(YGate(), {(q,): InstructionProperties(duration=200) for q in range(2)})
+    for gate in (YGate(), ZGate(), IGate()):
+        target.add_instruction(gate, {(q,): InstructionProperties(duration=200 if gate.name == "y" else 0)
+                                      for q in range(2)})
     qc = QuantumCircuit(2)
     qc.x(0)
     qc.x(1)
@@ -222,6 +225,7 @@ def test_each_sequence_adds_its_own_phase_in_circuit_order():
     asym = [XGate(), YGate(), RZGate(math.pi / 2), RZGate(math.pi / 2)]
     for options in (
         {"dd_sequences": asym, "pulse_alignment": 1},
+        {"dd_sequences": [XGate(), YGate(), ZGate(), IGate()], "pulse_alignment": 1},
         {"dd_sequences": [[XGate(), YGate(), XGate(), YGate()], [XGate(), XGate()]], "pulse_alignment": 1,
          "sequence_min_length_ratios": [3, 1]},
         {"dd_sequences": [XGate(), YGate(), XGate(), YGate()], "pulse_alignment": 1, "insert_multiple_cycles": True,

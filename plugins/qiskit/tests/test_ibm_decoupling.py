@@ -281,8 +281,10 @@ def test_qubits_are_physical_inside_bodies():
         for _ in range(12):
             qc.x(0)
         qc.x(2)
+    before = qc.copy()
     out = as_circuit(PassManager([PadDynamicalDecoupling([XGate(), XGate()], qubits=[2], pulse_alignment=1,
                                                          target=target, scheduling="asap")]).run(qc))
+    assert qc == before
     body = next(inst.operation.blocks[0] for inst in out.data if inst.operation.name == "if_else")
     on = {b: [inst.operation.name for inst in body.data if body.find_bit(inst.qubits[0]).index == b]
           for b in range(body.num_qubits)}

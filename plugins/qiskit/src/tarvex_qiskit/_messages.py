@@ -63,7 +63,7 @@ DD_STAGGER_TOPOLOGY = (
     "staggered dynamical decoupling needs the coupling map's qubits in two colours; this topology needs more"
 )
 DD_NOT_PHYSICAL = "dynamical decoupling needs a physical circuit: one quantum register named 'q'"
-DD_SPACINGS_NOT_FRACTIONS = "spacings: fractions of the slack, none negative, summing to 1"
+DD_SPACINGS_NOT_FRACTIONS = "spacings must be fractions of the slack, none negative, that sum to 1"
 DD_SEQUENCE_ODD = "a DD sequence needs an even number of gates, or one"
 DD_NOT_IDENTITY = "the DD sequence's gates do not multiply to the identity"
 DD_ZERO_CYCLE = "insert_multiple_cycles: a zero sequence length or ratio leaves the cycle count infinite"

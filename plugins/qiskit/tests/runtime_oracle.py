@@ -16,6 +16,7 @@ from qiskit.transpiler import Target
 from tarvex_qiskit.ibm.mended import (  # noqa: F401 (the tests import them from here)
     ANALYSES,
     MendedPadDelay,
+    _IdleInBlock,
     MendedPadDynamicalDecoupling,
     decoupled,
     fresh_bodies,

@@ -13,12 +13,18 @@ from circuit to DAG and back, which both sides pay):
 - runtime ALAP + PadDelay: the runtime's ALAPScheduleAnalysis and PadDelay, the reference;
 - tarvex ALAP: tarvex_qiskit.ibm.scheduling.ALAPScheduleAnalysis alone (it builds the runtime's
   node_start_time and node_block_dags, one Python object per node);
-- tarvex PadDelay: tarvex_qiskit.ibm.scheduling.PadDelay alone (fused: it schedules, ALAP).
+- tarvex PadDelay: tarvex_qiskit.ibm.scheduling.PadDelay alone (fused: it schedules, ALAP);
+- runtime ALAP + DD: the runtime's ALAPScheduleAnalysis and PadDynamicalDecoupling with [x, x],
+  with only the padder mends PadDelay's reference has (its DD faults kept: gate lengths in seconds,
+  so it decouples every window), the reference;
+- mended runtime ALAP + DD: the same with every mend of tarvex_qiskit.ibm.mended, the oracle;
+- tarvex DD: tarvex_qiskit.ibm.scheduling.PadDynamicalDecoupling with [x, x] alone (fused, ALAP).
 The runtime runs once per size, on a copy of the circuit whose control-flow bodies use fresh qubit
 objects and with its wire-map lookups and barrier widths mended (tests/runtime_oracle.py): on the circuit as it
 is, equal nodes of different bodies share one start time and its output is wrong. Those mends
 change no cost. Every tarvex output is asserted equal to the runtime's (Qiskit's ==, global phase
-exactly) where the runtime ran.
+exactly) where the runtime ran; our DD output equal to the mended runtime's (the runtime's own
+differs: it takes its gate lengths in seconds for dt; on the circuit as it is it raises KeyError).
 
 Figures are ns of CPU time of the benchmark thread per source instruction, the garbage collector
 off while timing; tarvex's the median of the repeats. Peak memory is the resident set's high-water
@@ -27,7 +33,7 @@ processes); "circuit only" builds it and runs none. "PassManager conversions" is
 the input to a DAG and of the (equal) output back.
 
 Usage: python benchmarks/dynamic_passes.py [--runtime-sizes 1e3,3e3,5e3] [--sizes 1e3,...,1e6]
-       [--repeats 5] [--report FILE]
+       [--repeats 5] [--passes pad,dd] [--report FILE]
 Needs Qiskit 2.6, qiskit-ibm-runtime 0.51 and the plugin (pip install "./plugins/qiskit[ibm]").
 Writes benchmarks/results/dynamic-*.json and prints the table docs/dynamic-circuits.md shows.
 """
@@ -53,29 +59,40 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 import qiskit  # noqa: E402
 import qiskit_ibm_runtime  # noqa: E402
 from qiskit import QuantumCircuit, transpile  # noqa: E402
+from qiskit.circuit.library import XGate  # noqa: E402
 from qiskit.converters import circuit_to_dag, dag_to_circuit  # noqa: E402
 from qiskit.transpiler import PassManager  # noqa: E402
 from qiskit_ibm_runtime.fake_provider import FakeTorino  # noqa: E402
 
+from qiskit_ibm_runtime.transpiler.passes import scheduling as runtime  # noqa: E402
+
+from tarvex_qiskit.ibm import mended  # noqa: E402
 from tarvex_qiskit.ibm import scheduling as tarvex  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "plugins" / "qiskit" / "tests"))
 import runtime_oracle  # noqa: E402
+from dynamic_report import report, verdicts  # noqa: E402
 
 RESULTS_DIR = Path(__file__).resolve().parent / "results"
 WIDTH = 20
 EVERY = 3
 SEED = 5
-TARGETS = {10**3: 100.0, 5 * 10**3: 1000.0}  # tarvex PadDelay speed-up at least
-SCALING_MAX = 1.5  # tarvex PadDelay ns per instruction, largest over smallest size, at most
+DD_SEQUENCE = [XGate(), XGate()]
 DESCRIPTIONS = {
     "runtime_alap": "qiskit-ibm-runtime ALAPScheduleAnalysis alone",
     "runtime_alap_pad_delay": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDelay (the reference)",
     "tarvex_alap": "tarvex_qiskit.ibm.scheduling.ALAPScheduleAnalysis alone",
     "tarvex_pad_delay": "tarvex_qiskit.ibm.scheduling.PadDelay alone (fused, ALAP)",
+    "runtime_alap_dd": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDynamicalDecoupling [x, x], padder mends only"
+                       " (the reference)",
+    "mended_alap_dd": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDynamicalDecoupling [x, x], every mend (the oracle)",
+    "tarvex_dd": "tarvex_qiskit.ibm.scheduling.PadDynamicalDecoupling [x, x] alone (fused, ALAP)",
     "conversions": "PassManager's circuit-to-DAG and DAG-to-circuit conversions (the floor)",
 }
-REFERENCE = {"tarvex_alap": "runtime_alap", "tarvex_pad_delay": "runtime_alap_pad_delay"}
+REFERENCE = {"tarvex_alap": "runtime_alap", "tarvex_pad_delay": "runtime_alap_pad_delay", "tarvex_dd": "runtime_alap_dd"}
+# --passes: the pipelines each group times, runtime's first
+GROUPS = {"pad": ("runtime_alap", "runtime_alap_pad_delay", "tarvex_alap", "tarvex_pad_delay"),
+          "dd": ("runtime_alap_dd", "mended_alap_dd", "tarvex_dd")}
 
 
 def virtual_circuit(n_layers: int, seed: int = SEED) -> QuantumCircuit:
@@ -116,6 +133,15 @@ def pipelines(target) -> dict[str, Any]:
         ),
         "tarvex_alap": lambda: PassManager([tarvex.ALAPScheduleAnalysis(target=target)]),
         "tarvex_pad_delay": lambda: PassManager([tarvex.PadDelay(target=target)]),
+        "runtime_alap_dd": lambda: PassManager(
+            [runtime.ALAPScheduleAnalysis(target=target),
+             mended.PadderMendedDynamicalDecoupling(dd_sequences=DD_SEQUENCE, target=target)]
+        ),
+        "mended_alap_dd": lambda: PassManager(
+            [runtime.ALAPScheduleAnalysis(target=target),
+             mended.MendedPadDynamicalDecoupling(dd_sequences=DD_SEQUENCE, target=target)]
+        ),
+        "tarvex_dd": lambda: PassManager([tarvex.PadDynamicalDecoupling(dd_sequences=DD_SEQUENCE, target=target)]),
     }
 
 
@@ -143,36 +169,46 @@ def conversions(circuit: QuantumCircuit, output: QuantumCircuit) -> float:
         gc.enable()
 
 
-def measure_size(n: int, repeats: int, with_runtime: bool) -> dict[str, Any]:
+def measure_size(n: int, repeats: int, with_runtime: bool, names: tuple[str, ...]) -> dict[str, Any]:
     be = FakeTorino()
     circuit = dynamic_circuit(be, n)
     prepared = runtime_oracle.fresh_bodies(circuit)
     makers = pipelines(be.target)
     seconds: dict[str, list[float]] = {}
     outputs: dict[str, QuantumCircuit] = {}
-    for name in ("runtime_alap", "runtime_alap_pad_delay") if with_runtime else ():
+    ours = [name for name in names if name.startswith("tarvex")]
+    for name in [name for name in names if not name.startswith("tarvex")] if with_runtime else ():
         elapsed, outputs[name] = timed(makers[name], prepared)
         seconds[name] = [elapsed]
     floor = []
     for rep in range(repeats):
-        for name in ("tarvex_alap", "tarvex_pad_delay"):
+        for name in ours:
             elapsed, out = timed(makers[name], circuit)
             seconds.setdefault(name, []).append(elapsed)
             if rep == 0:
                 outputs[name] = out
-        floor.append(conversions(circuit, outputs["tarvex_pad_delay"]))
+        floor.append(conversions(circuit, outputs[ours[-1]]))
         print(f"  N={n:.0e} repeat {rep + 1}/{repeats} done", file=sys.stderr, flush=True)
     equal = None
     if with_runtime:
-        got, expected = outputs["tarvex_pad_delay"], outputs["runtime_alap_pad_delay"]
-        equal = got == expected and got.global_phase == expected.global_phase
-        assert equal, f"tarvex PadDelay differs from the runtime's at {n:.0e}"
+        equal = True
+        if "tarvex_pad_delay" in outputs:
+            got, expected = outputs["tarvex_pad_delay"], outputs["runtime_alap_pad_delay"]
+            equal = got == expected and got.global_phase == expected.global_phase
+            assert equal, f"tarvex PadDelay differs from the runtime's at {n:.0e}"
+        if "tarvex_dd" in outputs:
+            got, expected = outputs["tarvex_dd"], outputs["mended_alap_dd"]
+            equal = got == expected and mended.phase_distance(got.global_phase, expected.global_phase) < 1e-9
+            assert equal, f"tarvex DD differs from the mended runtime's at {n:.0e}"
     size = len(circuit.data)
     ns = {name: statistics.median(v) / size * 1e9 for name, v in seconds.items()}
     ns["conversions"] = statistics.median(floor) / size * 1e9
-    speedup = {name: ns[ref] / ns[name] for name, ref in REFERENCE.items() if ref in ns}
-    names = ("none", "runtime_alap_pad_delay", "tarvex_pad_delay") if with_runtime else ("none", "tarvex_pad_delay")
-    memory = {name: peak_rss(name, n) for name in names}
+    speedup = {name: ns[ref] / ns[name] for name, ref in REFERENCE.items() if ref in ns and name in ns}
+    if "mended_alap_dd" in ns:
+        speedup["tarvex_dd_over_mended"] = ns["mended_alap_dd"] / ns["tarvex_dd"]
+    memory_names = ("none", *[name for name in names if name.startswith("tarvex") and name != "tarvex_alap"
+                              or with_runtime and name in ("runtime_alap_pad_delay", "runtime_alap_dd")])
+    memory = {name: peak_rss(name, n) for name in memory_names}
     return {"instructions": size, "ns_per_instruction": ns, "speedup": speedup, "peak_rss_mib": memory,
             "equal_to_runtime": equal}
 
@@ -191,7 +227,7 @@ def peak_rss(name: str, n: int, tries: int = 3) -> float:
 def peak_child(name: str, n: int) -> None:
     be = FakeTorino()
     circuit = dynamic_circuit(be, n)
-    if name.startswith("runtime"):
+    if not name.startswith("tarvex") and name != "none":
         circuit = runtime_oracle.fresh_bodies(circuit)
     if name != "none":
         pipelines(be.target)[name]().run(circuit)
@@ -203,60 +239,12 @@ def peak_child(name: str, n: int) -> None:
     raise RuntimeError("VmHWM not in /proc/self/status")
 
 
-def verdicts(rows: list[dict[str, Any]]) -> list[dict[str, Any]]:
-    out = []
-    for n, bound in TARGETS.items():
-        for row in rows:
-            if "tarvex_pad_delay" in row["speedup"] and abs(row["instructions"] - n) / n < 0.1:
-                value = row["speedup"]["tarvex_pad_delay"]
-                out.append({"what": f"tarvex PadDelay speed-up over the runtime's ALAP + PadDelay at {n:.0e}",
-                            "value": value, "bound": f">= {bound:g}", "met": value >= bound})
-    if len(rows) > 1:
-        ns = [row["ns_per_instruction"]["tarvex_pad_delay"] for row in rows]
-        value = max(ns) / min(ns)
-        out.append({"what": "tarvex PadDelay ns per instruction, highest over lowest of all sizes", "value": value,
-                    "bound": f"<= {SCALING_MAX:g}", "met": value <= SCALING_MAX})
-    for row in rows:
-        mem = row["peak_rss_mib"]
-        if "runtime_alap_pad_delay" in mem:
-            out.append({"what": f"peak RSS at {row['instructions']:,}: tarvex PadDelay against the runtime's",
-                        "value": mem["tarvex_pad_delay"], "bound": f"<= {mem['runtime_alap_pad_delay']:.0f} MiB",
-                        "met": mem["tarvex_pad_delay"] <= mem["runtime_alap_pad_delay"]})
-    return out
-
-
-def report(result: dict[str, Any]) -> str:
-    rows = result["rows"]
-    lines = [
-        "| instructions | runtime ALAP | runtime ALAP + PadDelay | tarvex ALAP | tarvex PadDelay | PassManager"
-        " conversions | peak RSS: circuit only | runtime ALAP + PadDelay | tarvex PadDelay |",
-        "|---|---|---|---|---|---|---|---|---|",
-    ]
-    for row in rows:
-        ns, sp, mem = row["ns_per_instruction"], row["speedup"], row["peak_rss_mib"]
-
-        def cell(name: str) -> str:
-            if name not in ns:
-                return ""
-            return f"{ns[name]:,.0f}" + (f" ({sp[name]:,.0f}x)" if name in sp else "")
-
-        rt_mem = f"{mem['runtime_alap_pad_delay']:,.0f} MiB" if "runtime_alap_pad_delay" in mem else ""
-        lines.append(
-            f"| {row['instructions']:,} | {cell('runtime_alap')} | {cell('runtime_alap_pad_delay')} | "
-            f"{cell('tarvex_alap')} | {cell('tarvex_pad_delay')} | {cell('conversions')} | {mem['none']:,.0f} MiB | "
-            f"{rt_mem} | {mem['tarvex_pad_delay']:,.0f} MiB |"
-        )
-    lines.append("")
-    for v in result["targets"]:
-        lines.append(f"{v['what']}: {v['value']:,.2f} (target {v['bound']}): {'met' if v['met'] else 'missed'}")
-    return "\n".join(lines)
-
-
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--runtime-sizes", default="1e3,3e3,5e3")
     parser.add_argument("--sizes", default="1e3,3e3,5e3,1e4,1e5,1e6")
     parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--passes", default="pad,dd", help="the groups of pipelines to time: pad, dd or both")
     parser.add_argument("--report", type=Path, help="print the table of a saved run and exit")
     parser.add_argument("--peak", nargs=2, metavar=("PIPELINE", "N"), help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -269,6 +257,7 @@ def main() -> None:
         return
     runtime_sizes = {int(float(s)) for s in args.runtime_sizes.split(",") if s}
     sizes = [int(float(s)) for s in args.sizes.split(",")]
+    names = tuple(name for group in args.passes.split(",") for name in GROUPS[group])
     result: dict[str, Any] = {
         "benchmark": "dynamic_passes",
         "command": "python benchmarks/dynamic_passes.py " + " ".join(sys.argv[1:]),
@@ -278,7 +267,7 @@ def main() -> None:
                     "transpiled": "optimization_level=1", "seed": SEED},
         "unit": "ns of CPU per source instruction; tarvex: median of the repeats, runtime: one run",
         "repeats": args.repeats,
-        "pipelines": DESCRIPTIONS,
+        "pipelines": {name: DESCRIPTIONS[name] for name in (*names, "conversions")},
         "rows": [],
         "targets": [],
     }
@@ -286,7 +275,7 @@ def main() -> None:
     path = RESULTS_DIR / time.strftime("dynamic-%Y%m%d-%H%M%S.json")
     for n in sizes:  # saved after each size, so a long run that stops keeps what it measured
         repeats = args.repeats if n < 10**6 else max(1, args.repeats // 2)
-        result["rows"].append(measure_size(n, repeats, n in runtime_sizes))
+        result["rows"].append(measure_size(n, repeats, n in runtime_sizes, names))
         result["targets"] = verdicts(result["rows"])
         path.write_text(json.dumps(result, indent=1))
     print(report(result))

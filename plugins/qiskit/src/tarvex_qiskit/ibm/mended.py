@@ -82,6 +82,11 @@ class MendedPadDelay(_PadderMends, runtime.PadDelay):
     """The runtime's PadDelay with the padder mends."""
 
 
+class PadderMendedDynamicalDecoupling(_PadderMends, runtime.PadDynamicalDecoupling):
+    """The runtime's PadDynamicalDecoupling with the padder mends only, its own faults kept: what it
+    costs where it runs at all (the benchmark's reference)."""
+
+
 class _BlockRecorder:
     """Stands for the output block while the runtime pads one stretch: forwards everything to it,
     records which nodes the runtime substitutes, and takes a substitution of a node that is not in

@@ -26,6 +26,7 @@ sys.path.insert(0, str(REPO / "benchmarks"))
 
 sys.path.insert(0, str(REPO / "tools"))
 
+import dynamic_report  # noqa: E402
 import lanes  # noqa: E402
 import qiskit_fez_report  # noqa: E402
 import qiskit_report  # noqa: E402
@@ -37,6 +38,7 @@ CORE_RUN = "run-20261208-213143.json"
 CORE_PREVIOUS_RUN = "run-20261208-212217.json"
 QISKIT_RUN = "qiskit-20261209-094453.json"
 IBM_RUN = "qiskit-fez-20261209-193814.json"
+DYNAMIC_DD_RUN = "dynamic-20261209-233812.json"
 SCALE_RUNS = ("scale-20261208-213354.json", "scale-20261208-213404.json")
 TEST_FIRST_RUN = "test-20261209-165522.json"
 TEST_CACHED_RUN = "test-20261209-173305.json"
@@ -92,6 +94,9 @@ FIGURES: List[Figure] = [
     Figure("docs/ibm-primitives.md", "ibm-speed", (IBM_RUN,), qiskit_fez_report.sizes_table),
     Figure("docs/ibm-primitives.md", "ibm-fixed-cost", (IBM_RUN,), qiskit_fez_report.fixed_cost_table),
     Figure("docs/ibm-primitives.md", "ibm-targets", (IBM_RUN,), qiskit_fez_report.targets_table),
+    Figure("docs/dynamic-circuits.md", "dynamic-dd", (DYNAMIC_DD_RUN,), dynamic_report.dd_table),
+    Figure("docs/dynamic-circuits.md", "dynamic-dd-targets", (DYNAMIC_DD_RUN,),
+           lambda r: dynamic_report.targets_list(r, "tarvex DD")),
 ]
 
 

@@ -265,8 +265,14 @@ def test_one_gate_sequences_absorb_exactly_where_the_runtime_crashes():
             if inst.operation.name not in ("delay", "barrier"):
                 stripped.append(inst)
         assert np.allclose(Operator(stripped).data, Operator(qc).data), scheduling
-    # ALAP puts the gap before the second U: the runtime raises; ASAP puts it after the first U.
+    # ALAP puts the gap before the second U: the runtime raises; ASAP puts it after the first U,
+    # where the runtime's merged angles are the oracle (its phase is not).
     assert isinstance(oracle(qc, target, "alap", **options), type)
+    theirs = as_circuit(oracle(qc, target, "asap", **options))
+    got = as_circuit(fused(qc, target, "asap", **options))
+    u_params = lambda c: [[float(p) for p in inst.operation.params] for inst in c.data if inst.operation.name == "u"]
+    assert np.allclose(u_params(got), u_params(theirs), atol=1e-12)
+    assert u_params(got) != u_params(qc)
 
 
 def test_qubits_are_physical_inside_bodies():
@@ -302,3 +308,31 @@ def test_colouring_is_the_runtime_greedy_colouring():
         expected = rx.graph_greedy_color(cmap.graph.subgraph(list(range(n))).to_undirected())
         got = _native.greedy_colouring(n, edges=[e for edge in cmap.get_edges() for e in edge])
         assert list(got) == [expected[q] for q in range(n)]
+
+
+@pytest.mark.parametrize("angles", [(0.0, 0.0, 0.0), (math.pi, 0.0, 0.0), (math.pi / 2, -math.pi, 0.3),
+                                    (2.1, 0.4, -1.3), (1e-16, 0.5, 0.5), (3.0, 3.0, 3.0)])
+def test_merged_angles_match_qiskits_composition(angles):
+    """The native composition of the inverse with the previous U against Qiskit's (via the
+    runtime, ASAP), degenerate rotations included; the operator is kept exactly."""
+    target = small_target(2)
+    target.add_instruction(UGate(0, 0, 0), {(q,): InstructionProperties(duration=50) for q in range(2)})
+    target.add_instruction(RXGate(0), {(q,): InstructionProperties(duration=50) for q in range(2)})
+    qc = QuantumCircuit(2)
+    qc.u(*angles, 0)
+    qc.x(1)
+    for _ in range(5):
+        qc.x(1)
+    qc.barrier()
+    qc.x(0)
+    options = {"dd_sequences": [RXGate(0.7)], "pulse_alignment": 1}
+    theirs = as_circuit(oracle(qc, target, "asap", **options))
+    got = as_circuit(fused(qc, target, "asap", **options))
+    assert got.count_ops()["rx"] == 1
+    u_params = lambda c: [[float(p) for p in inst.operation.params] for inst in c.data if inst.operation.name == "u"]
+    assert np.allclose(u_params(got), u_params(theirs), atol=1e-12)
+    stripped = QuantumCircuit(*got.qregs, global_phase=got.global_phase)
+    for inst in got.data:
+        if inst.operation.name not in ("delay", "barrier"):
+            stripped.append(inst)
+    assert np.allclose(Operator(stripped).data, Operator(qc).data)

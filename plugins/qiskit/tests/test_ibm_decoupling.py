@@ -18,7 +18,6 @@ from qiskit.circuit import Delay, Qubit
 from qiskit.circuit.library import IGate, RXGate, RZGate, UGate, XGate, YGate, ZGate
 from qiskit.quantum_info import Operator
 from qiskit.transpiler import CouplingMap, InstructionProperties, PassManager
-from qiskit.transpiler.exceptions import TranspilerError
 from qiskit_ibm_runtime.transpiler.passes import scheduling as runtime
 from runtime_oracle import ANALYSES, _IdleInBlock, as_circuit, fresh_bodies, outcome
 

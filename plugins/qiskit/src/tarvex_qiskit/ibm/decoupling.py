@@ -189,6 +189,10 @@ class PadDynamicalDecoupling(TransformationPass):
         if len(self._ratios) != len(self._dd_sequences):
             raise TranspilerError(_messages.DD_RATIOS_COUNT)
         self._runtime_pass = None  # the runtime's pass, for what only it handles
+        # What runs reuse while the target's durations stay the same object: the sequence fields,
+        # and per (qubit count, idle qubits) the selection and pulse durations.
+        self._cache_key: Any = None
+        self._cache: dict[Any, Any] = {}
 
     # ---- the checks the runtime makes before padding, in its order ----------------------------
 
@@ -276,7 +280,15 @@ class PadDynamicalDecoupling(TransformationPass):
             idle = {dag.find_bit(w).index for w in dag.idle_wires() if isinstance(w, Qubit)}
         colours = self._colours(n_qubits)
         self._check_sequences(dag)
-        selected, pulse_durations = self._pulse_durations(n_qubits, idle)
+        durations_key = self._target.durations()
+        if self._cache_key is not durations_key:
+            self._cache_key, self._cache = durations_key, {}
+        qubit_key = (n_qubits, frozenset(idle))
+        if qubit_key not in self._cache:
+            self._cache[qubit_key] = self._pulse_durations(n_qubits, idle)
+        selected, pulse_durations = self._cache[qubit_key]
+        if "fields" not in self._cache:
+            self._cache["fields"] = self._sequence_fields()
 
         blocks = _DecouplingBlocks(dag, self._target, self._block_ordering_callable, self._schedule_idle_qubits,
                                    self._dd_barrier)
@@ -299,7 +311,7 @@ class PadDynamicalDecoupling(TransformationPass):
             selected=selected,
             pulse_durations=pulse_durations,
             colours=colours,
-            **self._sequence_fields(),
+            **self._cache["fields"],
         ))
         if result is None:
             return self._runtime_run(dag, drop_in)

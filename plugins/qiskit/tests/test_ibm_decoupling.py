@@ -79,6 +79,11 @@ def assert_same(got, expected):
     assert got == expected
 
 
+def plain_topological(dag):
+    """A block ordering other than the runtime's: Qiskit's topological order."""
+    yield from dag.topological_op_nodes()
+
+
 def line(n):
     return CouplingMap([(i, i + 1) for i in range(n - 1)])
 
@@ -96,6 +101,7 @@ OPTIONS = [
     ("spacings", {"dd_sequences": [XGate(), XGate()], "spacings": [0.1, 0.8, 0.1], "pulse_alignment": 1}),
     ("qubit-subset", {"dd_sequences": [XGate(), XGate()], "qubits": [0, 2]}),
     ("idle-qubits", {"dd_sequences": [XGate(), XGate()], "schedule_idle_qubits": True}),
+    ("custom-order", {"dd_sequences": [XGate(), XGate()], "block_ordering_callable": plain_topological}),
 ]
 
 

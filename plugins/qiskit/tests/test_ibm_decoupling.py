@@ -341,3 +341,38 @@ def test_merged_angles_match_qiskits_composition(angles):
         if inst.operation.name not in ("delay", "barrier"):
             stripped.append(inst)
     assert np.allclose(Operator(stripped).data, Operator(qc).data)
+
+
+def test_repeated_runs_leave_no_references_behind():
+    """The native entry holds nothing of its inputs after a run: the circuit, the gates of the
+    sequences and the target keep their reference counts over many runs (one-gate merges, bodies
+    and named barriers included)."""
+    import gc
+    import sys
+
+    circuit, target = case("torino-2")
+    target_small = small_target(2)
+    target_small.add_instruction(UGate(0, 0, 0), {(q,): InstructionProperties(duration=50) for q in range(2)})
+    target_small.add_instruction(RXGate(0), {(q,): InstructionProperties(duration=50) for q in range(2)})
+    absorbing = QuantumCircuit(2)
+    absorbing.u(0.3, 0.2, 0.1, 0)
+    for _ in range(6):
+        absorbing.x(1)
+    absorbing.barrier(label="dd")
+    absorbing.u(0.1, 0.2, 0.3, 0)
+    xx, rx = [XGate(), XGate()], [RXGate(0.5)]
+    runs = [
+        lambda: PassManager([PadDynamicalDecoupling(xx, target=target)]).run(circuit),
+        lambda: PassManager([PadDynamicalDecoupling(rx, dd_barrier="dd", pulse_alignment=1, target=target_small,
+                                                    scheduling="asap")]).run(absorbing),
+    ]
+    watched = [circuit, target, absorbing, target_small, *xx, *rx]
+    for run in runs:
+        run()
+    gc.collect()
+    before = [sys.getrefcount(obj) for obj in watched]
+    for _ in range(30):
+        for run in runs:
+            run()
+    gc.collect()
+    assert [sys.getrefcount(obj) for obj in watched] == before

@@ -19,6 +19,7 @@
 #include "graph/block_schedule.hpp"
 #include "qiskit_objects.hpp"
 #include "requests.hpp"
+#include "u3_compose.hpp"
 
 namespace tarvex::qiskit_plugin {
 
@@ -120,20 +121,14 @@ class DecouplingSink {
     check(qk_circuit_gate(circ, g.gate, &local, g.params.empty() ? nullptr : g.params.data()));
   }
   void absorb(Wire, std::uint32_t s, NodeId node, bool into_next) {
-    if (w_.failed()) return;
     const std::array<double, 3> current = angles(node);
     const double* inv = r_.inverses.data() + 4 * std::size_t{s};
-    const double* first = into_next ? current.data() : inv;
-    const double* second = into_next ? inv : current.data();
-    Ref result = Ref::steal(PyObject_CallMethod(r_.writer, "compose", "dddddd", first[0], first[1], first[2],
-                                                second[0], second[1], second[2]));
-    std::array<double, 4> out{};
-    if (!result || !PyArg_ParseTuple(result.get(), "dddd", &out[0], &out[1], &out[2], &out[3])) {
-      w_.fail();
-      return;
-    }
-    overrides_[node] = {out[0], out[1], out[2]};
-    phases_.back() += inv[3] + out[3];
+    const U3Angles node_angles{current[0], current[1], current[2]};
+    const U3Angles inverse{inv[0], inv[1], inv[2]};
+    // Into the next gate: it follows the pulse, so the inverse acts first; into the previous one, last.
+    const ComposedU3 merged = into_next ? compose_u3(node_angles, inverse) : compose_u3(inverse, node_angles);
+    overrides_[node] = {merged.angles.theta, merged.angles.phi, merged.angles.lam};
+    phases_.back() += inv[3] + merged.phase;
   }
   void placed(Wire, std::uint32_t s, Ticks cycles) {
     if (r_.n_pulses[s] > 1) {

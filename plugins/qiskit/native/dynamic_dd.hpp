@@ -15,8 +15,6 @@ namespace tarvex::qiskit_plugin {
 /// handle the circuit, after writer.unsupported(reason). Writer callbacks beyond _native.dynamic's:
 ///   writer.labelled(cf, k, j) -> bool: instruction j of body k of control-flow op cf (-1, -1 for
 ///     the root) is a barrier before which sequences may go (with dd_barrier only);
-///   writer.compose(t1, p1, l1, t2, p2, l2) -> (t, p, l, phase): U3 angles of U3(1) . U3(2), and
-///     the phase of the product they leave out (one-pulse sequences only);
 ///   writer.phase(cf, k, value): add `value` to the global phase of the body just written.
 PyObject* dynamic_decoupling(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept;
 

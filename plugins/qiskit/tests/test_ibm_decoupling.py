@@ -18,7 +18,6 @@ from qiskit.circuit import Delay, Qubit
 from qiskit.circuit.library import IGate, RXGate, RZGate, UGate, XGate, YGate, ZGate
 from qiskit.quantum_info import Operator
 from qiskit.transpiler import CouplingMap, InstructionProperties, PassManager
-from qiskit.transpiler.exceptions import TranspilerError
 from qiskit_ibm_runtime.transpiler.passes import scheduling as runtime
 from runtime_oracle import ANALYSES, _IdleInBlock, as_circuit, fresh_bodies, outcome
 
@@ -80,6 +79,11 @@ def assert_same(got, expected):
     assert got == expected
 
 
+def plain_topological(dag):
+    """A block ordering other than the runtime's: Qiskit's topological order."""
+    yield from dag.topological_op_nodes()
+
+
 def line(n):
     return CouplingMap([(i, i + 1) for i in range(n - 1)])
 
@@ -97,6 +101,7 @@ OPTIONS = [
     ("spacings", {"dd_sequences": [XGate(), XGate()], "spacings": [0.1, 0.8, 0.1], "pulse_alignment": 1}),
     ("qubit-subset", {"dd_sequences": [XGate(), XGate()], "qubits": [0, 2]}),
     ("idle-qubits", {"dd_sequences": [XGate(), XGate()], "schedule_idle_qubits": True}),
+    ("custom-order", {"dd_sequences": [XGate(), XGate()], "block_ordering_callable": plain_topological}),
 ]
 
 
@@ -265,8 +270,14 @@ def test_one_gate_sequences_absorb_exactly_where_the_runtime_crashes():
             if inst.operation.name not in ("delay", "barrier"):
                 stripped.append(inst)
         assert np.allclose(Operator(stripped).data, Operator(qc).data), scheduling
-    # ALAP puts the gap before the second U: the runtime raises; ASAP puts it after the first U.
+    # ALAP puts the gap before the second U: the runtime raises; ASAP puts it after the first U,
+    # where the runtime's merged angles are the oracle (its phase is not).
     assert isinstance(oracle(qc, target, "alap", **options), type)
+    theirs = as_circuit(oracle(qc, target, "asap", **options))
+    got = as_circuit(fused(qc, target, "asap", **options))
+    u_params = lambda c: [[float(p) for p in inst.operation.params] for inst in c.data if inst.operation.name == "u"]
+    assert np.allclose(u_params(got), u_params(theirs), atol=1e-12)
+    assert u_params(got) != u_params(qc)
 
 
 def test_qubits_are_physical_inside_bodies():
@@ -302,3 +313,66 @@ def test_colouring_is_the_runtime_greedy_colouring():
         expected = rx.graph_greedy_color(cmap.graph.subgraph(list(range(n))).to_undirected())
         got = _native.greedy_colouring(n, edges=[e for edge in cmap.get_edges() for e in edge])
         assert list(got) == [expected[q] for q in range(n)]
+
+
+@pytest.mark.parametrize("angles", [(0.0, 0.0, 0.0), (math.pi, 0.0, 0.0), (math.pi / 2, -math.pi, 0.3),
+                                    (2.1, 0.4, -1.3), (1e-16, 0.5, 0.5), (3.0, 3.0, 3.0)])
+def test_merged_angles_match_qiskits_composition(angles):
+    """The native composition of the inverse with the previous U against Qiskit's (via the
+    runtime, ASAP), degenerate rotations included; the operator is kept exactly."""
+    target = small_target(2)
+    target.add_instruction(UGate(0, 0, 0), {(q,): InstructionProperties(duration=50) for q in range(2)})
+    target.add_instruction(RXGate(0), {(q,): InstructionProperties(duration=50) for q in range(2)})
+    qc = QuantumCircuit(2)
+    qc.u(*angles, 0)
+    qc.x(1)
+    for _ in range(5):
+        qc.x(1)
+    qc.barrier()
+    qc.x(0)
+    options = {"dd_sequences": [RXGate(0.7)], "pulse_alignment": 1}
+    theirs = as_circuit(oracle(qc, target, "asap", **options))
+    got = as_circuit(fused(qc, target, "asap", **options))
+    assert got.count_ops()["rx"] == 1
+    u_params = lambda c: [[float(p) for p in inst.operation.params] for inst in c.data if inst.operation.name == "u"]
+    assert np.allclose(u_params(got), u_params(theirs), atol=1e-12)
+    stripped = QuantumCircuit(*got.qregs, global_phase=got.global_phase)
+    for inst in got.data:
+        if inst.operation.name not in ("delay", "barrier"):
+            stripped.append(inst)
+    assert np.allclose(Operator(stripped).data, Operator(qc).data)
+
+
+def test_repeated_runs_leave_no_references_behind():
+    """The native entry holds nothing of its inputs after a run: the circuit, the gates of the
+    sequences and the target keep their reference counts over many runs (one-gate merges, bodies
+    and named barriers included)."""
+    import gc
+    import sys
+
+    circuit, target = case("torino-2")
+    target_small = small_target(2)
+    target_small.add_instruction(UGate(0, 0, 0), {(q,): InstructionProperties(duration=50) for q in range(2)})
+    target_small.add_instruction(RXGate(0), {(q,): InstructionProperties(duration=50) for q in range(2)})
+    absorbing = QuantumCircuit(2)
+    absorbing.u(0.3, 0.2, 0.1, 0)
+    for _ in range(6):
+        absorbing.x(1)
+    absorbing.barrier(label="dd")
+    absorbing.u(0.1, 0.2, 0.3, 0)
+    xx, rx = [XGate(), XGate()], [RXGate(0.5)]
+    runs = [
+        lambda: PassManager([PadDynamicalDecoupling(xx, target=target)]).run(circuit),
+        lambda: PassManager([PadDynamicalDecoupling(rx, dd_barrier="dd", pulse_alignment=1, target=target_small,
+                                                    scheduling="asap")]).run(absorbing),
+    ]
+    watched = [circuit, target, absorbing, target_small, *xx, *rx]
+    for run in runs:
+        run()
+    gc.collect()
+    before = [sys.getrefcount(obj) for obj in watched]
+    for _ in range(30):
+        for run in runs:
+            run()
+    gc.collect()
+    assert [sys.getrefcount(obj) for obj in watched] == before

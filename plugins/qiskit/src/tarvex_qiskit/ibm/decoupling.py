@@ -9,8 +9,8 @@ that would be placed.
 
 Everything per gate runs natively: sequence choice, cycles, spacings, alignment and slack split
 are the core's block decoupling filler, the pulses are written through Qiskit's C API. Python runs
-once per run for the options, once per control-flow operation, once per barrier with `dd_barrier`,
-and once per merge of a one-pulse sequence into a U gate.
+once per run for the options, once per control-flow operation and once per barrier with
+`dd_barrier`.
 """
 
 from __future__ import annotations
@@ -22,7 +22,6 @@ from typing import Any
 
 import numpy as np
 from qiskit.circuit import Gate, Qubit
-from qiskit.circuit.library import U3Gate
 from qiskit.circuit.parameterexpression import ParameterExpression
 from qiskit.converters import circuit_to_dag
 from qiskit.circuit import QuantumCircuit
@@ -33,7 +32,6 @@ from qiskit.synthesis import OneQubitEulerDecomposer
 from qiskit.transpiler import CouplingMap
 from qiskit.transpiler.basepasses import TransformationPass
 from qiskit.transpiler.exceptions import TranspilerError
-from qiskit.transpiler.passes.optimization.optimize_1q_gates import Optimize1qGates
 from qiskit.transpiler.target import Target
 
 from .. import _messages, _native, _requests
@@ -68,13 +66,9 @@ def _phase_compensation(gates: Sequence[Gate], repeat: int = 1) -> float:
     return float(np.angle(product[0][0]))
 
 
-def _u3_matrix(theta: float, phi: float, lam: float) -> np.ndarray:
-    return U3Gate(theta, phi, lam).to_matrix()
-
-
 class _DecouplingBlocks(_Blocks):
-    """The Python side of one native decoupling run: _Blocks's callbacks, plus the named barriers,
-    the merges of one-pulse sequences and the phase each body gains."""
+    """The Python side of one native decoupling run: _Blocks's callbacks, plus the named barriers
+    and the phase each body gains."""
 
     def __init__(self, dag: DAGCircuit, target: Target | None, ordering: BlockOrderingCallable | None,
                  schedule_idle_qubits: bool, dd_barrier: str | None):
@@ -86,12 +80,6 @@ class _DecouplingBlocks(_Blocks):
         holder = self.top if cf < 0 else self.ops[cf].blocks[k].data
         label = holder[j].operation.label
         return bool(label) and self.dd_barrier in label
-
-    def compose(self, t1: float, p1: float, l1: float, t2: float, p2: float, l2: float):
-        theta, phi, lam = Optimize1qGates.compose_u3(t1, p1, l1, t2, p2, l2)
-        product = _u3_matrix(t1, p1, l1) @ _u3_matrix(t2, p2, l2)
-        left_out = float(np.angle(np.trace(_u3_matrix(theta, phi, lam).conj().T @ product)))
-        return float(theta), float(phi), float(lam), left_out
 
     def body(self, cf: int, k: int, fast_path: bool, n_qubits: int) -> QuantumCircuit:
         out = super().body(cf, k, fast_path, n_qubits)
@@ -201,6 +189,10 @@ class PadDynamicalDecoupling(TransformationPass):
         if len(self._ratios) != len(self._dd_sequences):
             raise TranspilerError(_messages.DD_RATIOS_COUNT)
         self._runtime_pass = None  # the runtime's pass, for what only it handles
+        # What runs reuse while the target's durations stay the same object: the sequence fields,
+        # and per (qubit count, idle qubits) the selection and pulse durations.
+        self._cache_key: Any = None
+        self._cache: dict[Any, Any] = {}
 
     # ---- the checks the runtime makes before padding, in its order ----------------------------
 
@@ -288,7 +280,15 @@ class PadDynamicalDecoupling(TransformationPass):
             idle = {dag.find_bit(w).index for w in dag.idle_wires() if isinstance(w, Qubit)}
         colours = self._colours(n_qubits)
         self._check_sequences(dag)
-        selected, pulse_durations = self._pulse_durations(n_qubits, idle)
+        durations_key = self._target.durations()
+        if self._cache_key is not durations_key:
+            self._cache_key, self._cache = durations_key, {}
+        qubit_key = (n_qubits, frozenset(idle))
+        if qubit_key not in self._cache:
+            self._cache[qubit_key] = self._pulse_durations(n_qubits, idle)
+        selected, pulse_durations = self._cache[qubit_key]
+        if "fields" not in self._cache:
+            self._cache["fields"] = self._sequence_fields()
 
         blocks = _DecouplingBlocks(dag, self._target, self._block_ordering_callable, self._schedule_idle_qubits,
                                    self._dd_barrier)
@@ -311,7 +311,7 @@ class PadDynamicalDecoupling(TransformationPass):
             selected=selected,
             pulse_durations=pulse_durations,
             colours=colours,
-            **self._sequence_fields(),
+            **self._cache["fields"],
         ))
         if result is None:
             return self._runtime_run(dag, drop_in)

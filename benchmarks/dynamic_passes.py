@@ -16,7 +16,12 @@ from circuit to DAG and back, which both sides pay):
 - tarvex PadDelay: tarvex_qiskit.ibm.scheduling.PadDelay alone (fused: it schedules, ALAP), keeping
   every label as the runtime does (the default);
 - tarvex PadDelay, keep_labels=False: the same without the walk over the instructions in Python
-  that finding labels takes (Qiskit's C API does not carry them).
+  that finding labels takes (Qiskit's C API does not carry them);
+- runtime ALAP + DD: the runtime's ALAPScheduleAnalysis and PadDynamicalDecoupling with [x, x],
+  with only the padder mends PadDelay's reference has (its DD faults kept: gate lengths in seconds,
+  so it decouples every window), the reference;
+- mended runtime ALAP + DD: the same with every mend of tarvex_qiskit.ibm.mended, the oracle;
+- tarvex DD: tarvex_qiskit.ibm.scheduling.PadDynamicalDecoupling with [x, x] alone (fused, ALAP).
 "pass alone" is the fused PadDelay's own run on a DAG made beforehand: the figure without the
 PassManager's conversions, whose cost per instruction is not flat on a 133-qubit device (a fixed
 cost per wire, and more per instruction at 10^6).
@@ -24,17 +29,17 @@ The runtime runs once per size, on a copy of the circuit whose control-flow bodi
 objects and with its wire-map lookups and barrier widths mended (tests/runtime_oracle.py): on the circuit as it
 is, equal nodes of different bodies share one start time and its output is wrong. Those mends
 change no cost. Every tarvex output is asserted equal to the runtime's (Qiskit's ==, global phase
-exactly) where the runtime ran.
+exactly) where the runtime ran; our DD output equal to the mended runtime's (the runtime's own
+differs: it takes its gate lengths in seconds for dt; on the circuit as it is it raises KeyError).
 
 Figures are ns of CPU time of the benchmark thread per source instruction, the garbage collector
 off while timing; tarvex's the median of the repeats. Peak memory is the resident set's high-water
 mark of a fresh process that builds the circuit and runs one pipeline once (the least of three such
-processes, one at 10^6); "circuit only" builds it and runs none. The circuit is built once and
-handed to those processes as a pickle. "PassManager conversions" is the part no pass can avoid: Qiskit's conversion of
+processes); "circuit only" builds it and runs none. "PassManager conversions" is the part no pass can avoid: Qiskit's conversion of
 the input to a DAG and of the (equal) output back.
 
 Usage: python benchmarks/dynamic_passes.py [--runtime-sizes 1e3,3e3,5e3] [--sizes 1e3,...,1e6]
-       [--repeats 5] [--report FILE]
+       [--repeats 5] [--passes pad,dd] [--report FILE]
 Needs Qiskit 2.6, qiskit-ibm-runtime 0.51 and the plugin (pip install "./plugins/qiskit[ibm]").
 Writes benchmarks/results/dynamic-*.json and prints the table docs/dynamic-circuits.md shows.
 """
@@ -45,13 +50,11 @@ import argparse
 import gc
 import json
 import os
-import pickle
 import platform
 import random
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 import warnings
 from pathlib import Path
@@ -62,23 +65,25 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 import qiskit  # noqa: E402
 import qiskit_ibm_runtime  # noqa: E402
 from qiskit import QuantumCircuit, transpile  # noqa: E402
+from qiskit.circuit.library import XGate  # noqa: E402
 from qiskit.converters import circuit_to_dag, dag_to_circuit  # noqa: E402
 from qiskit.transpiler import PassManager  # noqa: E402
 from qiskit_ibm_runtime.fake_provider import FakeTorino  # noqa: E402
 
+from qiskit_ibm_runtime.transpiler.passes import scheduling as runtime  # noqa: E402
+
+from tarvex_qiskit.ibm import mended  # noqa: E402
 from tarvex_qiskit.ibm import scheduling as tarvex  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "plugins" / "qiskit" / "tests"))
 import runtime_oracle  # noqa: E402
-from dynamic_report import report  # noqa: E402
+from dynamic_report import report, verdicts  # noqa: E402
 
 RESULTS_DIR = Path(__file__).resolve().parent / "results"
 WIDTH = 20
 EVERY = 3
 SEED = 5
-TARGETS = {10**3: 100.0, 5 * 10**3: 1000.0}  # tarvex PadDelay speed-up at least
-PADDERS = ("tarvex_pad_delay", "tarvex_pad_delay_no_labels")
-SCALING_MAX = 1.5  # tarvex PadDelay ns per instruction, largest over smallest size, at most
+DD_SEQUENCE = [XGate(), XGate()]
 DESCRIPTIONS = {
     "runtime_alap": "qiskit-ibm-runtime ALAPScheduleAnalysis alone",
     "runtime_alap_pad_delay": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDelay (the reference)",
@@ -86,10 +91,17 @@ DESCRIPTIONS = {
     "tarvex_pad_delay": "tarvex_qiskit.ibm.scheduling.PadDelay alone (fused, ALAP), labels kept (the default)",
     "tarvex_pad_delay_no_labels": "the same with keep_labels=False",
     "tarvex_pad_delay_pass": "the fused PadDelay's run on a DAG made beforehand (labels kept), no PassManager",
+    "runtime_alap_dd": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDynamicalDecoupling [x, x], padder mends only"
+                       " (the reference)",
+    "mended_alap_dd": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDynamicalDecoupling [x, x], every mend (the oracle)",
+    "tarvex_dd": "tarvex_qiskit.ibm.scheduling.PadDynamicalDecoupling [x, x] alone (fused, ALAP)",
     "conversions": "PassManager's circuit-to-DAG and DAG-to-circuit conversions (the floor)",
 }
 REFERENCE = {"tarvex_alap": "runtime_alap", "tarvex_pad_delay": "runtime_alap_pad_delay",
-             "tarvex_pad_delay_no_labels": "runtime_alap_pad_delay"}
+             "tarvex_pad_delay_no_labels": "runtime_alap_pad_delay", "tarvex_dd": "runtime_alap_dd"}
+# --passes: the pipelines each group times, runtime's first
+GROUPS = {"pad": ("runtime_alap", "runtime_alap_pad_delay", "tarvex_alap", "tarvex_pad_delay", "tarvex_pad_delay_no_labels"),
+          "dd": ("runtime_alap_dd", "mended_alap_dd", "tarvex_dd")}
 
 
 def virtual_circuit(n_layers: int, seed: int = SEED) -> QuantumCircuit:
@@ -131,20 +143,16 @@ def pipelines(target) -> dict[str, Any]:
         "tarvex_alap": lambda: PassManager([tarvex.ALAPScheduleAnalysis(target=target)]),
         "tarvex_pad_delay": lambda: PassManager([tarvex.PadDelay(target=target)]),
         "tarvex_pad_delay_no_labels": lambda: PassManager([tarvex.PadDelay(target=target, keep_labels=False)]),
+        "runtime_alap_dd": lambda: PassManager(
+            [runtime.ALAPScheduleAnalysis(target=target),
+             mended.PadderMendedDynamicalDecoupling(dd_sequences=DD_SEQUENCE, target=target)]
+        ),
+        "mended_alap_dd": lambda: PassManager(
+            [runtime.ALAPScheduleAnalysis(target=target),
+             mended.MendedPadDynamicalDecoupling(dd_sequences=DD_SEQUENCE, target=target)]
+        ),
+        "tarvex_dd": lambda: PassManager([tarvex.PadDynamicalDecoupling(dd_sequences=DD_SEQUENCE, target=target)]),
     }
-
-
-def pass_alone(target, circuit) -> float:
-    dag = circuit_to_dag(circuit)
-    step = tarvex.PadDelay(target=target)
-    gc.collect()
-    gc.disable()
-    try:
-        start = time.thread_time()
-        step.run(dag)
-        return time.thread_time() - start
-    finally:
-        gc.enable()
 
 
 def timed(make, circuit) -> tuple[float, QuantumCircuit]:
@@ -171,60 +179,82 @@ def conversions(circuit: QuantumCircuit, output: QuantumCircuit) -> float:
         gc.enable()
 
 
-def measure_size(n: int, repeats: int, with_runtime: bool) -> dict[str, Any]:
+def pass_alone(target, circuit) -> float:
+    dag = circuit_to_dag(circuit)
+    step = tarvex.PadDelay(target=target)
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.thread_time()
+        step.run(dag)
+        return time.thread_time() - start
+    finally:
+        gc.enable()
+
+
+def measure_size(n: int, repeats: int, with_runtime: bool, names: tuple[str, ...]) -> dict[str, Any]:
     be = FakeTorino()
     circuit = dynamic_circuit(be, n)
     prepared = runtime_oracle.fresh_bodies(circuit)
     makers = pipelines(be.target)
     seconds: dict[str, list[float]] = {}
     outputs: dict[str, QuantumCircuit] = {}
-    for name in ("runtime_alap", "runtime_alap_pad_delay") if with_runtime else ():
+    ours = [name for name in names if name.startswith("tarvex")]
+    for name in [name for name in names if not name.startswith("tarvex")] if with_runtime else ():
         elapsed, outputs[name] = timed(makers[name], prepared)
         seconds[name] = [elapsed]
     floor = []
     for rep in range(repeats):
-        for name in ("tarvex_alap", *PADDERS):
+        for name in ours:
             elapsed, out = timed(makers[name], circuit)
             seconds.setdefault(name, []).append(elapsed)
             if rep == 0:
                 outputs[name] = out
-        seconds.setdefault("tarvex_pad_delay_pass", []).append(pass_alone(be.target, circuit))
-        floor.append(conversions(circuit, outputs["tarvex_pad_delay"]))
+        if "tarvex_pad_delay" in ours:
+            seconds.setdefault("tarvex_pad_delay_pass", []).append(pass_alone(be.target, circuit))
+        floor.append(conversions(circuit, outputs[ours[-1]]))
         print(f"  N={n:.0e} repeat {rep + 1}/{repeats} done", file=sys.stderr, flush=True)
     equal = None
     if with_runtime:
-        expected = outputs["runtime_alap_pad_delay"]
-        equal = all(outputs[name] == expected and outputs[name].global_phase == expected.global_phase
-                    for name in PADDERS)
-        assert equal, f"tarvex PadDelay differs from the runtime's at {n:.0e}"
+        equal = True
+        for padder in ("tarvex_pad_delay", "tarvex_pad_delay_no_labels"):
+            if padder not in outputs:
+                continue
+            got, expected = outputs[padder], outputs["runtime_alap_pad_delay"]
+            equal = got == expected and got.global_phase == expected.global_phase
+            assert equal, f"tarvex PadDelay differs from the runtime's at {n:.0e}"
+        if "tarvex_dd" in outputs:
+            got, expected = outputs["tarvex_dd"], outputs["mended_alap_dd"]
+            equal = got == expected and mended.phase_distance(got.global_phase, expected.global_phase) < 1e-9
+            assert equal, f"tarvex DD differs from the mended runtime's at {n:.0e}"
     size = len(circuit.data)
     ns = {name: statistics.median(v) / size * 1e9 for name, v in seconds.items()}
     ns["conversions"] = statistics.median(floor) / size * 1e9
-    speedup = {name: ns[ref] / ns[name] for name, ref in REFERENCE.items() if ref in ns}
-    names = ("none", "runtime_alap_pad_delay", *PADDERS) if with_runtime else ("none", *PADDERS)
-    with tempfile.TemporaryDirectory() as tmp:
-        pickled = Path(tmp) / "circuit.pickle"
-        pickled.write_bytes(pickle.dumps(circuit))
-        memory = {name: peak_rss(name, pickled, 3 if n < 10**6 else 1) for name in names}
+    speedup = {name: ns[ref] / ns[name] for name, ref in REFERENCE.items() if ref in ns and name in ns}
+    if "mended_alap_dd" in ns:
+        speedup["tarvex_dd_over_mended"] = ns["mended_alap_dd"] / ns["tarvex_dd"]
+    memory_names = ("none", *[name for name in names if name.startswith("tarvex") and name != "tarvex_alap"
+                              or with_runtime and name in ("runtime_alap_pad_delay", "runtime_alap_dd")])
+    memory = {name: peak_rss(name, n) for name in memory_names}
     return {"instructions": size, "ns_per_instruction": ns, "speedup": speedup, "peak_rss_mib": memory,
             "equal_to_runtime": equal}
 
 
-def peak_rss(name: str, pickled: Path, tries: int) -> float:
-    """Peak resident set in MiB of a fresh process that loads the circuit and runs `name` once;
+def peak_rss(name: str, n: int, tries: int = 3) -> float:
+    """Peak resident set in MiB of a fresh process that builds the circuit and runs `name` once;
     the least of `tries` such processes (a process's high-water mark varies by a few MiB)."""
     peaks = []
     for _ in range(tries):
-        out = subprocess.run([sys.executable, __file__, "--peak", name, str(pickled)], capture_output=True, text=True,
+        out = subprocess.run([sys.executable, __file__, "--peak", name, str(n)], capture_output=True, text=True,
                              check=True).stdout
         peaks.append(float(out.split()[0]))
     return min(peaks)
 
 
-def peak_child(name: str, pickled: str) -> None:
+def peak_child(name: str, n: int) -> None:
     be = FakeTorino()
-    circuit = pickle.loads(Path(pickled).read_bytes())
-    if name.startswith("runtime"):
+    circuit = dynamic_circuit(be, n)
+    if not name.startswith("tarvex") and name != "none":
         circuit = runtime_oracle.fresh_bodies(circuit)
     if name != "none":
         pipelines(be.target)[name]().run(circuit)
@@ -236,50 +266,25 @@ def peak_child(name: str, pickled: str) -> None:
     raise RuntimeError("VmHWM not in /proc/self/status")
 
 
-def verdicts(rows: list[dict[str, Any]]) -> list[dict[str, Any]]:
-    out = []
-    names = {"tarvex_pad_delay": "tarvex PadDelay", "tarvex_pad_delay_no_labels": "tarvex PadDelay, keep_labels=False",
-             "tarvex_pad_delay_pass": "tarvex PadDelay, pass alone"}
-    for name in PADDERS:
-        for n, bound in TARGETS.items():
-            for row in rows:
-                if name in row["speedup"] and abs(row["instructions"] - n) / n < 0.1:
-                    value = row["speedup"][name]
-                    out.append({"what": f"{names[name]}: speed-up over the runtime's ALAP + PadDelay at {n:.0e}",
-                                "value": value, "bound": f">= {bound:g}", "met": value >= bound})
-    if len(rows) > 1:
-        for name in (*PADDERS, "tarvex_pad_delay_pass"):
-            ns = [row["ns_per_instruction"][name] for row in rows]
-            value = max(ns) / min(ns)
-            out.append({"what": f"{names[name]}: ns per instruction, highest over lowest of all sizes", "value": value,
-                        "bound": f"<= {SCALING_MAX:g}", "met": value <= SCALING_MAX})
-    for row in rows:
-        mem = row["peak_rss_mib"]
-        if "runtime_alap_pad_delay" in mem:
-            for name in PADDERS:
-                out.append({"what": f"{names[name]}: peak RSS at {row['instructions']:,} against the runtime's",
-                            "value": mem[name], "bound": f"<= {mem['runtime_alap_pad_delay']:.1f} MiB",
-                            "met": mem[name] <= mem["runtime_alap_pad_delay"]})
-    return out
-
-
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--runtime-sizes", default="1e3,3e3,5e3")
     parser.add_argument("--sizes", default="1e3,3e3,5e3,1e4,1e5,1e6")
     parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--passes", default="pad,dd", help="the groups of pipelines to time: pad, dd or both")
     parser.add_argument("--report", type=Path, help="print the table of a saved run and exit")
     parser.add_argument("--peak", nargs=2, metavar=("PIPELINE", "N"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     warnings.simplefilter("ignore")  # the device's durations round to whole dt, with a warning each
     if args.peak:
-        peak_child(args.peak[0], args.peak[1])
+        peak_child(args.peak[0], int(float(args.peak[1])))
         return
     if args.report:
         print(report(json.loads(args.report.read_text())))
         return
     runtime_sizes = {int(float(s)) for s in args.runtime_sizes.split(",") if s}
     sizes = [int(float(s)) for s in args.sizes.split(",")]
+    names = tuple(name for group in args.passes.split(",") for name in GROUPS[group])
     result: dict[str, Any] = {
         "benchmark": "dynamic_passes",
         "command": "python benchmarks/dynamic_passes.py " + " ".join(sys.argv[1:]),
@@ -289,7 +294,7 @@ def main() -> None:
                     "transpiled": "optimization_level=1", "seed": SEED},
         "unit": "ns of CPU per source instruction; tarvex: median of the repeats, runtime: one run",
         "repeats": args.repeats,
-        "pipelines": DESCRIPTIONS,
+        "pipelines": {name: DESCRIPTIONS[name] for name in (*names, "conversions")},
         "rows": [],
         "targets": [],
     }
@@ -297,7 +302,7 @@ def main() -> None:
     path = RESULTS_DIR / time.strftime("dynamic-%Y%m%d-%H%M%S.json")
     for n in sizes:  # saved after each size, so a long run that stops keeps what it measured
         repeats = args.repeats if n < 10**6 else max(1, args.repeats // 2)
-        result["rows"].append(measure_size(n, repeats, n in runtime_sizes))
+        result["rows"].append(measure_size(n, repeats, n in runtime_sizes, names))
         result["targets"] = verdicts(result["rows"])
         path.write_text(json.dumps(result, indent=1))
     print(report(result))

@@ -1,20 +1,67 @@
-"""The tables of a run of benchmarks/dynamic_passes.py, from its JSON result alone (no Qiskit
-needed), for the benchmark's own printout and for tools/figures.py.
+"""The tables of a run of benchmarks/dynamic_passes.py and its targets' verdicts: PadDelay's
+(runtime ALAP + PadDelay against ours) and DD's (runtime ALAP + PadDynamicalDecoupling [x, x]
+against ours).
 
-The result holds "rows" (one per circuit size: "ns_per_instruction" and "speedup" of every
-pipeline, "peak_rss_mib" of the fresh processes) and "targets" (the verdicts the run computed).
+Reads the run's JSON result only (no Qiskit needed), for the benchmark and tools/figures.py.
 """
 
 from __future__ import annotations
 
+from typing import Any
+
 from qiskit_report import render
 
+TARGETS = {10**3: 100.0, 5 * 10**3: 1000.0}  # tarvex PadDelay speed-up at least
+DD_TARGETS = {5 * 10**3: 1000.0}  # tarvex DD speed-up at least
+SCALING_MAX = 1.5  # tarvex ns per instruction, largest over smallest size, at most
+# ours -> (its name in verdicts, the runtime's pipeline it is measured against, speed-up targets)
+KINDS = {
+    "tarvex_pad_delay": ("tarvex PadDelay", "the runtime's ALAP + PadDelay", TARGETS),
+    "tarvex_pad_delay_no_labels": ("tarvex PadDelay, keep_labels=False", "the runtime's ALAP + PadDelay", TARGETS),
+    "tarvex_pad_delay_pass": ("tarvex PadDelay, pass alone", "", {}),
+    "tarvex_dd": ("tarvex DD", "the runtime's ALAP + DD", DD_TARGETS),
+}
 
-def _ns(row: dict, name: str) -> str:
+
+def _near(row: dict, n: int) -> bool:
+    return abs(row["instructions"] - n) / n < 0.1
+
+
+def verdicts(rows: list[dict[str, Any]]) -> list[dict[str, Any]]:
+    out = []
+    for ours, (label, against, targets) in KINDS.items():
+        measured = [row for row in rows if ours in row["ns_per_instruction"]]
+        for n, bound in targets.items():
+            for row in measured:
+                if ours in row["speedup"] and _near(row, n):
+                    value = row["speedup"][ours]
+                    out.append({"what": f"{label} speed-up over {against} at {n:.0e}",
+                                "value": value, "bound": f">= {bound:g}", "met": value >= bound})
+        if len(measured) > 1:
+            ns = [row["ns_per_instruction"][ours] for row in measured]
+            value = max(ns) / min(ns)
+            out.append({"what": f"{label} ns per instruction, highest over lowest of all sizes", "value": value,
+                        "bound": f"<= {SCALING_MAX:g}", "met": value <= SCALING_MAX})
+    for row in rows:
+        mem = row["peak_rss_mib"]
+        for ours, theirs in (("tarvex_pad_delay", "runtime_alap_pad_delay"),
+                             ("tarvex_pad_delay_no_labels", "runtime_alap_pad_delay"), ("tarvex_dd", "runtime_alap_dd")):
+            if theirs in mem and ours in mem:
+                out.append({"what": f"peak RSS at {row['instructions']:,}: {KINDS[ours][0]} against the runtime's",
+                            "value": mem[ours], "bound": f"<= {mem[theirs]:.0f} MiB", "met": mem[ours] <= mem[theirs]})
+    return out
+
+
+def _cell(row: dict, name: str) -> str:
     ns, sp = row["ns_per_instruction"], row["speedup"]
     if name not in ns:
         return ""
     return f"{ns[name]:,.0f}" + (f" ({sp[name]:,.0f}x)" if name in sp else "")
+
+
+def _mib(row: dict, name: str) -> str:
+    mem = row["peak_rss_mib"]
+    return f"{mem[name]:,.0f} MiB" if name in mem else ""
 
 
 def speed_table(result: dict) -> str:
@@ -24,7 +71,7 @@ def speed_table(result: dict) -> str:
              "tarvex_pad_delay_pass", "conversions"]
     header = ["instructions", "runtime ALAP", "runtime ALAP + PadDelay", "tarvex ALAP", "tarvex PadDelay",
               "tarvex PadDelay, keep_labels=False", "tarvex PadDelay, pass alone", "PassManager conversions"]
-    return render(header, [[f"{row['instructions']:,}", *(_ns(row, name) for name in names)] for row in result["rows"]])
+    return render(header, [[f"{row['instructions']:,}", *(_cell(row, name) for name in names)] for row in result["rows"]])
 
 
 def memory_table(result: dict) -> str:
@@ -44,5 +91,40 @@ def targets_table(result: dict) -> str:
     return render(["target", "bound", "measured", "verdict"], rows)
 
 
-def report(result: dict) -> str:
-    return "\n\n".join([speed_table(result), memory_table(result), targets_table(result)])
+def dd_table(result: dict[str, Any]) -> str:
+    """ns of CPU per source instruction; our speed-up against the runtime (and against the mended
+    runtime, in its column) in brackets."""
+    lines = [
+        "| instructions | runtime ALAP + DD `[x, x]` | mended runtime ALAP + DD | tarvex DD `[x, x]` (fused) |"
+        " PassManager conversions | peak RSS: circuit only | runtime ALAP + DD | tarvex DD |",
+        "|---|---|---|---|---|---|---|---|",
+    ]
+    for row in result["rows"]:
+        over_mended = row["speedup"].get("tarvex_dd_over_mended")
+        mended = _cell(row, "mended_alap_dd") + (f" ({over_mended:,.0f}x)" if over_mended else "")
+        lines.append(
+            f"| {row['instructions']:,} | {_cell(row, 'runtime_alap_dd')} | {mended} | {_cell(row, 'tarvex_dd')} | "
+            f"{_cell(row, 'conversions')} | {_mib(row, 'none')} | {_mib(row, 'runtime_alap_dd')} | "
+            f"{_mib(row, 'tarvex_dd')} |"
+        )
+    return "\n".join(lines)
+
+
+def targets_list(result: dict[str, Any], kind: str | None = None) -> str:
+    """The verdicts, one a line (those of one kind, "tarvex PadDelay" or "tarvex DD", if given)."""
+    return "\n".join(
+        f"- {v['what']}: {v['value']:,.2f} (target {v['bound']}): {'met' if v['met'] else 'missed'}"
+        for v in result["targets"] if kind is None or v["what"].startswith(kind) or kind in v["what"]
+    )
+
+
+def report(result: dict[str, Any]) -> str:
+    parts = []
+    rows = result["rows"]
+    if any("tarvex_pad_delay" in row["ns_per_instruction"] for row in rows):
+        parts += [speed_table(result), memory_table(result)]
+    if any("tarvex_dd" in row["ns_per_instruction"] for row in rows):
+        parts.append(dd_table(result))
+    lines = [f"{v['what']}: {v['value']:,.2f} (target {v['bound']}): {'met' if v['met'] else 'missed'}"
+             for v in result["targets"]]
+    return "\n\n".join(parts) + "\n\n" + "\n".join(lines)

@@ -25,6 +25,7 @@ set(TARVEX_CORE_SOURCES
   ${TARVEX_SOURCE_DIR}/graph/dd_pass.cpp
   ${TARVEX_SOURCE_DIR}/graph/alap_schedule.cpp
   ${TARVEX_SOURCE_DIR}/graph/padding_plan.cpp
+  ${TARVEX_SOURCE_DIR}/graph/block_decoupling.cpp
   ${TARVEX_SOURCE_DIR}/graph/block_program.cpp
   ${TARVEX_SOURCE_DIR}/graph/block_order.cpp
   ${TARVEX_SOURCE_DIR}/graph/block_schedule.cpp

@@ -25,7 +25,7 @@ from typing import TYPE_CHECKING, NoReturn
 if TYPE_CHECKING:
     from _tarvex import QuantumDAG
 
-__all__ = ["PARTS", "Report", "main", "print_report", "qft_gates", "qft_part", "qiskit_part"]
+__all__ = ["PARTS", "Report", "dynamic_part", "main", "print_report", "qft_gates", "qft_part", "qiskit_part"]
 
 PROG = "python -m tarvex.demo"
 
@@ -176,8 +176,23 @@ def qiskit_part(args: argparse.Namespace, out_dir: Path) -> Report:
     return Report([], summary)
 
 
+def dynamic_part(args: argparse.Namespace, out_dir: Path) -> Report:
+    """Dynamical decoupling of a dynamic circuit (a repeated syndrome measurement on FakeTorino) by
+    qiskit-ibm-runtime's passes, mended, and by the plugin, compared and timed; where the plugin
+    is not installed, a report that says so (the plugin's part says so where the runtime is not)."""
+    try:
+        part = importlib.import_module("tarvex_qiskit.demo").dynamic_part
+    except ImportError as error:
+        reason = (
+            f"{error}; pip install tarvex-qiskit[ibm], or ./plugins/qiskit[ibm] from a checkout, "
+            "adds it"
+        )
+        return Report([], [("dynamic", f"skipped, the plugin tarvex_qiskit is missing ({reason})")])
+    return Report([], part(args, out_dir))
+
+
 #: The parts of the demonstration, run in this order.
-PARTS: tuple[Callable[[argparse.Namespace, Path], Report], ...] = (qft_part, qiskit_part)
+PARTS: tuple[Callable[[argparse.Namespace, Path], Report], ...] = (qft_part, qiskit_part, dynamic_part)
 
 
 # Option values: each parser states its rule in the one-line error, whatever the text was.
@@ -232,7 +247,8 @@ def _parser() -> _Parser:
         "idle windows, inserts dynamical-decoupling pairs, schedules the result and writes both "
         "timelines (timeline-before.svg, timeline-after.svg); then, with the Qiskit plugin, "
         "decouples a transpiled circuit with Qiskit's passes and the plugin's and draws the "
-        "result (timeline-qiskit.svg).",
+        "result (timeline-qiskit.svg), and a dynamic circuit with qiskit-ibm-runtime's passes "
+        "(mended) and the plugin's.",
     )
     parser.add_argument(
         "out_dir",

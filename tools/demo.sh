@@ -2,7 +2,8 @@
 # Sets up the development environment (.venv, via tools/dev-env.sh) and runs the demonstration:
 # a quantum Fourier transform scheduled, decoupled and drawn as two SVG timelines, then a circuit
 # transpiled with Qiskit decoupled by Qiskit's passes and by the plugin tarvex_qiskit, compared
-# and drawn.
+# and drawn, then a dynamic circuit decoupled by qiskit-ibm-runtime's passes (mended) and the
+# plugin's, compared.
 # Usage: tools/demo.sh [OUT_DIR] [OPTIONS]   (OPTIONS as `tools/demo.sh --help` lists them)
 # Setup messages go to standard error, the demonstration's report to standard output. Each setup
 # step writes its output to a log in build/demo-setup/, says every 30 s that it is still running,
@@ -81,17 +82,18 @@ if ! command -v python3.13 >/dev/null 2>&1 && [ ! -x "$HOME/.pyenv/versions/3.13
 fi
 
 step "setting up $root/.venv" "$logs/dev-env.log" "$root/tools/dev-env.sh" .venv "${python[@]}"
-# The Qiskit part needs the pinned Qiskit series and the plugin; Qiskit publishes no wheel for a
-# free-threaded interpreter, where the demonstration says the part is skipped.
+# The Qiskit parts need the pinned Qiskit series and the plugin with its ibm extra
+# (qiskit-ibm-runtime, for the dynamic-circuit part); Qiskit publishes no wheel for a free-threaded
+# interpreter, where the demonstration says the parts are skipped.
 install_plugin() {
   local pip=("$root/.venv/bin/python" -m pip install --disable-pip-version-check)
   "${pip[@]}" "qiskit~=2.6.0" &&
-    "${pip[@]}" --no-build-isolation -Cbuild-dir="$root/build/demo-qiskit-plugin" "$root/plugins/qiskit"
+    "${pip[@]}" --no-build-isolation -Cbuild-dir="$root/build/demo-qiskit-plugin" "$root/plugins/qiskit[ibm]"
 }
 if "$root/.venv/bin/python" -c 'import sys, sysconfig; sys.exit(0 if sysconfig.get_config_var("Py_GIL_DISABLED") else 1)'; then
   echo "==> no Qiskit plugin: Qiskit publishes no wheel for free-threaded CPython" >&2
 else
-  step "installing Qiskit and the Qiskit plugin" "$logs/qiskit-plugin.log" install_plugin
+  step "installing Qiskit, qiskit-ibm-runtime and the Qiskit plugin" "$logs/qiskit-plugin.log" install_plugin
 fi
 # Run from the caller's folder, so that a relative OUT_DIR means what the caller meant.
 exec "$root/.venv/bin/python" -m tarvex.demo "$@"

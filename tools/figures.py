@@ -39,6 +39,7 @@ CORE_PREVIOUS_RUN = "run-20261208-212217.json"
 QISKIT_RUN = "qiskit-20261209-094453.json"
 IBM_RUN = "qiskit-fez-20261209-193814.json"
 DYNAMIC_RUN = "dynamic-20261209-232524.json"
+DYNAMIC_DD_RUN = "dynamic-20261209-233812.json"
 SCALE_RUNS = ("scale-20261208-213354.json", "scale-20261208-213404.json")
 TEST_FIRST_RUN = "test-20261209-165522.json"
 TEST_CACHED_RUN = "test-20261209-173305.json"
@@ -97,6 +98,9 @@ FIGURES: List[Figure] = [
     Figure("docs/dynamic-circuits.md", "dynamic-speed", (DYNAMIC_RUN,), dynamic_report.speed_table),
     Figure("docs/dynamic-circuits.md", "dynamic-memory", (DYNAMIC_RUN,), dynamic_report.memory_table),
     Figure("docs/dynamic-circuits.md", "dynamic-targets", (DYNAMIC_RUN,), dynamic_report.targets_table),
+    Figure("docs/dynamic-circuits.md", "dynamic-dd", (DYNAMIC_DD_RUN,), dynamic_report.dd_table),
+    Figure("docs/dynamic-circuits.md", "dynamic-dd-targets", (DYNAMIC_DD_RUN,),
+           lambda r: dynamic_report.targets_list(r, "tarvex DD")),
 ]
 
 

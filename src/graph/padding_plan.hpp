@@ -85,6 +85,11 @@ struct PaddingOutcome {
 /// steps in double precision. `gaps` must not be empty. O(spacing).
 void split_slack(double slack, const PaddingOptions& options, std::span<double> gaps);
 
+/// The same steps with the fractions, alignment and split given directly: gap i takes fraction i
+/// of the slack. `fractions` and `gaps` have the same, nonzero, length. O(gaps).
+void split_slack(double slack, double alignment, std::span<const double> fractions, SlackSplit split,
+                 std::span<double> gaps);
+
 namespace padding_detail {
 
 // One stretch's delays and pulses: what both walks of the planner report for a stretch.

@@ -48,6 +48,13 @@ class BlockWriter {
   void keep_positions() { keep_positions_ = true; }
   bool failed() const { return failed_; }
 
+  // For a filler that appends instructions of its own between the writer's: the output block
+  // being written (null after a failure), a root qubit's index there, and recording a failure it
+  // met (with a Python error set).
+  QkCircuit* circuit() const { return failed_ ? nullptr : frames_.back().circ; }
+  std::uint32_t local_qubit(Wire q) const { return local(q); }
+  void fail() { failed_ = true; }
+
  private:
   // An output block: its circuit and how a root qubit finds its index there.
   struct Frame {

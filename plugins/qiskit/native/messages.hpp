@@ -41,6 +41,14 @@ inline constexpr const char kFromQuantumDagDoc[] =
 inline constexpr const char kDynamicDoc[] =
     "dynamic(top, *, out, durations, dt, scheduling, given, fill_very_end, schedule_idle_qubits, custom_order, "
     "writer)\n--\n\nSchedules a circuit with control flow in blocks, or takes its start times, and pads it.";
+inline constexpr const char kDynamicDecouplingDoc[] =
+    "dynamic_decoupling(top, *, out, durations, dt, scheduling, given, schedule_idle_qubits, custom_order, writer, "
+    "n_pulses, ratios, integral_ratios, spacings, spacing_counts, alt_spacings, alt_counts, gates, selected, "
+    "pulse_durations, colours, dd_barrier, alignment, split, skip_reset, multiple_cycles, phases, inverses)"
+    "\n--\n\nSchedules a circuit with control flow in blocks, or takes its start times, and pads it with pulse "
+    "sequences.";
+inline constexpr const char kColouringDoc[] =
+    "greedy_colouring(n, edges)\n--\n\nThe greedy colouring of a graph's nodes 0 .. n - 1, as bytes.";
 inline constexpr const char kDurationTableName[] = "tarvex_qiskit.DurationTable";
 inline constexpr const char kUnexpectedNumbering[] =
     "tarvex_qiskit: Qiskit numbered the output's nodes unexpectedly";

@@ -10,6 +10,7 @@
 #include "conversions.hpp"
 #include "durations.hpp"
 #include "dynamic.hpp"
+#include "dynamic_dd.hpp"
 #include "gate_params.hpp"
 #include "messages.hpp"
 #include "padding.hpp"
@@ -82,6 +83,9 @@ PyMethodDef module_methods[] = {
     {"from_quantum_dag", TARVEX_FASTCALL(from_quantum_dag), METH_FASTCALL | METH_KEYWORDS,
      text::kFromQuantumDagDoc},
     {"dynamic", TARVEX_FASTCALL(dynamic), METH_FASTCALL | METH_KEYWORDS, text::kDynamicDoc},
+    {"dynamic_decoupling", TARVEX_FASTCALL(dynamic_decoupling), METH_FASTCALL | METH_KEYWORDS,
+     text::kDynamicDecouplingDoc},
+    {"greedy_colouring", TARVEX_FASTCALL(greedy_colouring), METH_FASTCALL | METH_KEYWORDS, text::kColouringDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -104,7 +108,7 @@ PyObject* init_module() {
   for (bool (*import)() :
        {import_capi_for_dag_reader, import_capi_for_circuit_reader, import_capi_for_circuit_writer,
         import_capi_for_conversions, import_capi_for_gate_params, import_capi_for_requests,
-        import_capi_for_dynamic_passes})
+        import_capi_for_dynamic_passes, import_capi_for_decoupling})
     if (!import()) kit::python_call_failed();
   if (tarvex_import_capi_for_parameterized_gate() != 0) kit::python_call_failed();
   (void)transpiler_error_type();  // made now, so that raising it later cannot fail to find it

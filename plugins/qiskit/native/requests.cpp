@@ -357,4 +357,94 @@ FromQuantumDagRequest bind_from_quantum_dag(PyObject* const* slots) {
   return r;
 }
 
+namespace {
+
+std::vector<std::uint32_t> extract_u32_list(const char* argument, PyObject* obj) {
+  const kit::U64List values = kit::extract_u64_list(obj);
+  std::vector<std::uint32_t> out;
+  out.reserve(values.view().size());
+  for (std::uint64_t v : values.view()) out.push_back(qiskit_index(argument, v));
+  return out;
+}
+
+std::vector<std::int64_t> extract_whole_durations(PyObject* obj) {
+  const kit::U64List values = kit::extract_u64_list(obj);
+  std::vector<std::int64_t> out;
+  out.reserve(values.view().size());
+  for (std::uint64_t v : values.view()) out.push_back(static_cast<std::int64_t>(whole_dt("pulse_durations", static_cast<double>(v), 0)));
+  return out;
+}
+
+std::size_t total(const std::vector<std::uint32_t>& counts) {
+  std::size_t n = 0;
+  for (std::uint32_t c : counts) n += c;
+  return n;
+}
+
+}  // namespace
+
+DecouplingRequest bind_decoupling(PyObject* const* slots) {
+  DecouplingRequest r{
+      .top = slots[0],
+      .out = slots[1],
+      .durations = extract_argument("durations", extract_duration_table, slots[2]),
+      .dt = extract_argument("dt", kit::extract_f64, slots[3]),
+      .scheduling = slots[4],
+      .given = slots[5],
+      .schedule_idle_qubits = extract_argument("schedule_idle_qubits", kit::extract_bool, slots[6]),
+      .custom_order = extract_argument("custom_order", kit::extract_bool, slots[7]),
+      .writer = slots[8],
+      .n_pulses = extract_argument("n_pulses", [](PyObject* o) { return extract_u32_list("n_pulses", o); }, slots[9]),
+      .ratios = extract_argument("ratios", kit::extract_f64_list, slots[10]),
+      .integral_ratios = std::string(extract_argument("integral_ratios", kit::extract_bytes, slots[11])),
+      .spacings = extract_argument("spacings", kit::extract_f64_list, slots[12]),
+      .spacing_counts =
+          extract_argument("spacing_counts", [](PyObject* o) { return extract_u32_list("spacing_counts", o); }, slots[13]),
+      .alt_spacings = extract_argument("alt_spacings", kit::extract_f64_list, slots[14]),
+      .alt_counts = extract_argument("alt_counts", [](PyObject* o) { return extract_u32_list("alt_counts", o); }, slots[15]),
+      .gates = extract_argument("gates", kit::extract_sequence<PulseGateItem, std::vector<PulseGate>>, slots[16]),
+      .selected = std::string(extract_argument("selected", kit::extract_bytes, slots[17])),
+      .pulse_durations = extract_argument("pulse_durations", extract_whole_durations, slots[18]),
+      .colours = std::string(extract_argument("colours", kit::extract_bytes, slots[19])),
+      .dd_barrier = extract_argument("dd_barrier", kit::extract_bool, slots[20]),
+      .alignment = extract_argument("alignment", [](PyObject* o) { return extract_finite("alignment", o); }, slots[21]),
+      .split = extract_argument("split", extract_split, slots[22]),
+      .skip_reset = extract_argument("skip_reset", kit::extract_bool, slots[23]),
+      .multiple_cycles = extract_argument("multiple_cycles", kit::extract_bool, slots[24]),
+      .phases = extract_argument("phases", kit::extract_f64_list, slots[25]),
+      .inverses = extract_argument("inverses", kit::extract_f64_list, slots[26]),
+  };
+  const std::size_t n_seq = r.n_pulses.size();
+  const std::size_t n_qubits = r.selected.size();
+  const bool consistent = r.ratios.size() == n_seq && r.integral_ratios.size() == n_seq &&
+                          r.spacing_counts.size() == n_seq && r.alt_counts.size() == n_seq &&
+                          total(r.spacing_counts) == r.spacings.size() && total(r.alt_counts) == r.alt_spacings.size() &&
+                          total(r.n_pulses) == r.gates.size() && r.pulse_durations.size() == n_qubits * r.gates.size() &&
+                          (r.colours.empty() || r.colours.size() == n_qubits) && r.phases.size() == n_seq &&
+                          r.inverses.size() == 4 * n_seq && r.alignment > 0.0;
+  if (!consistent || !r.durations->whole()) {
+    raise_count_mismatch("dynamic_decoupling()", 0, 0, "the sequence fields disagree in length");
+    throw PythonErrorSet{};
+  }
+  for (std::uint32_t n : r.n_pulses) {
+    if (n == 0) {
+      raise_count_mismatch("n_pulses", 0, 1, "at least one pulse per sequence");
+      throw PythonErrorSet{};
+    }
+  }
+  return r;
+}
+
+ColouringRequest bind_colouring(PyObject* const* slots) {
+  ColouringRequest r{.n = qiskit_index("n", kit::extract_u64(slots[0])), .edges = {}};
+  const kit::U64List flat = kit::extract_u64_list(slots[1]);
+  const std::span<const std::uint64_t> v = flat.view();
+  if (v.size() % 2 != 0) {
+    raise_count_mismatch("edges", v.size(), v.size() + 1, "two ends per edge");
+    throw PythonErrorSet{};
+  }
+  for (std::size_t i = 0; i < v.size(); i += 2) r.edges.emplace_back(qiskit_index("edges", v[i]), qiskit_index("edges", v[i + 1]));
+  return r;
+}
+
 }  // namespace tarvex::qiskit_plugin

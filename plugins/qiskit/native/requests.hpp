@@ -147,6 +147,48 @@ struct DynamicRequest {
   bool keep_labels;                ///< keep_labels: tell the writer where every copy went (writer.labels)
 };
 
+/// _native.dynamic_decoupling(top, *, out, durations, dt, scheduling, given, schedule_idle_qubits,
+/// custom_order, writer, <decoupling fields>): the dynamic-circuit DD pass's one call (see
+/// native/dynamic_dd.hpp). Per sequence s: n_pulses[s] pulses (their gates in `gates`, sequence
+/// after sequence), a ratio, its spacings (spacing_counts[s] entries of `spacings`, alt_counts[s]
+/// of `alt_spacings`), the phase one cycle adds (two cycles for a one-pulse sequence) and, for a
+/// one-pulse sequence, the U3 angles and phase of its pulse's inverse at [4 s .. 4 s + 3] of `inverses`.
+struct DecouplingRequest {
+  PyObject* top;
+  PyObject* out;
+  const DurationTable* durations;
+  double dt;
+  PyObject* scheduling;  ///< "alap", "asap", or None with `given`
+  PyObject* given;
+  bool schedule_idle_qubits;
+  bool custom_order;
+  PyObject* writer;
+  std::vector<std::uint32_t> n_pulses;
+  std::vector<double> ratios;
+  std::string integral_ratios;  ///< one byte per sequence, nonzero: the ratio is an int
+  std::vector<double> spacings;
+  std::vector<std::uint32_t> spacing_counts;
+  std::vector<double> alt_spacings;
+  std::vector<std::uint32_t> alt_counts;
+  std::vector<PulseGate> gates;
+  std::string selected;              ///< one byte per qubit, nonzero: it may take sequences
+  std::vector<std::int64_t> pulse_durations;  ///< [q * total pulses + pulse], whole dt
+  std::string colours;               ///< empty, or one byte per qubit (0xff: none)
+  bool dd_barrier;                   ///< sequences only before barriers writer.labelled() accepts
+  double alignment;
+  std::optional<SlackSplit> split;
+  bool skip_reset;
+  bool multiple_cycles;
+  std::vector<double> phases;
+  std::vector<double> inverses;
+};
+
+/// _native.greedy_colouring(n, edges): one colour byte per node 0 .. n - 1 (255 for 255 and up).
+struct ColouringRequest {
+  std::uint32_t n;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+};
+
 // The parameters, in the order of each struct's fields; the first comes by position or keyword,
 // the others by keyword only.
 inline constexpr const char* kPadParameters[] = {
@@ -172,6 +214,18 @@ inline constexpr const char* kDynamicParameters[] = {
     "writer", "keep_labels"};
 inline constexpr kit::FunctionDescription kDynamic{"dynamic()", kDynamicParameters, 1, 1u << 10};
 
+inline constexpr const char* kDecouplingParameters[] = {
+    "top",         "out",          "durations",       "dt",           "scheduling",      "given",
+    "schedule_idle_qubits", "custom_order", "writer", "n_pulses",     "ratios",          "integral_ratios",
+    "spacings",    "spacing_counts", "alt_spacings",  "alt_counts",   "gates",           "selected",
+    "pulse_durations", "colours",  "dd_barrier",      "alignment",    "split",           "skip_reset",
+    "multiple_cycles", "phases",   "inverses"};
+inline constexpr kit::FunctionDescription kDecoupling{"dynamic_decoupling()", kDecouplingParameters, 1};
+inline constexpr const char* kColouringParameters[] = {"n", "edges"};
+inline constexpr kit::FunctionDescription kColouring{"greedy_colouring()", kColouringParameters, 1};
+
+DecouplingRequest bind_decoupling(PyObject* const* slots);
+ColouringRequest bind_colouring(PyObject* const* slots);
 PadRequest bind_pad(PyObject* const* slots);
 PadCircuitRequest bind_pad_circuit(PyObject* const* slots);
 DynamicRequest bind_dynamic(PyObject* const* slots);

@@ -53,3 +53,30 @@ def ibm_not_scheduled(node: object) -> str:
         f"Operation {node!r} is likely added after the circuit is scheduled. "
         "Schedule the circuit again if you transformed it."
     )
+
+# ---- dynamical decoupling of dynamic circuits (ibm/decoupling.py) -----------------------------
+DD_SPACINGS_COUNT = "spacings: give one spacing list per DD sequence"
+DD_ALT_SPACINGS_COUNT = "alt_spacings: give one spacing list per DD sequence"
+DD_ALT_SPACINGS_IGNORED = "alt_spacings are not used without a coupling_map"
+DD_RATIOS_COUNT = "sequence_min_length_ratios: give one ratio per DD sequence"
+DD_STAGGER_TOPOLOGY = (
+    "staggered dynamical decoupling needs the coupling map's qubits in two colours; this topology needs more"
+)
+DD_NOT_PHYSICAL = "dynamical decoupling needs a physical circuit: one quantum register named 'q'"
+DD_SPACINGS_NOT_FRACTIONS = "spacings must be fractions of the slack, none negative, that sum to 1"
+DD_SEQUENCE_ODD = "a DD sequence needs an even number of gates, or one"
+DD_NOT_IDENTITY = "the DD sequence's gates do not multiply to the identity"
+DD_ZERO_CYCLE = "insert_multiple_cycles: a zero sequence length or ratio leaves the cycle count infinite"
+DD_SPACING_TOO_LONG = "a spacing list asks for more gates than its DD sequence has"
+DD_QUBIT_UNCOLOURED = "a qubit outside the coupling map was to take a staggered DD sequence"
+DD_ODD_CYCLES = (
+    "a one-gate DD sequence fits an odd number of cycles, which would not multiply to the identity: one cycle is used"
+)
+
+
+def dd_duration_not_found(gate: object, qubit: int) -> str:
+    return f"no duration for DD gate {gate} on qubit {qubit} in the target"
+
+
+def dd_slack_distribution(value: object) -> str:
+    return f"extra_slack_distribution={value!r}: use 'middle' or 'edges'"

@@ -108,8 +108,47 @@ class DynamicRequest:
     keep_labels: bool = False
 
 
+@dataclass
+class DecouplingRequest:
+    """One call of `_native.dynamic_decoupling`: as DynamicRequest, with the idle stretches filled
+    with pulse sequences (ibm/decoupling.py). Per sequence: its pulse count, ratio (and whether it
+    is an int), spacings and alt spacings (flat, with counts), the phase one cycle adds (two for a
+    one-pulse sequence) and the U3 angles and phase of a one-pulse sequence's inverse (4 floats).
+    Per qubit: whether it may take sequences, its colour (empty: no staggering), and the pulses'
+    durations in dt."""
+
+    top: Any
+    out: Any
+    durations: Any
+    dt: float
+    scheduling: str | None
+    given: tuple[bytes, bytes] | None
+    schedule_idle_qubits: bool
+    custom_order: bool
+    writer: Any
+    n_pulses: list[int]
+    ratios: list[float]
+    integral_ratios: bytes
+    spacings: list[float]
+    spacing_counts: list[int]
+    alt_spacings: list[float]
+    alt_counts: list[int]
+    gates: list[tuple[int, tuple[float, ...]]]
+    selected: bytes
+    pulse_durations: list[int]
+    colours: bytes
+    dd_barrier: bool
+    alignment: float
+    split: str
+    skip_reset: bool
+    multiple_cycles: bool
+    phases: list[float]
+    inverses: list[float]
+
+
 def call(
-    request: PadRequest | PadCircuitRequest | ToQuantumDagRequest | FromQuantumDagRequest | DynamicRequest,
+    request: PadRequest | PadCircuitRequest | ToQuantumDagRequest | FromQuantumDagRequest | DynamicRequest
+    | DecouplingRequest,
 ) -> Any:
     """The native entry point of `request`, called with its fields."""
     return _CALLS[type(request)](**vars(request))
@@ -121,5 +160,6 @@ _CALLS = {
     ToQuantumDagRequest: _native.to_quantum_dag,
     FromQuantumDagRequest: _native.from_quantum_dag,
     DynamicRequest: _native.dynamic,
+    DecouplingRequest: _native.dynamic_decoupling,
 }
 

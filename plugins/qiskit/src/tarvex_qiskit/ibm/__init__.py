@@ -6,5 +6,6 @@ same circuits. Nothing here imports qiskit-ibm-runtime: its options objects are 
 """
 
 from .executor import apply_dynamical_decoupling, generate_dd_pass_manager
+from .scheduling import PadDynamicalDecoupling
 
-__all__ = ["generate_dd_pass_manager", "apply_dynamical_decoupling"]
+__all__ = ["generate_dd_pass_manager", "apply_dynamical_decoupling", "PadDynamicalDecoupling"]

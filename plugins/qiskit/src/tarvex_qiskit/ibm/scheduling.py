@@ -442,3 +442,6 @@ def _given_times(dag: DAGCircuit, node_start_time, node_block_dags) -> tuple[byt
         blocks.append(block)
         starts.append(start)
     return blocks.tobytes(), starts.tobytes()
+
+
+from .decoupling import PadDynamicalDecoupling  # noqa: E402  (it builds on the passes above)

@@ -1,0 +1,346 @@
+// The dynamic-circuit DD entry point: read the blocks, order and schedule them, pad them with pulse
+// sequences and write.
+#include "dynamic_dd.hpp"
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "block_reader.hpp"
+#include "block_writer.hpp"
+#include "boundary_kit/entry.hpp"
+#include "boundary_kit/py_ref.hpp"
+#include "graph/block_decoupling.hpp"
+#include "graph/block_order.hpp"
+#include "graph/block_padding.hpp"
+#include "graph/block_schedule.hpp"
+#include "qiskit_objects.hpp"
+#include "requests.hpp"
+#include "u3_compose.hpp"
+
+namespace tarvex::qiskit_plugin {
+
+bool import_capi_for_decoupling() { return qk_import() == 0; }
+
+namespace {
+
+// Copies a buffer of `n` values of T into `out`; false with ValueError on a size mismatch.
+template <class T>
+bool from_buffer(PyObject* obj, std::size_t n, std::vector<T>& out) {
+  Py_buffer view;
+  if (PyObject_GetBuffer(obj, &view, PyBUF_SIMPLE) < 0) return false;
+  const bool ok = static_cast<std::size_t>(view.len) == n * sizeof(T);
+  if (ok) {
+    out.resize(n);
+    if (n != 0) std::memcpy(out.data(), view.buf, n * sizeof(T));
+  } else {
+    PyErr_SetString(PyExc_ValueError, "the given start times do not cover the circuit's nodes");
+  }
+  PyBuffer_Release(&view);
+  return ok;
+}
+
+// A node a one-pulse sequence can merge its inverse into: a one-qubit U or U3 with numeric angles.
+enum class Absorber : char { kNone = 0, kU = 1, kU3 = 2 };
+
+// Stands between the padding walk and the block writer: passes the walk's output on, appends the
+// pulses, keeps each output block's added phase, and holds back the U and U3 gates a one-pulse
+// sequence may still merge into until their qubit's next instruction.
+class DecouplingSink {
+ public:
+  DecouplingSink(BlockWriter& writer, const ReadBlocks& read, const DecouplingRequest& r,
+                 const std::vector<char>& absorbers)
+      : w_(writer), read_(read), r_(r), absorbers_(absorbers), pending_(read.program.n_qubits(), kNoNode) {
+    std::uint32_t offset = 0;
+    for (std::uint32_t n : r.n_pulses) {
+      offsets_.push_back(offset);
+      offset += n;
+    }
+  }
+
+  void set_filler(DecouplingFiller<DecouplingSink>* filler) { filler_ = filler; }
+  double root_phase() const { return phases_.front(); }
+  std::uint32_t odd() const { return odd_; }
+
+  // The padding walk's sink.
+  void node(NodeId id) {
+    filler_->touched(id);
+    for (Wire q : read_.program.qubits(id)) flush(q);
+    if (!absorbers_.empty() && absorbers_[id] != 0) {
+      const Wire q = read_.program.qubits(id)[0];
+      pending_[q] = id;
+      pending_list_.push_back(q);
+      return;
+    }
+    w_.node(id);
+  }
+  void delay(Wire q, Ticks length) {
+    flush(q);
+    w_.delay(q, length);
+  }
+  void barrier(std::span<const Wire> qubits) {
+    for (Wire q : qubits) flush(q);
+    w_.barrier(qubits);
+  }
+  void begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::span<const Wire> qubits) {
+    flush_all();
+    phases_.push_back(0.0);
+    w_.begin_body(cf, k, fast_path, qubits);
+  }
+  void end_body(NodeId cf, std::uint32_t k, Ticks duration) {
+    flush_all();
+    const double phase = phases_.back();
+    phases_.pop_back();
+    if (phase != 0.0 && !w_.failed()) {
+      Ref done = Ref::steal(PyObject_CallMethod(r_.writer, "phase", "nId",
+                                                static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k,
+                                                phase));
+      if (!done) w_.fail();
+    }
+    w_.end_body(cf, k, duration);
+  }
+  void control_flow(NodeId cf, std::span<const Wire> qubits) {
+    flush_all();
+    w_.control_flow(cf, qubits);
+  }
+  void end(Ticks duration) {
+    flush_all();
+    w_.end(duration);
+  }
+
+  // The decoupling filler's sink.
+  void pulse(Wire q, std::uint32_t s, std::uint32_t k) {
+    flush(q);
+    QkCircuit* circ = w_.circuit();
+    if (circ == nullptr) return;
+    const PulseGate& g = r_.gates[offsets_[s] + k];
+    const std::uint32_t local = w_.local_qubit(q);
+    check(qk_circuit_gate(circ, g.gate, &local, g.params.empty() ? nullptr : g.params.data()));
+  }
+  void absorb(Wire, std::uint32_t s, NodeId node, bool into_next) {
+    const std::array<double, 3> current = angles(node);
+    const double* inv = r_.inverses.data() + 4 * std::size_t{s};
+    const U3Angles node_angles{current[0], current[1], current[2]};
+    const U3Angles inverse{inv[0], inv[1], inv[2]};
+    // Into the next gate: it follows the pulse, so the inverse acts first; into the previous one, last.
+    const ComposedU3 merged = into_next ? compose_u3(node_angles, inverse) : compose_u3(inverse, node_angles);
+    overrides_[node] = {merged.angles.theta, merged.angles.phi, merged.angles.lam};
+    phases_.back() += inv[3] + merged.phase;
+  }
+  void placed(Wire, std::uint32_t s, Ticks cycles) {
+    if (r_.n_pulses[s] > 1) {
+      phases_.back() += static_cast<double>(cycles) * r_.phases[s];
+    } else if (cycles >= 2) {
+      phases_.back() += static_cast<double>(cycles / 2) * r_.phases[s];
+    }
+  }
+  void odd_cycles() { ++odd_; }
+
+ private:
+  bool check(QkExitCode code) {
+    if (code == QkExitCode_Success) return true;
+    PyErr_Format(PyExc_RuntimeError, "tarvex_qiskit: Qiskit refused a pulse of the decoupled circuit (exit code %d)",
+                 static_cast<int>(code));
+    w_.fail();
+    return false;
+  }
+
+  std::array<double, 3> angles(NodeId id) const {
+    auto it = overrides_.find(id);
+    if (it != overrides_.end()) return it->second;
+    QkCircuitInstructionView v;
+    qk_circuit_view_instruction(read_.source[id], read_.index[id], &v);
+    const char* base = reinterpret_cast<const char*>(v.params);
+    std::array<double, 3> a{};
+    for (std::size_t k = 0; k < 3; ++k) a[k] = qk_param_as_real(reinterpret_cast<const QkParam*>(base + k * qk_param_stride()));
+    return a;
+  }
+
+  void flush(Wire q) {
+    const NodeId id = pending_[q];
+    if (id == kNoNode) return;
+    pending_[q] = kNoNode;
+    auto it = overrides_.find(id);
+    if (it == overrides_.end()) {
+      w_.node(id);
+      return;
+    }
+    QkCircuit* circ = w_.circuit();
+    if (circ == nullptr) return;
+    const std::uint32_t local = w_.local_qubit(q);
+    const QkGate gate = static_cast<Absorber>(absorbers_[id]) == Absorber::kU ? QkGate_U : QkGate_U3;
+    check(qk_circuit_gate(circ, gate, &local, it->second.data()));
+  }
+  void flush_all() {
+    for (Wire q : pending_list_) flush(q);
+    pending_list_.clear();
+  }
+
+  BlockWriter& w_;
+  const ReadBlocks& read_;
+  const DecouplingRequest& r_;
+  const std::vector<char>& absorbers_;
+  DecouplingFiller<DecouplingSink>* filler_ = nullptr;
+  std::vector<std::uint32_t> offsets_;
+  std::vector<NodeId> pending_;  // per qubit: a held-back gate, or kNoNode
+  std::vector<Wire> pending_list_;
+  std::unordered_map<NodeId, std::array<double, 3>> overrides_;
+  std::vector<double> phases_{0.0};  // per output block being written
+  std::uint32_t odd_ = 0;
+};
+
+// Per node: the U and U3 gates one-pulse sequences can merge into.
+std::vector<char> find_absorbers(const ReadBlocks& read) {
+  const BlockProgram& p = read.program;
+  std::vector<char> out(p.node_count(), 0);
+  for (NodeId id = 0; id < p.node_count(); ++id) {
+    if (p.op(id) != BlockOp::kGate || p.qubits(id).size() != 1) continue;
+    QkCircuitInstructionView v;
+    qk_circuit_view_instruction(read.source[id], read.index[id], &v);
+    const std::string_view name(v.name, v.name_len);
+    if ((name != "u" && name != "u3") || v.num_params != 3) continue;
+    const char* base = reinterpret_cast<const char*>(v.params);
+    bool real = true;
+    for (std::size_t k = 0; k < 3; ++k)
+      real = real && qk_param_kind(reinterpret_cast<const QkParam*>(base + k * qk_param_stride())) == QkParamKind_Real;
+    if (real) out[id] = static_cast<char>(name == "u" ? Absorber::kU : Absorber::kU3);
+  }
+  return out;
+}
+
+// Per node: the barriers before which sequences may go, as the writer judges their labels.
+bool find_named_barriers(const ReadBlocks& read, PyObject* writer, std::vector<char>& out) {
+  const BlockProgram& p = read.program;
+  out.assign(p.node_count(), 0);
+  for (BlockId b = 0; b < p.block_count(); ++b) {
+    Py_ssize_t cf = -1, k = -1;
+    if (b != 0) {
+      const NodeId parent = p.parent(b);
+      const std::span<const BlockId> bodies = p.bodies(parent);
+      cf = static_cast<Py_ssize_t>(p.control_flow_index(parent));
+      k = std::find(bodies.begin(), bodies.end(), b) - bodies.begin();
+    }
+    for (NodeId id = p.node_begin(b); id < p.node_end(b); ++id) {
+      if (p.op(id) != BlockOp::kBarrier) continue;
+      Ref said = Ref::steal(PyObject_CallMethod(writer, "labelled", "nnn", cf, k, static_cast<Py_ssize_t>(read.index[id])));
+      if (!said) return false;
+      const int yes = PyObject_IsTrue(said.get());
+      if (yes < 0) return false;
+      out[id] = static_cast<char>(yes);
+    }
+  }
+  return true;
+}
+
+PyObject* decoupling_impl(const DecouplingRequest& r) {
+  const QkCircuit* top = qk_circuit_borrow_from_python(r.top);
+  if (top == nullptr) return nullptr;
+  QkCircuit* out = qk_circuit_borrow_from_python(r.out);
+  if (out == nullptr) return nullptr;
+  if (r.selected.size() != qk_circuit_num_qubits(top) || (!r.colours.empty() && r.colours.size() != r.selected.size())) {
+    PyErr_SetString(PyExc_ValueError, "the per-qubit fields do not match the circuit's qubits");
+    return nullptr;
+  }
+  auto read = std::make_unique<ReadBlocks>(qk_circuit_num_qubits(top), qk_circuit_num_clbits(top));
+  BlockOrder order;
+  std::string reason;
+  const ReadRequest request{r.durations, r.dt, r.writer, r.custom_order};
+  switch (read_blocks(top, request, *read, order, reason)) {
+    case ReadStatus::kRead:
+      break;
+    case ReadStatus::kFailed:
+      return nullptr;
+    case ReadStatus::kUnsupported: {
+      Ref said = Ref::steal(PyObject_CallMethod(r.writer, "unsupported", "s#", reason.data(),
+                                                static_cast<Py_ssize_t>(reason.size())));
+      if (!said) return nullptr;
+      Py_RETURN_NONE;
+    }
+  }
+  const BlockProgram& program = read->program;
+  if (!r.custom_order) order = order_blocks(program);
+
+  BlockSchedule schedule;
+  if (r.given != Py_None) {
+    PyObject *blocks, *starts;
+    if (!PyArg_ParseTuple(r.given, "OO:given", &blocks, &starts) ||
+        !from_buffer(blocks, program.node_count(), schedule.block) ||
+        !from_buffer(starts, program.node_count(), schedule.start))
+      return nullptr;
+  } else {
+    const char* how = PyUnicode_AsUTF8(r.scheduling);
+    if (how == nullptr) return nullptr;
+    schedule = schedule_blocks(program, order,
+                               std::string_view(how) == "alap" ? SchedulePolicy::kAlap : SchedulePolicy::kAsap);
+  }
+
+  std::vector<char> named;
+  if (r.dd_barrier && !find_named_barriers(*read, r.writer, named)) return nullptr;
+  bool one_pulse = false;
+  for (std::uint32_t n : r.n_pulses) one_pulse = one_pulse || n == 1;
+  const std::vector<char> absorbers = one_pulse ? find_absorbers(*read) : std::vector<char>{};
+
+  std::vector<DecouplingSequence> sequences;
+  std::size_t spacing_at = 0, alt_at = 0;
+  for (std::size_t s = 0; s < r.n_pulses.size(); ++s) {
+    const std::span<const double> spacing(r.spacings.data() + spacing_at, r.spacing_counts[s]);
+    const std::span<const double> alt(r.alt_spacings.data() + alt_at, r.alt_counts[s]);
+    spacing_at += r.spacing_counts[s];
+    alt_at += r.alt_counts[s];
+    sequences.push_back(DecouplingSequence{r.n_pulses[s], r.ratios[s], r.integral_ratios[s] != 0, spacing, alt});
+  }
+  const BlockDecouplingOptions options{
+      .sequences = sequences,
+      .selected = {r.selected.data(), r.selected.size()},
+      .pulse_durations = r.pulse_durations,
+      .colours = {reinterpret_cast<const std::uint8_t*>(r.colours.data()), r.colours.size()},
+      .decouple_before = named,
+      .absorbs = absorbers,
+      .alignment = r.alignment,
+      .split = r.split,
+      .skip_reset = r.skip_reset,
+      .multiple_cycles = r.multiple_cycles,
+  };
+
+  std::vector<Wire> kept;
+  {
+    std::vector<char> used(program.n_qubits(), r.schedule_idle_qubits ? 1 : 0);
+    for (NodeId id = program.node_begin(0); id < program.node_end(0); ++id)
+      for (Wire q : program.qubits(id)) used[q] = 1;
+    for (Wire q = 0; q < program.n_qubits(); ++q)
+      if (used[q]) kept.push_back(q);
+  }
+  BlockWriter writer(*read, out, r.out, r.writer, kept);
+  DecouplingSink sink(writer, *read, r, absorbers);
+  DecouplingFiller<DecouplingSink> filler(program, options, sink);
+  sink.set_filler(&filler);
+  const Ticks duration = pad_blocks(program, order, schedule,
+                                    BlockPaddingOptions{.pad_unused_qubits = r.schedule_idle_qubits}, filler, sink);
+  if (writer.failed()) return nullptr;
+  return Py_BuildValue("(LdiI)", static_cast<long long>(duration), sink.root_phase(), static_cast<int>(filler.status()),
+                       sink.odd());
+}
+
+PyObject* colouring_impl(const ColouringRequest& r) {
+  const std::vector<std::uint32_t> colours = tarvex::greedy_colouring(r.n, r.edges);
+  std::string bytes(colours.size(), '\0');
+  for (std::size_t i = 0; i < colours.size(); ++i) bytes[i] = static_cast<char>(std::min<std::uint32_t>(colours[i], 255));
+  return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+}
+
+}  // namespace
+
+PyObject* dynamic_decoupling(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return kit::entry<kDecoupling>(args, nargsf, kwnames,
+                                 [](PyObject* const* slots) { return decoupling_impl(bind_decoupling(slots)); });
+}
+
+PyObject* greedy_colouring(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return kit::entry<kColouring>(args, nargsf, kwnames,
+                                [](PyObject* const* slots) { return colouring_impl(bind_colouring(slots)); });
+}
+
+}  // namespace tarvex::qiskit_plugin

@@ -37,7 +37,7 @@ import testplan  # noqa: E402
 CORE_RUN = "run-20261208-213143.json"
 CORE_PREVIOUS_RUN = "run-20261208-212217.json"
 QISKIT_RUN = "qiskit-20261209-094453.json"
-IBM_RUN = "qiskit-fez-20261209-193814.json"
+IBM_RUN = "qiskit-fez-20261209-234659.json"
 DYNAMIC_RUN = "dynamic-20261209-232524.json"
 DYNAMIC_DD_RUN = "dynamic-20261209-233812.json"
 SCALE_RUNS = ("scale-20261208-213354.json", "scale-20261208-213404.json")

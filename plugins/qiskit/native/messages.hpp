@@ -20,15 +20,17 @@ namespace text {
 inline constexpr const char kModuleDoc[] =
     "Native passes of tarvex_qiskit, built on Qiskit's C API and the Tarvex core.";
 inline constexpr const char kPadDoc[] =
-    "pad(dag, *, durations, delays, scheduling, start_times, qubits, decouple, fill_to_end, skip_reset, "
-    "alignment, split, spacing, sequence, pulse_durations, phase, record=False, labelled=(), registers=None)"
+    "pad(dag, *, durations, delays, scheduling, start_times, options, record=False, labelled=(), registers=None)"
     "\n--\n\n"
     "Schedules a DAGCircuit or takes its start times, and pads its idle time (see PadRequest).";
 inline constexpr const char kPadCircuitDoc[] =
-    "pad_circuit(circuit, *, durations, dt, scheduling, qubits, decouple, fill_to_end, skip_reset, "
-    "alignment, split, spacing, sequence, pulse_durations, phase, record=False, labelled=(), "
-    "barriers=False)\n--\n\n"
+    "pad_circuit(circuit, *, durations, dt, scheduling, options, record=False, labelled=(), barriers=False)"
+    "\n--\n\n"
     "Schedules a QuantumCircuit's CircuitData and pads its idle time into a new one (see PadCircuitRequest).";
+inline constexpr const char kPadOptionsDoc[] =
+    "pad_options(qubits, *, decouple, fill_to_end, skip_reset, alignment, split, spacing, sequence, "
+    "pulse_durations, phase)\n--\n\n"
+    "Binds a pass's padding options once, for the options argument of pad() and pad_circuit().";
 inline constexpr const char kDurationTableDoc[] =
     "duration_table(entries)\n--\n\nParses (name, qubits or None, duration) entries into a table for pad() "
     "and to_quantum_dag().";
@@ -50,6 +52,7 @@ inline constexpr const char kDynamicDecouplingDoc[] =
 inline constexpr const char kColouringDoc[] =
     "greedy_colouring(n, edges)\n--\n\nThe greedy colouring of a graph's nodes 0 .. n - 1, as bytes.";
 inline constexpr const char kDurationTableName[] = "tarvex_qiskit.DurationTable";
+inline constexpr const char kPadOptionsName[] = "tarvex_qiskit.PadOptions";
 inline constexpr const char kUnexpectedNumbering[] =
     "tarvex_qiskit: Qiskit numbered the output's nodes unexpectedly";
 }  // namespace text

@@ -1,4 +1,4 @@
-// The tarvex_qiskit._native module: the Qiskit series check, the C API imports and the five entry points.
+// The tarvex_qiskit._native module: the Qiskit series check, the C API imports and the entry points.
 // Qiskit's header brings Python.h, which must come first.
 #include "qiskit_capi.hpp"
 
@@ -34,6 +34,10 @@ PyObject* pad(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwn
 PyObject* pad_circuit(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
   return kit::entry<kPadCircuit>(args, nargsf, kwnames,
                                  [](PyObject* const* slots) { return pad_circuit_impl(bind_pad_circuit(slots)); });
+}
+
+PyObject* pad_options(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+  return kit::entry<kPadOptions>(args, nargsf, kwnames, bind_pad_options);
 }
 
 PyObject* duration_table(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
@@ -76,6 +80,7 @@ void check_qiskit_series() {
 PyMethodDef module_methods[] = {
     {"pad", TARVEX_FASTCALL(pad), METH_FASTCALL | METH_KEYWORDS, text::kPadDoc},
     {"pad_circuit", TARVEX_FASTCALL(pad_circuit), METH_FASTCALL | METH_KEYWORDS, text::kPadCircuitDoc},
+    {"pad_options", TARVEX_FASTCALL(pad_options), METH_FASTCALL | METH_KEYWORDS, text::kPadOptionsDoc},
     {"duration_table", TARVEX_FASTCALL(duration_table), METH_FASTCALL | METH_KEYWORDS,
      text::kDurationTableDoc},
     {"to_quantum_dag", TARVEX_FASTCALL(to_quantum_dag), METH_FASTCALL | METH_KEYWORDS,

@@ -100,7 +100,7 @@ struct WritingSink {
       out.before == kNoNode ? std::string("the circuit's start") : node_label(r.dag, read.source_ids[out.before]);
   const std::string after =
       out.after == kNoNode ? std::string("the circuit's end") : node_label(r.dag, read.source_ids[out.after]);
-  raise_misaligned(out.stop - out.start, out.qubit, before, after, r.options.alignment);
+  raise_misaligned(out.stop - out.start, out.qubit, before, after, r.options->alignment);
   throw PythonErrorSet{};
 }
 
@@ -204,23 +204,23 @@ PyObject* pad_impl(const PadRequest& r) {
       break;
   }
 
-  const PaddingOptions options = planner_options(r.options);
+  const PaddingOptions options = planner_options(*r.options);
   CircuitWriter writer = r.registers ? CircuitWriter(r.dag, *r.registers) : CircuitWriter(r.dag);
   std::vector<double> emitted;
   if (r.record) emitted.reserve(2 * read->source_ids.size());
   std::vector<std::uint32_t> positions(r.labelled.empty() ? 0 : read->source_ids.size(), kAbsent);
-  WritingSink<QkDag> sink{r.dag, r.options, *read, writer, r.record ? &emitted : nullptr,
+  WritingSink<QkDag> sink{r.dag, *r.options, *read, writer, r.record ? &emitted : nullptr,
                           r.labelled.empty() ? nullptr : &positions};
   const std::vector<OpKind>& kinds = read->kinds;
   const PaddingOutcome outcome =
       plan_padding(read->graph, starts, options, [&kinds](NodeId id) { return role_of(kinds[id]); }, sink);
   if (outcome.status == PaddingStatus::kMisaligned) refuse_misaligned(r, *read, outcome);
-  if (r.options.decouple && outcome.n_sequences > 0) {
+  if (r.options->decouple && outcome.n_sequences > 0) {
     if (!real_phase) {
       raise_symbolic_phase();
       throw PythonErrorSet{};
     }
-    writer.set_global_phase(with_sequences(phase, outcome.n_sequences, r.options.phase));
+    writer.set_global_phase(with_sequences(phase, outcome.n_sequences, r.options->phase));
   }
   read.reset();  // the core graph is not needed any more: less memory at the peak of the conversion
 
@@ -261,20 +261,20 @@ PyObject* pad_circuit_impl(const PadCircuitRequest& r) {
   // Output position of each copied operation; a circuit's instruction i is core node i.
   std::vector<std::uint32_t> positions(!r.labelled.empty() || r.barriers ? n : 0, kAbsent);
   WritingSink<QkCircuit> sink{r.circuit,
-                              r.options,
+                              *r.options,
                               *read,
                               writer,
                               r.record ? &written_starts : nullptr,
                               positions.empty() ? nullptr : &positions};
   const std::vector<OpKind>& kinds = read->kinds;
   const PaddingOutcome outcome = plan_padding_lexicographic(
-      read->graph, read->graph.start_times(), planner_options(r.options),
+      read->graph, read->graph.start_times(), planner_options(*r.options),
       std::size_t{read->n_qubits} + read->n_clbits, [&kinds](NodeId id) { return role_of(kinds[id]); }, sink);
   // Qiskit's message names the misaligned stretch its own walk meets first: left to the DAG path.
   if (outcome.status == PaddingStatus::kMisaligned) Py_RETURN_NONE;
-  const bool sequences = r.options.decouple && outcome.n_sequences > 0;
+  const bool sequences = r.options->decouple && outcome.n_sequences > 0;
   if (sequences && !real_phase) Py_RETURN_NONE;
-  if (sequences) writer.set_global_phase(with_sequences(phase, outcome.n_sequences, r.options.phase));
+  if (sequences) writer.set_global_phase(with_sequences(phase, outcome.n_sequences, r.options->phase));
   PyRef barriers = r.barriers ? PyRef::steal(barrier_positions(*read, positions)) : PyRef::borrow(Py_None);
   read.reset();
 

@@ -2,11 +2,13 @@
 #include "requests.hpp"
 
 #include <cmath>
+#include <memory>
 #include <string_view>
 
 #include "boundary_kit/fault.hpp"
 #include "boundary_kit/messages.hpp"
 #include "boundary_kit/py_ref.hpp"
+#include "boundary_kit/results.hpp"
 #include "conversions.hpp"
 #include "gate_params.hpp"
 #include "messages.hpp"
@@ -205,7 +207,7 @@ std::vector<std::uint32_t> extract_node_ids(PyObject* obj) {
 }
 
 // The ten PadOptions fields from consecutive slots, in the struct's order.
-PadOptions bind_pad_options(PyObject* const* slots) {
+PadOptions read_pad_options(PyObject* const* slots) {
   return PadOptions{
       .qubits = extract_argument("qubits", extract_qubit_flags, slots[0]),
       .decouple = extract_argument("decouple", kit::extract_bool, slots[1]),
@@ -223,19 +225,28 @@ PadOptions bind_pad_options(PyObject* const* slots) {
   };
 }
 
-// The cross-field facts of the options and durations of a source with `n_qubits` qubits.
+void free_pad_options(PyObject* capsule) {
+  delete static_cast<PadOptions*>(PyCapsule_GetPointer(capsule, text::kPadOptionsName));
+}
+
+// The options inside an object made by bind_pad_options; TypeError for any other object. They
+// live as long as the object, which the caller's arguments hold for the whole call.
+const PadOptions* extract_pad_options(PyObject* obj) {
+  if (!PyCapsule_IsValid(obj, text::kPadOptionsName)) {
+    kit::raise_cast_error(Py_TYPE(obj), "PadOptions");
+    throw PythonErrorSet{};
+  }
+  return static_cast<const PadOptions*>(PyCapsule_GetPointer(obj, text::kPadOptionsName));
+}
+
+// The cross-field facts of the options and durations of a source with `n_qubits` qubits. O(1).
 void check_pad_options(const PadOptions& o, const DurationTable& durations, std::size_t n_qubits, const char* per) {
   if (!durations.whole()) {
     raise_durations_not_whole();
     throw PythonErrorSet{};
   }
   if (o.qubits.size() != n_qubits) {
-    raise_count_mismatch("qubits", o.qubits.size(), n_qubits, per);
-    throw PythonErrorSet{};
-  }
-  if (o.decouple && o.pulse_durations.size() != n_qubits * o.sequence.size()) {
-    raise_count_mismatch("pulse_durations", o.pulse_durations.size(), n_qubits * o.sequence.size(),
-                         "one per qubit and pulse");
+    raise_count_mismatch("options", o.qubits.size(), n_qubits, per);
     throw PythonErrorSet{};
   }
 }
@@ -265,6 +276,18 @@ std::optional<std::uint32_t> extract_count(const char* argument, PyObject* obj) 
 
 }  // namespace
 
+PyObject* bind_pad_options(PyObject* const* slots) {
+  auto options = std::make_unique<PadOptions>(read_pad_options(slots));
+  if (options->decouple && options->pulse_durations.size() != options->qubits.size() * options->sequence.size()) {
+    raise_count_mismatch("pulse_durations", options->pulse_durations.size(),
+                         options->qubits.size() * options->sequence.size(), "one per qubit and pulse");
+    throw PythonErrorSet{};
+  }
+  PyObject* capsule = kit::made(PyCapsule_New(options.get(), text::kPadOptionsName, free_pad_options));
+  (void)options.release();  // the capsule owns them now
+  return capsule;
+}
+
 PadRequest bind_pad(PyObject* const* slots) {
   PadRequest r{
       .dag = extract_argument("dag", extract_dag, slots[0]),
@@ -272,18 +295,18 @@ PadRequest bind_pad(PyObject* const* slots) {
       .delays = extract_argument("delays", extract_delays, slots[2]),
       .scheduling = extract_argument("scheduling", extract_scheduling, slots[3]),
       .start_times = extract_argument("start_times", extract_start_times, slots[4]),
-      .options = bind_pad_options(slots + 5),
-      .record = kit::extract_optional("record", kit::extract_bool, slots[15], false),
+      .options = extract_argument("options", extract_pad_options, slots[5]),
+      .record = kit::extract_optional("record", kit::extract_bool, slots[6], false),
       .labelled =
-          kit::extract_optional("labelled", extract_node_ids, slots[16], std::vector<std::uint32_t>{}),
-      .registers = kit::extract_optional("registers", extract_registers, slots[17],
+          kit::extract_optional("labelled", extract_node_ids, slots[7], std::vector<std::uint32_t>{}),
+      .registers = kit::extract_optional("registers", extract_registers, slots[8],
                                          std::optional<std::vector<RegisterSpec>>{}),
   };
   if ((r.scheduling == Scheduling::kGiven) != (slots[4] != Py_None)) {
     raise_start_times_mismatch();
     throw PythonErrorSet{};
   }
-  check_pad_options(r.options, *r.durations, qk_dag_num_qubits(r.dag), "one per qubit of the DAG");
+  check_pad_options(*r.options, *r.durations, qk_dag_num_qubits(r.dag), "one qubit entry per qubit of the DAG");
   check_registers(r.registers, r.dag);
   return r;
 }
@@ -295,17 +318,18 @@ PadCircuitRequest bind_pad_circuit(PyObject* const* slots) {
       .durations = extract_argument("durations", extract_duration_table, slots[1]),
       .dt = slots[2] == Py_None ? std::nan("") : extract_argument("dt", kit::extract_f64, slots[2]),
       .scheduling = extract_argument("scheduling", extract_scheduling, slots[3]),
-      .options = bind_pad_options(slots + 4),
-      .record = kit::extract_optional("record", kit::extract_bool, slots[14], false),
+      .options = extract_argument("options", extract_pad_options, slots[4]),
+      .record = kit::extract_optional("record", kit::extract_bool, slots[5], false),
       .labelled =
-          kit::extract_optional("labelled", extract_node_ids, slots[15], std::vector<std::uint32_t>{}),
-      .barriers = kit::extract_optional("barriers", kit::extract_bool, slots[16], false),
+          kit::extract_optional("labelled", extract_node_ids, slots[6], std::vector<std::uint32_t>{}),
+      .barriers = kit::extract_optional("barriers", kit::extract_bool, slots[7], false),
   };
   if (r.scheduling == Scheduling::kGiven) {
     raise_not_a_choice("scheduling", "'alap' or 'asap'");
     throw PythonErrorSet{};
   }
-  check_pad_options(r.options, *r.durations, qk_circuit_num_qubits(r.circuit), "one per qubit of the circuit");
+  check_pad_options(*r.options, *r.durations, qk_circuit_num_qubits(r.circuit),
+                    "one qubit entry per qubit of the circuit");
   return r;
 }
 

@@ -1,7 +1,8 @@
 // The typed request of each native entry point, and the binding of a call's arguments into it.
 //
 // Each struct is one call's arguments, converted and checked; tarvex_qiskit/_requests.py mirrors
-// it field for field (its PadRequest takes the pass-level fields from PadOptions, its base). Binding runs
+// it field for field (a pass binds its PadOptions once, through pad_options(), and hands the bound
+// options to every pad() or pad_circuit() call). Binding runs
 // every piece of Python code the arguments bring (__index__, a mapping's items, attribute lookups) before the
 // entry point reads a DAG or circuit through the C API, so nothing can change those while they are read. Each
 // bind_* throws (see boundary_kit/fault.hpp) on the first argument it refuses, with a message naming it.
@@ -35,8 +36,11 @@ struct PulseGate {
   std::vector<double> params;
 };
 
-/// The fields of a padding request that depend only on the pass, its durations and the number of
-/// qubits (tarvex_qiskit/_requests.py's PadOptions). Times are whole numbers of dt.
+/// _native.pad_options(qubits, *, decouple, ..., phase): the fields of a padding request that
+/// depend only on the pass, its durations and the number of qubits (tarvex_qiskit/_requests.py's
+/// PadOptions), bound once into an opaque object that pad() and pad_circuit() take as `options`,
+/// so that a call binds them in O(1). Times are whole numbers of dt; with `decouple`,
+/// pulse_durations holds one entry per qubit and pulse (checked when bound).
 struct PadOptions {
   std::vector<QubitPadding> qubits;  ///< qubits: bytes, one per qubit: bit 0 pads, bit 1 decouples
   bool decouple;                     ///< decouple: pulse sequences, not only delays
@@ -53,7 +57,7 @@ struct PadOptions {
   double phase;  ///< phase: the global phase one sequence adds
 };
 
-/// _native.pad(dag, *, durations, delays, scheduling, start_times, <PadOptions>, record=False,
+/// _native.pad(dag, *, durations, delays, scheduling, start_times, options, record=False,
 /// labelled=(), registers=None).
 struct PadRequest {
   QkDag* dag;                      ///< dag: a DAGCircuit, borrowed
@@ -63,7 +67,7 @@ struct PadRequest {
   /// start_times: with "given", a mapping {DAGOpNode: start in dt} (Qiskit's node_start_time),
   /// read into (op node id, start); None otherwise.
   std::vector<std::pair<std::uint32_t, double>> start_times;
-  PadOptions options;
+  const PadOptions* options;  ///< options: made by pad_options(), one qubit entry per qubit of the DAG
   bool record;                          ///< record: also return the output's start times
   std::vector<std::uint32_t> labelled;  ///< labelled: op node ids whose output node ids to return
   /// registers: None, or the DAG's registers as (name, size, quantum) in order, when its bits are
@@ -72,15 +76,15 @@ struct PadRequest {
   std::optional<std::vector<RegisterSpec>> registers;
 };
 
-/// _native.pad_circuit(circuit, *, durations, dt, scheduling, <PadOptions>, record=False,
-/// labelled=(), barriers=False): the direct path, from a QuantumCircuit's CircuitData to a new one.
+/// _native.pad_circuit(circuit, *, durations, dt, scheduling, options, record=False, labelled=(),
+/// barriers=False): the direct path, from a QuantumCircuit's CircuitData to a new one.
 struct PadCircuitRequest {
   PyObject* data;                  ///< circuit: a CircuitData, borrowed ...
   const QkCircuit* circuit;        ///< ... and the circuit inside it
   const DurationTable* durations;  ///< durations: a table made by duration_table()
   double dt;                       ///< dt: one dt in seconds, for delays in SI units; None: NaN
   Scheduling scheduling;           ///< scheduling: "alap" or "asap"
-  PadOptions options;
+  const PadOptions* options;       ///< options: made by pad_options(), one qubit entry per qubit
   bool record;                          ///< record: also return the output's start times
   std::vector<std::uint32_t> labelled;  ///< labelled: instruction indices whose output indices to return
   bool barriers;                        ///< barriers: also return where every barrier went
@@ -191,16 +195,17 @@ struct ColouringRequest {
 
 // The parameters, in the order of each struct's fields; the first comes by position or keyword,
 // the others by keyword only.
-inline constexpr const char* kPadParameters[] = {
-    "dag",      "durations",       "delays",     "scheduling", "start_times", "qubits",
-    "decouple", "fill_to_end",     "skip_reset", "alignment",  "split",       "spacing",
-    "sequence", "pulse_durations", "phase",      "record",     "labelled",    "registers"};
-inline constexpr kit::FunctionDescription kPad{"pad()", kPadParameters, 1, (1u << 15) | (1u << 16) | (1u << 17)};
-inline constexpr const char* kPadCircuitParameters[] = {
-    "circuit",   "durations", "dt",      "scheduling",      "qubits", "decouple", "fill_to_end", "skip_reset", "alignment",
-    "split",     "spacing",   "sequence", "pulse_durations", "phase",  "record",   "labelled",    "barriers"};
+inline constexpr const char* kPadOptionsParameters[] = {
+    "qubits", "decouple", "fill_to_end", "skip_reset",      "alignment",
+    "split",  "spacing",  "sequence",    "pulse_durations", "phase"};
+inline constexpr kit::FunctionDescription kPadOptions{"pad_options()", kPadOptionsParameters, 1};
+inline constexpr const char* kPadParameters[] = {"dag",     "durations", "delays",   "scheduling", "start_times",
+                                                 "options", "record",    "labelled", "registers"};
+inline constexpr kit::FunctionDescription kPad{"pad()", kPadParameters, 1, (1u << 6) | (1u << 7) | (1u << 8)};
+inline constexpr const char* kPadCircuitParameters[] = {"circuit", "durations", "dt",       "scheduling",
+                                                        "options", "record",    "labelled", "barriers"};
 inline constexpr kit::FunctionDescription kPadCircuit{"pad_circuit()", kPadCircuitParameters, 1,
-                                                      (1u << 14) | (1u << 15) | (1u << 16)};
+                                                      (1u << 5) | (1u << 6) | (1u << 7)};
 inline constexpr const char* kDurationTableParameters[] = {"entries"};
 inline constexpr kit::FunctionDescription kDurationTable{"duration_table()", kDurationTableParameters};
 inline constexpr const char* kToQuantumDagParameters[] = {"source", "is_dag", "durations", "delays", "dt_ns"};
@@ -226,6 +231,8 @@ inline constexpr kit::FunctionDescription kColouring{"greedy_colouring()", kColo
 
 DecouplingRequest bind_decoupling(PyObject* const* slots);
 ColouringRequest bind_colouring(PyObject* const* slots);
+/// The bound options in a new opaque object (a capsule that owns them), for pad()'s `options`.
+PyObject* bind_pad_options(PyObject* const* slots);
 PadRequest bind_pad(PyObject* const* slots);
 PadCircuitRequest bind_pad_circuit(PyObject* const* slots);
 DynamicRequest bind_dynamic(PyObject* const* slots);

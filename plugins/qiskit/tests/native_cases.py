@@ -60,17 +60,33 @@ def pad(drop_in: bool = False, **changes: Any) -> Callable[[], tuple]:
     return lambda: (_native.pad, (), pad_request(drop_in, **changes))
 
 
+def options_fields(**changes: Any) -> dict[str, Any]:
+    """The fields of the options the native DD pass binds for the test backend, with `changes`."""
+    dd = tarvex_qiskit.PadDynamicalDecoupling(target=backend().target, dd_sequence=[XGate(), XGate()])
+    n = backend().num_qubits
+    return vars(dataclasses.replace(dd._pass_options(backend().target.durations(), n, [True] * n), **changes))
+
+
+def bound(**changes: Any) -> Any:
+    """Those options bound, for a call's `options`."""
+    return _native.pad_options(**options_fields(**changes))
+
+
+def options(**changes: Any) -> Callable[[], tuple]:
+    return lambda: (_native.pad_options, (), options_fields(**changes))
+
+
 def pad_circuit_request(**changes: Any) -> dict[str, Any]:
     """The fields of the request the direct path makes for a QFT with [x, x] DD, with `changes`."""
     circuit = transpiled("qft")
     dd = tarvex_qiskit.PadDynamicalDecoupling(target=backend().target, dd_sequence=[XGate(), XGate()])
     durations, durations_table, options = dd._options(circuit.num_qubits)
     request = _requests.PadCircuitRequest(
-        **vars(options),
         circuit=circuit._data,
         durations=durations_table,
         dt=durations.dt,
         scheduling="alap",
+        options=options,
         record=True,
         labelled=[],
         barriers=False,
@@ -144,6 +160,8 @@ GOOD = {
     "pad labelled": Case(pad(labelled=[0, 12, 2**31]), nomemory=True),
     "pad from registers": Case(pad(registers=[("q", 7, True), ("meas", 5, False)]), nomemory=True),
     "pad_circuit": Case(pad_circuit(), nomemory=True),
+    "pad_options": Case(options(), nomemory=True),
+    "pad_options delays only": Case(options(decouple=False, sequence=[], pulse_durations=[]), nomemory=True),
     "pad_circuit labelled and barriers": Case(pad_circuit(labelled=[0, 5, 2**31], barriers=True), nomemory=True),
     "pad_circuit delays": Case(pad_circuit(scheduling="asap", circuit=transpiled("random-dt-delays")._data), nomemory=True),
     "duration_table": Case(entries(("x", [0], 160), ("cx", (0, 1), 800), ("measure", None, 1600)), nomemory=True),
@@ -164,9 +182,8 @@ HOSTILE = {
     "pad only the dag": Case(
         lambda: (_native.pad, (dag(),), {}),
         TypeError,
-        "pad() missing 14 required keyword-only arguments: 'durations', 'delays', 'scheduling', 'start_times', "
-        "'qubits', 'decouple', 'fill_to_end', 'skip_reset', 'alignment', 'split', 'spacing', 'sequence', "
-        "'pulse_durations', and 'phase'",
+        "pad() missing 5 required keyword-only arguments: 'durations', 'delays', 'scheduling', 'start_times', "
+        "and 'options'",
     ),
     "pad two positional": Case(lambda: (_native.pad, (dag(), dag()), {}), TypeError, "pad() takes 1 positional arguments but 2 were given"),
     "pad unknown keyword": Case(lambda: (_native.pad, (), {**pad_request(), "bogus": 1}), TypeError, "pad() got an unexpected keyword argument 'bogus'"),
@@ -191,25 +208,32 @@ HOSTILE = {
     "pad start time key": Case(pad(True, start_times={object(): 5}), AttributeError),
     "pad start time negative": Case(lambda: (_native.pad, (), (lambda r: {**r, "start_times": {k: -1 for k in r["start_times"]}})(pad_request(True))), ValueError, "argument 'start_times': -1.0 is not a whole number of dt from 0 to 2**53"),
     "pad start times missing": Case(pad(True, start_times={}), TranspilerError),
-    "pad qubits str": Case(pad(qubits="abc"), TypeError, "argument 'qubits': 'str' object cannot be cast as 'bytes'"),
-    "pad qubits short": Case(pad(qubits=b"\x03"), ValueError, "argument 'qubits': 1 entries where 7 are needed, one per qubit of the DAG"),
-    "pad flag int": Case(pad(decouple=1), TypeError, "argument 'decouple': 'int' object cannot be cast as 'bool'"),
-    "pad alignment zero": Case(pad(alignment=0), ValueError, "argument 'alignment': 0.0 is not a whole number of dt from 1 to 2**53"),
-    "pad alignment inf": Case(pad(alignment=float("inf")), ValueError, "argument 'alignment': inf is not a whole number of dt from 1 to 2**53"),
-    "pad alignment str": Case(pad(alignment="16"), TypeError, "argument 'alignment': "),
-    "pad split int": Case(pad(split=3), TypeError, "argument 'split': 'int' object cannot be cast as 'str'"),
-    "pad split refused": Case(pad(split="left"), TranspilerError, "extra_slack_distribution must be 'middle' or 'edges'"),
-    "pad spacing negative": Case(pad(spacing=[0.5, -0.1, 0.6]), ValueError, "argument 'spacing': -0.1 is not a fraction from 0 to 1"),
-    "pad spacing str": Case(pad(spacing="ab"), TypeError, "argument 'spacing': Can't extract `str` to `Vec`"),
-    "pad sequence not a gate": Case(pad(sequence=[(200, ()), (X, ())]), ValueError, "argument 'sequence': 200 is not a standard gate on one qubit"),
-    "pad sequence two qubits": Case(pad(sequence=[(CX, ()), (X, ())]), ValueError, "argument 'sequence': 22 is not a standard gate on one qubit"),
-    "pad sequence negative": Case(pad(sequence=[(-1, ()), (X, ())]), OverflowError),
-    "pad sequence parameters": Case(pad(sequence=[(X, (1.0,)), (X, ())]), ValueError, "argument 'sequence': gate 3 takes 0 parameters, 1 given"),
-    "pad sequence missing parameter": Case(pad(sequence=[(RZ, ()), (X, ())]), ValueError, "argument 'sequence': gate 10 takes 1 parameters, 0 given"),
-    "pad sequence item": Case(pad(sequence=[5, 5]), TypeError, "argument 'sequence': 'int' object cannot be cast as 'tuple'"),
-    "pad pulses short": Case(pad(pulse_durations=[160.0]), ValueError, "argument 'pulse_durations': 1 entries where 14 are needed, one per qubit and pulse"),
-    "pad pulse fractional": Case(pad(pulse_durations=[160.5] * 14), ValueError, "argument 'pulse_durations': 160.5 is not a whole number of dt from 0 to 2**53"),
-    "pad phase nan": Case(pad(phase=float("nan")), ValueError, "argument 'phase': nan is not a finite number"),
+    "pad_options no arguments": Case(lambda: (_native.pad_options, (), {}), TypeError, "pad_options() missing 1 required positional argument: 'qubits'"),
+    "pad options unbound": Case(pad(options=options_fields()), TypeError, "argument 'options': 'dict' object cannot be cast as 'PadOptions'"),
+    "pad options a table": Case(pad(options=table()), TypeError, "argument 'options': 'PyCapsule' object cannot be cast as 'PadOptions'"),
+    "pad_options qubits str": Case(options(qubits="abc"), TypeError, "argument 'qubits': 'str' object cannot be cast as 'bytes'"),
+    "pad qubits short": Case(
+        lambda: (_native.pad, (), pad_request(options=bound(qubits=b"\x03", pulse_durations=[160.0, 160.0]))),
+        ValueError,
+        "argument 'options': 1 entries where 7 are needed, one qubit entry per qubit of the DAG",
+    ),
+    "pad_options flag int": Case(options(decouple=1), TypeError, "argument 'decouple': 'int' object cannot be cast as 'bool'"),
+    "pad_options alignment zero": Case(options(alignment=0), ValueError, "argument 'alignment': 0.0 is not a whole number of dt from 1 to 2**53"),
+    "pad_options alignment inf": Case(options(alignment=float("inf")), ValueError, "argument 'alignment': inf is not a whole number of dt from 1 to 2**53"),
+    "pad_options alignment str": Case(options(alignment="16"), TypeError, "argument 'alignment': "),
+    "pad_options split int": Case(options(split=3), TypeError, "argument 'split': 'int' object cannot be cast as 'str'"),
+    "pad split refused": Case(lambda: (_native.pad, (), pad_request(options=bound(split="left"))), TranspilerError, "extra_slack_distribution must be 'middle' or 'edges'"),
+    "pad_options spacing negative": Case(options(spacing=[0.5, -0.1, 0.6]), ValueError, "argument 'spacing': -0.1 is not a fraction from 0 to 1"),
+    "pad_options spacing str": Case(options(spacing="ab"), TypeError, "argument 'spacing': Can't extract `str` to `Vec`"),
+    "pad_options sequence not a gate": Case(options(sequence=[(200, ()), (X, ())]), ValueError, "argument 'sequence': 200 is not a standard gate on one qubit"),
+    "pad_options sequence two qubits": Case(options(sequence=[(CX, ()), (X, ())]), ValueError, "argument 'sequence': 22 is not a standard gate on one qubit"),
+    "pad_options sequence negative": Case(options(sequence=[(-1, ()), (X, ())]), OverflowError),
+    "pad_options sequence parameters": Case(options(sequence=[(X, (1.0,)), (X, ())]), ValueError, "argument 'sequence': gate 3 takes 0 parameters, 1 given"),
+    "pad_options sequence missing parameter": Case(options(sequence=[(RZ, ()), (X, ())]), ValueError, "argument 'sequence': gate 10 takes 1 parameters, 0 given"),
+    "pad_options sequence item": Case(options(sequence=[5, 5]), TypeError, "argument 'sequence': 'int' object cannot be cast as 'tuple'"),
+    "pad_options pulses short": Case(options(pulse_durations=[160.0]), ValueError, "argument 'pulse_durations': 1 entries where 14 are needed, one per qubit and pulse"),
+    "pad_options pulse fractional": Case(options(pulse_durations=[160.5] * 14), ValueError, "argument 'pulse_durations': 160.5 is not a whole number of dt from 0 to 2**53"),
+    "pad_options phase nan": Case(options(phase=float("nan")), ValueError, "argument 'phase': nan is not a finite number"),
     "pad record str": Case(pad(record="yes"), TypeError, "argument 'record': 'str' object cannot be cast as 'bool'"),
     "pad registers int": Case(pad(registers=5), TypeError, "argument 'registers': "),
     "pad registers short item": Case(pad(registers=[("q", 7)]), TypeError, "argument 'registers': each item is a (name, size, quantum) tuple"),
@@ -221,9 +245,13 @@ HOSTILE = {
     "pad_circuit dag as circuit": Case(pad_circuit(circuit=dag()), TypeError, "argument 'circuit': 'DAGCircuit' object cannot be cast as 'CircuitData'"),
     "pad_circuit scheduling given": Case(pad_circuit(scheduling="given"), ValueError, "argument 'scheduling': must be 'alap' or 'asap'"),
     "pad_circuit dt str": Case(pad_circuit(dt="4e-9"), TypeError, "argument 'dt': "),
-    "pad_circuit qubits short": Case(pad_circuit(qubits=b"\x03"), ValueError, "argument 'qubits': 1 entries where 7 are needed, one per qubit of the circuit"),
+    "pad_circuit qubits short": Case(
+        lambda: (_native.pad_circuit, (), pad_circuit_request(options=bound(qubits=b"\x03", pulse_durations=[160.0, 160.0]))),
+        ValueError,
+        "argument 'options': 1 entries where 7 are needed, one qubit entry per qubit of the circuit",
+    ),
     "pad_circuit barriers int": Case(pad_circuit(barriers=1), TypeError, "argument 'barriers': 'int' object cannot be cast as 'bool'"),
-    "pad_circuit split refused": Case(pad_circuit(split="left"), TranspilerError, "extra_slack_distribution must be 'middle' or 'edges'"),
+    "pad_circuit split refused": Case(lambda: (_native.pad_circuit, (), pad_circuit_request(options=bound(split="left"))), TranspilerError, "extra_slack_distribution must be 'middle' or 'edges'"),
     # duration_table
     "table int": Case(lambda: (_native.duration_table, (5,), {}), TypeError, "argument 'entries': 'int' object cannot be cast as 'list'"),
     "table short entry": Case(entries(("x",)), ValueError, "argument 'entries': item 0 is not a (name, qubits or None, duration) tuple"),

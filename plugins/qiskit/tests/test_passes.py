@@ -7,6 +7,7 @@ equal, or both sides must refuse with the same exception type.
 """
 
 import copy
+import pickle
 
 import pytest
 from conftest import CIRCUITS, aligned_target, backend, labels, labelled, qft_circuit, symbolic_circuit, transpiled
@@ -287,6 +288,24 @@ def test_changed_durations_are_read_on_the_next_run(kind, timing_change):
     assert pm.run(three_gates()) == reference
     fresh, _ = make_passes(kind, options, "none", "alap", None)
     assert PassManager([fresh]).run(three_gates()) == reference
+
+
+@pytest.mark.parametrize("kind", ["delay", "dd"])
+def test_a_pass_holding_bound_options_copies_pickles_and_rebinds_for_other_widths(kind):
+    # After a run the pass holds its options bound natively, which neither pickle nor copy: the
+    # copies bind their own, and a circuit of another width on the same pass gets options of its
+    # width rather than the ones kept for the first.
+    options = {"target": backend().target, **({"dd_sequence": X2} if kind == "dd" else {})}
+    ours, theirs = make_passes(kind, options, "none", "alap", None)
+    wide, narrow = transpiled("qft"), three_gates()
+    first = PassManager([ours]).run(wide)
+    assert first == PassManager([ALAPScheduleAnalysis(target=backend().target), theirs]).run(wide)
+    for twin in (pickle.loads(pickle.dumps(ours)), copy.deepcopy(ours)):
+        assert PassManager([twin]).run(wide) == first
+    _, theirs_narrow = make_passes(kind, options, "none", "alap", None)
+    reference = PassManager([ALAPScheduleAnalysis(target=backend().target), theirs_narrow]).run(narrow)
+    assert PassManager([ours]).run(narrow) == reference
+    assert PassManager([ours]).run(wide) == first
 
 
 @pytest.mark.parametrize("fill_very_end", [True, False])

@@ -11,8 +11,10 @@ from . import _native
 
 @dataclass
 class PadOptions:
-    """The fields of a PadRequest that depend only on the pass, its durations and the number of
-    qubits: what a pass keeps from one run to the next while its target stays the same.
+    """One call of `_native.pad_options`: what a padding call needs that depends only on the pass,
+    its durations and the number of qubits, bound once into the opaque object that PadRequest and
+    PadCircuitRequest take as `options`. A pass keeps that object from one run to the next while
+    its durations stay the same, so that a run binds none of it again.
 
     `qubits` holds one byte per qubit of the DAG (bit 0: pad it, bit 1: it may take a sequence);
     `pulse_durations[q * len(sequence) + k]` is pulse k on qubit q, in dt. `split` other than
@@ -32,7 +34,7 @@ class PadOptions:
 
 
 @dataclass
-class PadRequest(PadOptions):
+class PadRequest:
     """One call of `_native.pad`: pad `dag` (never modified) with delays or DD sequences, with the
     pass's options. Times are whole numbers of dt. `labelled` lists op node ids whose output node
     ids the result reports. `registers`, the DAG's registers as (name, size, quantum) in order when
@@ -44,13 +46,14 @@ class PadRequest(PadOptions):
     delays: dict[int, int]
     scheduling: str  # "alap", "asap" or "given"
     start_times: Any  # with "given": node_start_time; else None
+    options: Any  # made by _native.pad_options, one qubit entry per qubit of the DAG
     record: bool
     labelled: list[int]
     registers: list[tuple[str, int, bool]] | None
 
 
 @dataclass
-class PadCircuitRequest(PadOptions):
+class PadCircuitRequest:
     """One call of `_native.pad_circuit`, the direct path: pad the CircuitData `circuit` (never
     modified) into a new one whose instructions come in the order a DAG of it lists them. `dt` is
     one dt in seconds (for delays in SI units) or None; `labelled` lists instruction indices whose
@@ -60,6 +63,7 @@ class PadCircuitRequest(PadOptions):
     durations: Any  # a table made by _native.duration_table
     dt: float | None
     scheduling: str  # "alap" or "asap"
+    options: Any  # made by _native.pad_options, one qubit entry per qubit of the circuit
     record: bool
     labelled: list[int]
     barriers: bool
@@ -147,14 +151,15 @@ class DecouplingRequest:
 
 
 def call(
-    request: PadRequest | PadCircuitRequest | ToQuantumDagRequest | FromQuantumDagRequest | DynamicRequest
-    | DecouplingRequest,
+    request: PadOptions | PadRequest | PadCircuitRequest | ToQuantumDagRequest | FromQuantumDagRequest
+    | DynamicRequest | DecouplingRequest,
 ) -> Any:
     """The native entry point of `request`, called with its fields."""
     return _CALLS[type(request)](**vars(request))
 
 
 _CALLS = {
+    PadOptions: _native.pad_options,
     PadRequest: _native.pad,
     PadCircuitRequest: _native.pad_circuit,
     ToQuantumDagRequest: _native.to_quantum_dag,

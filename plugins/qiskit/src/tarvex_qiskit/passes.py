@@ -70,9 +70,15 @@ class _NativePadding(TransformationPass):
         self.scheduling = scheduling
         self.record_start_times = record_start_times
         self.keep_labels = keep_labels
-        # (the target's durations object, number of qubits, options): see _options.
-        self._target_options: tuple[InstructionDurations, int, PadOptions | None] | None = None
+        # (the target's durations object, number of qubits, bound options or None): see _options.
+        self._target_options: tuple[InstructionDurations, int, Any] | None = None
         self._options_checked = False  # _check_options passed once: it depends on the options only
+
+    def __getstate__(self) -> dict[str, Any]:
+        # The bound options are a native object, neither copied nor pickled: made again on use.
+        state = self.__dict__.copy()
+        state["_target_options"] = None
+        return state
 
     # What subclasses provide.
     def _qiskit_pass(self) -> TransformationPass:
@@ -148,12 +154,12 @@ class _NativePadding(TransformationPass):
             return None
         ids, labels = _labels.labelled_nodes(dag, self.keep_labels)
         request = PadRequest(
-            **vars(options),
             dag=dag,
             durations=table,
             delays=delays,
             scheduling="given" if drop_in else self.scheduling,
             start_times=self.property_set["node_start_time"] if drop_in else None,
+            options=options,
             record=record,
             labelled=ids,
             registers=_timing.register_layout(dag),
@@ -194,11 +200,11 @@ class _NativePadding(TransformationPass):
             return None
         labelled, labels = _labels.labelled_instructions(circuit) if self.keep_labels else ([], [])
         request = PadCircuitRequest(
-            **vars(options),
             circuit=circuit._data,
             durations=table,
             dt=durations.dt,
             scheduling=self.scheduling,
+            options=options,
             record=bool(self.record_start_times),
             labelled=labelled,
             barriers=not self.keep_labels,
@@ -213,12 +219,13 @@ class _NativePadding(TransformationPass):
             _labels.relabel_barriers(circuit, data, barriers)
         return _circuits.pass_manager_output(circuit, data, end, start_times, output_name)
 
-    def _options(self, num_qubits: int) -> tuple[Any, Any, PadOptions | None]:
+    def _options(self, num_qubits: int) -> tuple[Any, Any, Any]:
         """The durations Qiskit's passes use (the target's when there is one), their native table
-        and the pass's options for a DAG of `num_qubits` qubits. A target's are kept while its
-        durations object stays the same (Qiskit replaces it whenever the target changes); an
+        and the pass's options for a source of `num_qubits` qubits, bound natively (None: fall
+        back). A target's are kept while its durations object and the number of qubits stay the
+        same (Qiskit replaces that object whenever the target changes): O(1). An
         InstructionDurations given directly may change in place and is read on every run,
-        O(entries + qubits)."""
+        O(entries + qubits x pulses)."""
         if self.target is not None:
             durations, table = _timing.target_table(self.target)
             cached = self._target_options
@@ -232,7 +239,8 @@ class _NativePadding(TransformationPass):
             delay_ok = [
                 self.target is None or self.target.instruction_supported("delay", qargs=(q,)) for q in range(num_qubits)
             ]
-            options = self._pass_options(durations, num_qubits, delay_ok)
+            fields = self._pass_options(durations, num_qubits, delay_ok)
+            options = None if fields is None else _requests.call(fields)
         if self.target is not None:
             self._target_options = (durations, num_qubits, options)
         return durations, table, options

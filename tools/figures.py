@@ -62,6 +62,20 @@ def headline(core: dict, plugin: dict) -> str:
                               "speed-up"], rows)
 
 
+def dynamic_headline(pad: dict, dd: dict) -> str:
+    """The README's speed-ups of the dynamic-circuit passes against the runtime's, at each size the
+    runtime ran."""
+    def near(rows: list, n: int) -> dict:
+        return next(r for r in rows if abs(r["instructions"] - n) / n < 0.1)
+
+    sizes = [r["instructions"] for r in dd["rows"] if "runtime_alap_dd" in r["ns_per_instruction"]]
+    rows = []
+    for n in sizes:
+        p, d = near(pad["rows"], n), near(dd["rows"], n)
+        rows.append([f"{n:,}", f"{p['speedup']['tarvex_pad_delay']:,.0f}x", f"{d['speedup']['tarvex_dd']:,.0f}x"])
+    return run_report.render(["FakeTorino, instructions", "ALAP + PadDelay", "ALAP + DD `[x, x]`"], rows)
+
+
 @dataclass(frozen=True)
 class Figure:
     document: str
@@ -95,6 +109,7 @@ FIGURES: List[Figure] = [
     Figure("docs/ibm-primitives.md", "ibm-speed", (IBM_RUN,), qiskit_fez_report.sizes_table),
     Figure("docs/ibm-primitives.md", "ibm-fixed-cost", (IBM_RUN,), qiskit_fez_report.fixed_cost_table),
     Figure("docs/ibm-primitives.md", "ibm-targets", (IBM_RUN,), qiskit_fez_report.targets_table),
+    Figure("README.md", "dynamic-headline", (DYNAMIC_RUN, DYNAMIC_DD_RUN), dynamic_headline),
     Figure("docs/dynamic-circuits.md", "dynamic-speed", (DYNAMIC_RUN,), dynamic_report.speed_table),
     Figure("docs/dynamic-circuits.md", "dynamic-memory", (DYNAMIC_RUN,), dynamic_report.memory_table),
     Figure("docs/dynamic-circuits.md", "dynamic-targets", (DYNAMIC_RUN,), dynamic_report.targets_table),

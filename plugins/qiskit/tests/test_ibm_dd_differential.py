@@ -19,7 +19,7 @@ from dd_soundness import dd_target, qubit_durations, same_operator
 from dynamic_circuits import CASE_IDS, backend, case
 from qiskit import QuantumCircuit, QuantumRegister, transpile
 from qiskit.circuit import ControlFlowOp
-from qiskit.circuit.library import RZGate, XGate, YGate
+from qiskit.circuit.library import IGate, RZGate, XGate, YGate, ZGate
 from qiskit.transpiler import CouplingMap, PassManager
 from qiskit.transpiler.exceptions import TranspilerError
 from runtime_oracle import ANALYSES, MendedPadDynamicalDecoupling, decoupled, fresh_bodies, outcome, padded
@@ -33,6 +33,8 @@ OUR_ANALYSES = {"alap": ours.ALAPScheduleAnalysis, "asap": ours.ASAPScheduleAnal
 XX = [XGate(), XGate()]
 XY4 = [XGate(), YGate(), XGate(), YGate()]
 X_RZ = [XGate(), RZGate(math.pi), XGate(), RZGate(-math.pi)]
+# In circuit order Z Y X = -i I: a phase of pi/2 to add, where a sign error shows (0 and pi hide it).
+XYZI = [XGate(), YGate(), ZGate(), IGate()]
 
 
 def _line(n: int) -> CouplingMap:
@@ -44,6 +46,7 @@ def _line(n: int) -> CouplingMap:
 OPTIONS = [
     ("xx", (), {"dd_sequences": XX}),
     ("xy4", ("y",), {"dd_sequences": XY4}),
+    ("xyzi-phase-half-pi", ("y", "z", "id"), {"dd_sequences": XYZI}),
     ("x-rz-zero-spacings", ("rz",), {"dd_sequences": X_RZ, "spacings": [0.25, 0.0, 0.5, 0.0, 0.25]}),
     ("several-ratios", (), {"dd_sequences": [[XGate()] * 4, XX], "sequence_min_length_ratios": [6, 1.5]}),
     ("multiple-cycles", (), {"dd_sequences": XX, "insert_multiple_cycles": True, "sequence_min_length_ratios": 3}),

@@ -21,8 +21,8 @@ Dynamical decoupling (`MendedPadDynamicalDecoupling`):
 - DD gate lengths are whole dt, converted from the target's seconds as every other duration is
   (the runtime uses the seconds as dt: each sequence overruns its window by its own gates, the
   ratio check passes on any gap, and `insert_multiple_cycles` asks for ~10^9 cycles).
-- Each insertion adds the phase of what it inserted, its gates' matrices multiplied in circuit
-  order (the runtime adds the phase of the last sequence for every insertion, takes the product in
+- Each insertion adds the phase that undoes what it inserted: minus the angle of its gates' matrices
+  multiplied in circuit order (the runtime adds the phase of the last sequence for every insertion, takes the product in
   reverse order, and adds one cycle's phase for several).
 - Absorbing a one-gate sequence's inverse into a neighbouring U/U3 keeps the global phase exact
   (the runtime's angle composition drops a phase).
@@ -159,8 +159,8 @@ class MendedPadDynamicalDecoupling(_PadderMends, runtime.PadDynamicalDecoupling)
             phase = cmath.phase(np.trace(whole.conj().T @ before[id(node)]))
             if node is next_node:
                 self._absorbed_next = op
-        else:
-            phase = cmath.phase(product[0][0])
+        else:  # the product is c I: the block's phase takes the opposite of c's angle
+            phase = -cmath.phase(product[0][0])
         block.global_phase = phase_before + phase
 
     def _apply_scheduled_op(self, block_idx, t_start, oper, qubits, clbits=()):

@@ -19,7 +19,7 @@ from dd_soundness import dd_target, qubit_durations, same_operator
 from dynamic_circuits import CASE_IDS, backend, case
 from qiskit import QuantumCircuit, QuantumRegister, transpile
 from qiskit.circuit import ControlFlowOp
-from qiskit.circuit.library import IGate, RZGate, XGate, YGate, ZGate
+from qiskit.circuit.library import IGate, RXGate, RZGate, XGate, YGate, ZGate
 from qiskit.transpiler import CouplingMap, PassManager
 from qiskit.transpiler.exceptions import TranspilerError
 from runtime_oracle import ANALYSES, MendedPadDynamicalDecoupling, decoupled, fresh_bodies, outcome, padded
@@ -61,6 +61,12 @@ OPTIONS = [
     ("alignment-16-edges", (), {"dd_sequences": XX, "extra_slack_distribution": "edges"}),
     ("dd-barrier", (), {"dd_sequences": XX, "dd_barrier": "dd"}),
     ("one-gate", (), {"dd_sequences": [XGate()], "sequence_min_length_ratios": 1}),
+    # cycles of one gate: kept where the gate's power is the identity up to phase (X^even, RX(pi/4)^8),
+    # else one absorbed cycle
+    ("one-gate-cycles", (), {"dd_sequences": [XGate()], "insert_multiple_cycles": True,
+                             "sequence_min_length_ratios": 3}),
+    ("one-rx-cycles", ("rx",), {"dd_sequences": [RXGate(math.pi / 4)], "insert_multiple_cycles": True,
+                                "sequence_min_length_ratios": 3}),
     ("idle-qubits", (), {"dd_sequences": XX, "schedule_idle_qubits": True}),
 ]
 OPTION_IDS = [o[0] for o in OPTIONS]
@@ -275,6 +281,29 @@ def test_refusals_take_the_runtimes_types_at_the_same_point(refusal, scheduling)
     assert outcome(lambda: PassManager([ours_construction]).run(circuit)) is theirs
     drop_in = [ANALYSES[scheduling](target=target), Ours(**options, target=target)]
     assert outcome(lambda: PassManager(drop_in).run(fresh_bodies(circuit))) is theirs
+
+
+@needs_ours
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("ratio, cycles", [(6, 4), (3, 8), (4, 6)])
+@pytest.mark.parametrize("gate", [XGate(), RXGate(math.pi / 4)], ids=["x", "rx-pi/4"])
+def test_one_gate_cycles_keep_the_operator(gate, ratio, cycles, scheduling):
+    # One 1,280 dt window of qubit 0 (48 dt pulses), a U beside it: `cycles` cycles asked for. X's
+    # are kept for every even count, RX(pi/4)'s only for 8 (a period); else one absorbed cycle.
+    target = dd_target(3)
+    circuit = QuantumCircuit(3)
+    circuit.x(0)
+    circuit.cx(0, 1)
+    for _ in range(4):
+        circuit.cx(1, 2)
+    circuit.u(0.3, 0.2, 0.1, 0)
+    options = {"dd_sequences": [gate], "insert_multiple_cycles": True, "sequence_min_length_ratios": ratio}
+    want = decoupled(circuit, target, scheduling, **options)
+    got = PassManager([Ours(**options, target=target, scheduling=scheduling)]).run(circuit)
+    assert got == want
+    assert same_operator(got, circuit)
+    kept = gate.name == "x" or cycles % 8 == 0
+    assert got.count_ops()[gate.name] == (cycles if kept else 1) + (gate.name == "x")
 
 
 @needs_ours

@@ -16,7 +16,7 @@ import math
 
 import pytest
 from dd_soundness import dd_target, qubit_durations, same_operator
-from dynamic_circuits import CASE_IDS, backend, case
+from dynamic_circuits import CASE_IDS, backend, case, labelled, labels
 from qiskit import QuantumCircuit, QuantumRegister, transpile
 from qiskit.circuit import ControlFlowOp
 from qiskit.circuit.library import IGate, RXGate, RZGate, XGate, YGate, ZGate
@@ -304,6 +304,30 @@ def test_one_gate_cycles_keep_the_operator(gate, ratio, cycles, scheduling):
     assert same_operator(got, circuit)
     kept = gate.name == "x" or cycles % 8 == 0
     assert got.count_ops()[gate.name] == (cycles if kept else 1) + (gate.name == "x")
+
+
+@needs_ours
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("option_id", ["xx", "one-gate", "several-ratios"])
+@pytest.mark.parametrize("case_id", [c for c in CASES if c not in STATIC][::2] + ["static-u-gates"])
+def test_labels_are_kept_as_the_runtime_keeps_them(case_id, option_id, scheduling):
+    # Qiskit's == ignores labels: compared on their own, every instruction labelled, bodies too.
+    circuit, target, options = _skip_unusable(case_id, option_id)
+    circuit = labelled(circuit)
+    want = decoupled(circuit, target, scheduling, **options)
+    fused = outcome(lambda: PassManager([Ours(**options, target=target, scheduling=scheduling)]).run(circuit))
+    assert_same(fused, want)
+    if isinstance(want, type):
+        return
+    assert labels(fused) == labels(want)
+    assert any(inst.label for inst in fused.data)
+    first = OUR_ANALYSES[scheduling](target=target)
+    drop_in = PassManager([first, Ours(**options, target=target)]).run(fresh_bodies(circuit))
+    assert labels(drop_in) == labels(want)
+    unlabelled = PassManager([Ours(**options, target=target, scheduling=scheduling, keep_labels=False)]).run(circuit)
+    assert unlabelled == want
+    assert labels(unlabelled) != labels(want)
+    assert all(inst.label is None for inst in unlabelled.data if not isinstance(inst.operation, ControlFlowOp))
 
 
 @needs_ours

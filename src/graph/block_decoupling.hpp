@@ -29,6 +29,10 @@ struct DecouplingSequence {
   /// colour 1.
   std::span<const double> spacing{};
   std::span<const double> alt_spacing{};
+  /// One-pulse sequences: the fewest cycles whose pulses multiply to the identity up to phase (0:
+  /// none known). With multiple cycles an odd count, or one that is not a multiple of the period,
+  /// becomes one cycle (and odd_cycles() is reported): the pulse's inverse is absorbed instead.
+  std::uint32_t period = 2;
 };
 
 inline constexpr std::uint8_t kNoColour = 0xff;
@@ -72,8 +76,8 @@ enum class DecouplingStatus : std::uint8_t {
 ///                                          its pulse is to merge into `node` (the stretch's next
 ///                                          node if into_next, else the node before it)
 ///   placed(qubit, s, cycles)               after a sequence's pulses and gaps
-///   odd_cycles()                           a one-pulse sequence asked for an odd cycle count >1
-///                                          and gets one cycle
+///   odd_cycles()                           a one-pulse sequence asked for a cycle count >1 that is
+///                                          odd or not a whole number of periods, and gets one cycle
 /// `touched(id)` must be called for every node the padding walk copies (its sink's node(id)),
 /// after the stretches before it were filled. After a refusal (status() not kDone) nothing more is
 /// reported: the output is incomplete and the caller refuses the run. O(output) per stretch.
@@ -164,7 +168,8 @@ class DecouplingFiller {
         if (wanted > static_cast<double>(gap)) return Outcome::kNext;
         cycles = std::max<Ticks>(static_cast<Ticks>(wanted), 1);
       }
-      if (cycles % 2 == 1 && cycles > 1 && seq.n_pulses == 1) {
+      if (seq.n_pulses == 1 && cycles > 1 &&
+          (cycles % 2 == 1 || seq.period == 0 || cycles % seq.period != 0)) {
         sink_.odd_cycles();
         cycles = 1;
       }

@@ -54,6 +54,10 @@ class BlockWriter {
   QkCircuit* circuit() const { return failed_ ? nullptr : frames_.back().circ; }
   std::uint32_t local_qubit(Wire q) const { return local(q); }
   void fail() { failed_ = true; }
+  /// The filler's own copy of `id` (changed, say) is about to be appended: it counts as id's copy.
+  void own_copy(NodeId id) {
+    if (keep_positions_) record(id);
+  }
 
  private:
   // An output block: its circuit and how a root qubit finds its index there.

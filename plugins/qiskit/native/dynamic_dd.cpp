@@ -133,8 +133,8 @@ class DecouplingSink {
   void placed(Wire, std::uint32_t s, Ticks cycles) {
     if (r_.n_pulses[s] > 1) {
       phases_.back() += static_cast<double>(cycles) * r_.phases[s];
-    } else if (cycles >= 2) {
-      phases_.back() += static_cast<double>(cycles / 2) * r_.phases[s];
+    } else if (cycles >= 2) {  // a whole number of periods (the filler's rule)
+      phases_.back() += static_cast<double>(cycles / r_.periods[s]) * r_.phases[s];
     }
   }
   void odd_cycles() { ++odd_; }
@@ -170,6 +170,7 @@ class DecouplingSink {
     }
     QkCircuit* circ = w_.circuit();
     if (circ == nullptr) return;
+    w_.own_copy(id);
     const std::uint32_t local = w_.local_qubit(q);
     const QkGate gate = static_cast<Absorber>(absorbers_[id]) == Absorber::kU ? QkGate_U : QkGate_U3;
     check(qk_circuit_gate(circ, gate, &local, it->second.data()));
@@ -290,7 +291,8 @@ PyObject* decoupling_impl(const DecouplingRequest& r) {
     const std::span<const double> alt(r.alt_spacings.data() + alt_at, r.alt_counts[s]);
     spacing_at += r.spacing_counts[s];
     alt_at += r.alt_counts[s];
-    sequences.push_back(DecouplingSequence{r.n_pulses[s], r.ratios[s], r.integral_ratios[s] != 0, spacing, alt});
+    sequences.push_back(DecouplingSequence{r.n_pulses[s], r.ratios[s], r.integral_ratios[s] != 0, spacing, alt,
+                                           r.periods[s]});
   }
   const BlockDecouplingOptions options{
       .sequences = sequences,
@@ -314,6 +316,7 @@ PyObject* decoupling_impl(const DecouplingRequest& r) {
       if (used[q]) kept.push_back(q);
   }
   BlockWriter writer(*read, out, r.out, r.writer, kept);
+  if (r.keep_labels) writer.keep_positions();
   DecouplingSink sink(writer, *read, r, absorbers);
   DecouplingFiller<DecouplingSink> filler(program, options, sink);
   sink.set_filler(&filler);

@@ -437,6 +437,8 @@ DecouplingRequest bind_decoupling(PyObject* const* slots) {
       .multiple_cycles = extract_argument("multiple_cycles", kit::extract_bool, slots[24]),
       .phases = extract_argument("phases", kit::extract_f64_list, slots[25]),
       .inverses = extract_argument("inverses", kit::extract_f64_list, slots[26]),
+      .periods = extract_argument("periods", [](PyObject* o) { return extract_u32_list("periods", o); }, slots[27]),
+      .keep_labels = extract_argument("keep_labels", kit::extract_bool, slots[28]),
   };
   const std::size_t n_seq = r.n_pulses.size();
   const std::size_t n_qubits = r.selected.size();
@@ -445,7 +447,7 @@ DecouplingRequest bind_decoupling(PyObject* const* slots) {
                           total(r.spacing_counts) == r.spacings.size() && total(r.alt_counts) == r.alt_spacings.size() &&
                           total(r.n_pulses) == r.gates.size() && r.pulse_durations.size() == n_qubits * r.gates.size() &&
                           (r.colours.empty() || r.colours.size() == n_qubits) && r.phases.size() == n_seq &&
-                          r.inverses.size() == 4 * n_seq && r.alignment > 0.0;
+                          r.inverses.size() == 4 * n_seq && r.periods.size() == n_seq && r.alignment > 0.0;
   if (!consistent || !r.durations->whole()) {
     raise_count_mismatch("dynamic_decoupling()", 0, 0, "the sequence fields disagree in length");
     throw PythonErrorSet{};

@@ -155,8 +155,10 @@ struct DynamicRequest {
 /// custom_order, writer, <decoupling fields>): the dynamic-circuit DD pass's one call (see
 /// native/dynamic_dd.hpp). Per sequence s: n_pulses[s] pulses (their gates in `gates`, sequence
 /// after sequence), a ratio, its spacings (spacing_counts[s] entries of `spacings`, alt_counts[s]
-/// of `alt_spacings`), the phase one cycle adds (two cycles for a one-pulse sequence) and, for a
-/// one-pulse sequence, the U3 angles and phase of its pulse's inverse at [4 s .. 4 s + 3] of `inverses`.
+/// of `alt_spacings`), the phase one cycle adds (for a one-pulse sequence: periods[s] cycles), for a
+/// one-pulse sequence the U3 angles and phase of its pulse's inverse at [4 s .. 4 s + 3] of
+/// `inverses`, and its period (DecouplingSequence::period; 0 for longer sequences). With
+/// keep_labels the copies keep their input instructions' labels (writer.labels).
 struct DecouplingRequest {
   PyObject* top;
   PyObject* out;
@@ -185,6 +187,8 @@ struct DecouplingRequest {
   bool multiple_cycles;
   std::vector<double> phases;
   std::vector<double> inverses;
+  std::vector<std::uint32_t> periods;
+  bool keep_labels;
 };
 
 /// _native.greedy_colouring(n, edges): one colour byte per node 0 .. n - 1 (255 for 255 and up).
@@ -224,7 +228,7 @@ inline constexpr const char* kDecouplingParameters[] = {
     "schedule_idle_qubits", "custom_order", "writer", "n_pulses",     "ratios",          "integral_ratios",
     "spacings",    "spacing_counts", "alt_spacings",  "alt_counts",   "gates",           "selected",
     "pulse_durations", "colours",  "dd_barrier",      "alignment",    "split",           "skip_reset",
-    "multiple_cycles", "phases",   "inverses"};
+    "multiple_cycles", "phases",   "inverses",        "periods",      "keep_labels"};
 inline constexpr kit::FunctionDescription kDecoupling{"dynamic_decoupling()", kDecouplingParameters, 1};
 inline constexpr const char* kColouringParameters[] = {"n", "edges"};
 inline constexpr kit::FunctionDescription kColouring{"greedy_colouring()", kColouringParameters, 1};

@@ -11,8 +11,8 @@ from __future__ import annotations
 import numpy as np
 from qiskit import QuantumCircuit
 from qiskit.circuit import Parameter
-from qiskit.circuit.library import (CXGate, HGate, Measure, Reset, RXGate, RZGate, SXGate, U3Gate, UGate, XGate,
-                                    YGate)
+from qiskit.circuit.library import (CXGate, HGate, IGate, Measure, Reset, RXGate, RZGate, SXGate, U3Gate, UGate,
+                                    XGate, YGate, ZGate)
 from qiskit.quantum_info import Operator
 from qiskit.transpiler import InstructionProperties, Target
 
@@ -20,11 +20,11 @@ DT = 1e-9
 
 
 def dd_target(n_qubits: int = 3, one: int = 48, cx: int = 320, measure: int = 1600, dt: float = DT) -> Target:
-    """x, y, sx, h, rx, u, u3 `one` dt, rz 0, cx `cx` dt on the line 0-1-..., measure and reset
+    """x, y, z, id, sx, h, rx, u, u3 `one` dt, rz 0, cx `cx` dt on the line 0-1-..., measure and reset
     `measure` dt, each duration `dt` times its count."""
     target = Target(num_qubits=n_qubits, dt=dt)
     angle = [Parameter(p) for p in "abc"]
-    singles = [XGate(), YGate(), SXGate(), HGate(), RXGate(angle[0]), UGate(*angle), U3Gate(*angle)]
+    singles = [XGate(), YGate(), ZGate(), IGate(), SXGate(), HGate(), RXGate(angle[0]), UGate(*angle), U3Gate(*angle)]
     for op, d in [(g, one) for g in singles] + [(RZGate(angle[0]), 0), (Measure(), measure), (Reset(), measure)]:
         target.add_instruction(op, {(q,): InstructionProperties(duration=d * dt) for q in range(n_qubits)})
     pairs = [(q, q + 1) for q in range(n_qubits - 1)] + [(q + 1, q) for q in range(n_qubits - 1)]

@@ -12,7 +12,7 @@ import random
 from collections.abc import Callable
 
 from qiskit import ClassicalRegister, QuantumCircuit, QuantumRegister, transpile
-from qiskit.circuit import Parameter, classical
+from qiskit.circuit import ControlFlowOp, Parameter, classical
 from qiskit.circuit.library import CXGate, Measure, Reset, RZGate, XGate
 from qiskit.transpiler import InstructionProperties, Target
 
@@ -604,3 +604,23 @@ def case(case_id: str) -> Case:
 
 
 CASE_IDS = list(SCENARIOS) + [f"{name}-{seed}" for name, seed in RANDOM]
+
+
+def labelled(circuit: QuantumCircuit) -> QuantumCircuit:
+    """A copy of `circuit` whose every instruction, control flow and body instructions included,
+    has a label of its own."""
+    out = circuit.copy_empty_like()
+    for i, inst in enumerate(circuit.data):
+        op = inst.operation
+        op = op.replace_blocks([labelled(b) for b in op.blocks]) if isinstance(op, ControlFlowOp) else op.to_mutable()
+        op.label = f"{op.name}-{i}"
+        out._append(inst.replace(operation=op))
+    return out
+
+
+def labels(circuit: QuantumCircuit) -> list:
+    """Every block's labels with their instructions' names, bodies nested, in an order that does
+    not depend on the order of independent instructions."""
+    rows = [(inst.name, inst.label or "", [labels(b) for b in getattr(inst.operation, "blocks", ())])
+            for inst in circuit.data]
+    return sorted(rows, key=repr)

@@ -16,10 +16,10 @@ import math
 
 import pytest
 from dd_soundness import dd_target, qubit_durations, same_operator
-from dynamic_circuits import CASE_IDS, backend, case
+from dynamic_circuits import CASE_IDS, backend, case, labelled, labels
 from qiskit import QuantumCircuit, QuantumRegister, transpile
 from qiskit.circuit import ControlFlowOp
-from qiskit.circuit.library import RZGate, XGate, YGate
+from qiskit.circuit.library import IGate, RXGate, RZGate, XGate, YGate, ZGate
 from qiskit.transpiler import CouplingMap, PassManager
 from qiskit.transpiler.exceptions import TranspilerError
 from runtime_oracle import ANALYSES, MendedPadDynamicalDecoupling, decoupled, fresh_bodies, outcome, padded
@@ -33,6 +33,8 @@ OUR_ANALYSES = {"alap": ours.ALAPScheduleAnalysis, "asap": ours.ASAPScheduleAnal
 XX = [XGate(), XGate()]
 XY4 = [XGate(), YGate(), XGate(), YGate()]
 X_RZ = [XGate(), RZGate(math.pi), XGate(), RZGate(-math.pi)]
+# In circuit order Z Y X = -i I: a phase of pi/2 to add, where a sign error shows (0 and pi hide it).
+XYZI = [XGate(), YGate(), ZGate(), IGate()]
 
 
 def _line(n: int) -> CouplingMap:
@@ -44,6 +46,7 @@ def _line(n: int) -> CouplingMap:
 OPTIONS = [
     ("xx", (), {"dd_sequences": XX}),
     ("xy4", ("y",), {"dd_sequences": XY4}),
+    ("xyzi-phase-half-pi", ("y", "z", "id"), {"dd_sequences": XYZI}),
     ("x-rz-zero-spacings", ("rz",), {"dd_sequences": X_RZ, "spacings": [0.25, 0.0, 0.5, 0.0, 0.25]}),
     ("several-ratios", (), {"dd_sequences": [[XGate()] * 4, XX], "sequence_min_length_ratios": [6, 1.5]}),
     ("multiple-cycles", (), {"dd_sequences": XX, "insert_multiple_cycles": True, "sequence_min_length_ratios": 3}),
@@ -58,6 +61,12 @@ OPTIONS = [
     ("alignment-16-edges", (), {"dd_sequences": XX, "extra_slack_distribution": "edges"}),
     ("dd-barrier", (), {"dd_sequences": XX, "dd_barrier": "dd"}),
     ("one-gate", (), {"dd_sequences": [XGate()], "sequence_min_length_ratios": 1}),
+    # cycles of one gate: kept where the gate's power is the identity up to phase (X^even, RX(pi/4)^8),
+    # else one absorbed cycle
+    ("one-gate-cycles", (), {"dd_sequences": [XGate()], "insert_multiple_cycles": True,
+                             "sequence_min_length_ratios": 3}),
+    ("one-rx-cycles", ("rx",), {"dd_sequences": [RXGate(math.pi / 4)], "insert_multiple_cycles": True,
+                                "sequence_min_length_ratios": 3}),
     ("idle-qubits", (), {"dd_sequences": XX, "schedule_idle_qubits": True}),
 ]
 OPTION_IDS = [o[0] for o in OPTIONS]
@@ -272,6 +281,53 @@ def test_refusals_take_the_runtimes_types_at_the_same_point(refusal, scheduling)
     assert outcome(lambda: PassManager([ours_construction]).run(circuit)) is theirs
     drop_in = [ANALYSES[scheduling](target=target), Ours(**options, target=target)]
     assert outcome(lambda: PassManager(drop_in).run(fresh_bodies(circuit))) is theirs
+
+
+@needs_ours
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("ratio, cycles", [(6, 4), (3, 8), (4, 6)])
+@pytest.mark.parametrize("gate", [XGate(), RXGate(math.pi / 4)], ids=["x", "rx-pi/4"])
+def test_one_gate_cycles_keep_the_operator(gate, ratio, cycles, scheduling):
+    # One 1,280 dt window of qubit 0 (48 dt pulses), a U beside it: `cycles` cycles asked for. X's
+    # are kept for every even count, RX(pi/4)'s only for 8 (a period); else one absorbed cycle.
+    target = dd_target(3)
+    circuit = QuantumCircuit(3)
+    circuit.x(0)
+    circuit.cx(0, 1)
+    for _ in range(4):
+        circuit.cx(1, 2)
+    circuit.u(0.3, 0.2, 0.1, 0)
+    options = {"dd_sequences": [gate], "insert_multiple_cycles": True, "sequence_min_length_ratios": ratio}
+    want = decoupled(circuit, target, scheduling, **options)
+    got = PassManager([Ours(**options, target=target, scheduling=scheduling)]).run(circuit)
+    assert got == want
+    assert same_operator(got, circuit)
+    kept = gate.name == "x" or cycles % 8 == 0
+    assert got.count_ops()[gate.name] == (cycles if kept else 1) + (gate.name == "x")
+
+
+@needs_ours
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("option_id", ["xx", "one-gate", "several-ratios"])
+@pytest.mark.parametrize("case_id", [c for c in CASES if c not in STATIC][::2] + ["static-u-gates"])
+def test_labels_are_kept_as_the_runtime_keeps_them(case_id, option_id, scheduling):
+    # Qiskit's == ignores labels: compared on their own, every instruction labelled, bodies too.
+    circuit, target, options = _skip_unusable(case_id, option_id)
+    circuit = labelled(circuit)
+    want = decoupled(circuit, target, scheduling, **options)
+    fused = outcome(lambda: PassManager([Ours(**options, target=target, scheduling=scheduling)]).run(circuit))
+    assert_same(fused, want)
+    if isinstance(want, type):
+        return
+    assert labels(fused) == labels(want)
+    assert any(inst.label for inst in fused.data)
+    first = OUR_ANALYSES[scheduling](target=target)
+    drop_in = PassManager([first, Ours(**options, target=target)]).run(fresh_bodies(circuit))
+    assert labels(drop_in) == labels(want)
+    unlabelled = PassManager([Ours(**options, target=target, scheduling=scheduling, keep_labels=False)]).run(circuit)
+    assert unlabelled == want
+    assert labels(unlabelled) != labels(want)
+    assert all(inst.label is None for inst in unlabelled.data if not isinstance(inst.operation, ControlFlowOp))
 
 
 @needs_ours

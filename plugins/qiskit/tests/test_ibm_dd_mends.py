@@ -193,6 +193,31 @@ def _body_ops(out, physical: int) -> list[str]:
             and len(inst.qubits) == 1]
 
 
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("gate", [XGate(), RXGate(math.pi / 4)], ids=["x", "rx-pi/4"])
+def test_one_gate_cycles_whose_power_is_not_the_identity_take_one_cycle(gate, scheduling):
+    # 1,280 dt, 48 dt pulses, ratio 6: four cycles. X^4 = I: the runtime's four pulses are sound and
+    # kept. RX(pi/4)^4 = RX(pi): the runtime inserts it; the mend takes one cycle, its inverse
+    # absorbed into the U, as the runtime does for odd counts.
+    target = dd_target()
+    circuit = one_window()
+    circuit.u(0.3, 0.2, 0.1, 0)
+    options = {"dd_sequences": [gate], "insert_multiple_cycles": True, "sequence_min_length_ratios": 6}
+    analysis = runtime.ALAPScheduleAnalysis if scheduling == "alap" else runtime.ASAPScheduleAnalysis
+    unmended = PassManager([analysis(target=target), LengthsOnly(**options, target=target)]).run(circuit)
+    assert unmended.count_ops()[gate.name] == 4 + (gate.name == "x")
+    out = decoupled(circuit, target, scheduling, **options)
+    assert sound(out, circuit, target, scheduling)
+    if gate.name == "x":
+        assert out == unmended
+    else:
+        assert not same_operator(unmended, circuit)
+        assert out.count_ops()["rx"] == 1 and out.count_ops()["u"] == 1  # the U took the inverse
+        with pytest.warns(UserWarning, match="one cycle"):
+            PassManager([analysis(target=target), MendedPadDynamicalDecoupling(**options, target=target)]).run(
+                fresh_bodies(circuit))
+
+
 def test_qubits_are_physical_in_bodies_too():
     target = dd_target(4)
     circuit = body_with_selected_qubits()

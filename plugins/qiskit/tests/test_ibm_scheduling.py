@@ -13,7 +13,7 @@ import copy
 import sys
 
 import pytest
-from dynamic_circuits import CASE_IDS, case, small_target
+from dynamic_circuits import CASE_IDS, case, labelled, labels, small_target
 from qiskit import ClassicalRegister, QuantumCircuit, QuantumRegister
 from qiskit.circuit import Clbit, ControlFlowOp, Gate, Parameter, Qubit
 from qiskit.converters import circuit_to_dag
@@ -235,27 +235,7 @@ def test_a_clbit_two_grouped_measurements_write_is_free_after_the_later():
     assert times == {"if_else": (1, 1000)}
 
 
-# Labels: Qiskit's == ignores them, so they are compared on their own.
-
-
-def labelled(circuit: QuantumCircuit) -> QuantumCircuit:
-    """A copy of `circuit` whose every instruction, control flow and body instructions included,
-    has a label of its own."""
-    out = circuit.copy_empty_like()
-    for i, inst in enumerate(circuit.data):
-        op = inst.operation
-        op = op.replace_blocks([labelled(b) for b in op.blocks]) if isinstance(op, ControlFlowOp) else op.to_mutable()
-        op.label = f"{op.name}-{i}"
-        out._append(inst.replace(operation=op))
-    return out
-
-
-def labels(circuit: QuantumCircuit) -> list:
-    """Every block's labels with their instructions' names, bodies nested, in an order that does
-    not depend on the order of independent instructions."""
-    rows = [(inst.name, inst.label or "", [labels(b) for b in getattr(inst.operation, "blocks", ())])
-            for inst in circuit.data]
-    return sorted(rows, key=repr)
+# Labels: Qiskit's == ignores them, so they are compared on their own (dynamic_circuits.labels).
 
 
 @pytest.mark.parametrize("scheduling", ["alap", "asap"])

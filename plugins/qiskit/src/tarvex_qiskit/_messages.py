@@ -70,7 +70,8 @@ DD_ZERO_CYCLE = "insert_multiple_cycles: a zero sequence length or ratio leaves 
 DD_SPACING_TOO_LONG = "a spacing list asks for more gates than its DD sequence has"
 DD_QUBIT_UNCOLOURED = "a qubit outside the coupling map was to take a staggered DD sequence"
 DD_ODD_CYCLES = (
-    "a one-gate DD sequence fits an odd number of cycles, which would not multiply to the identity: one cycle is used"
+    "a one-gate DD sequence fits a number of cycles that would not multiply to the identity (odd, or a power of the "
+    "gate that is not the identity): one cycle is used"
 )
 
 

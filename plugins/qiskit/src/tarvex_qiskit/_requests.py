@@ -116,8 +116,9 @@ class DynamicRequest:
 class DecouplingRequest:
     """One call of `_native.dynamic_decoupling`: as DynamicRequest, with the idle stretches filled
     with pulse sequences (ibm/decoupling.py). Per sequence: its pulse count, ratio (and whether it
-    is an int), spacings and alt spacings (flat, with counts), the phase one cycle adds (two for a
-    one-pulse sequence) and the U3 angles and phase of a one-pulse sequence's inverse (4 floats).
+    is an int), spacings and alt spacings (flat, with counts), the phase one cycle adds (one period
+    for a one-pulse sequence), the U3 angles and phase of a one-pulse sequence's inverse (4 floats)
+    and its period (the fewest cycles that multiply to the identity up to phase; 0: none).
     Per qubit: whether it may take sequences, its colour (empty: no staggering), and the pulses'
     durations in dt."""
 
@@ -148,6 +149,8 @@ class DecouplingRequest:
     multiple_cycles: bool
     phases: list[float]
     inverses: list[float]
+    periods: list[int]
+    keep_labels: bool
 
 
 def call(

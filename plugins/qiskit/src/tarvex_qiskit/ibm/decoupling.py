@@ -66,13 +66,29 @@ def _phase_compensation(gates: Sequence[Gate], repeat: int = 1) -> float:
     return float(np.angle(product[0][0]))
 
 
+# The longest period looked for: a one-gate sequence whose powers reach the identity (up to phase)
+# only later is taken to have none, and cycles of it always become one absorbed cycle.
+_LONGEST_PERIOD = 1024
+
+
+def _period(gate: Gate) -> int:
+    """The fewest repetitions of `gate` that multiply to the identity up to phase, or 0 if none up
+    to _LONGEST_PERIOD: from the angle between its eigenvalues, as a fraction of a turn."""
+    first, second = np.linalg.eigvals(np.asarray(gate.to_matrix(), dtype=complex))
+    turn = float(np.angle(first / second)) / (2 * np.pi)
+    for p in range(1, _LONGEST_PERIOD + 1):
+        if abs(p * turn - round(p * turn)) < 1e-9:
+            return p
+    return 0
+
+
 class _DecouplingBlocks(_Blocks):
     """The Python side of one native decoupling run: _Blocks's callbacks, plus the named barriers
     and the phase each body gains."""
 
     def __init__(self, dag: DAGCircuit, target: Target | None, ordering: BlockOrderingCallable | None,
-                 schedule_idle_qubits: bool, dd_barrier: str | None):
-        super().__init__(dag, target, ordering, schedule_idle_qubits)
+                 schedule_idle_qubits: bool, dd_barrier: str | None, keep_labels: bool):
+        super().__init__(dag, target, ordering, schedule_idle_qubits, keep_labels)
         self.dd_barrier = dd_barrier
         self.written: dict[tuple[int, int], QuantumCircuit] = {}
 
@@ -120,6 +136,8 @@ class PadDynamicalDecoupling(TransformationPass):
         block_ordering_callable: the node order within each block; default: the runtime's.
         target: the backend's Target; durations and dt come from it.
         scheduling: the schedule of fused use.
+        keep_labels: keep every instruction's label, bodies included, as the runtime does (the
+            default); as PadDelay's keyword of that name.
     """
 
     def __init__(
@@ -140,8 +158,10 @@ class PadDynamicalDecoupling(TransformationPass):
         target: Target | None = None,
         *,
         scheduling: str = "alap",
+        keep_labels: bool = True,
     ):
         super().__init__()
+        self.keep_labels = keep_labels
         if scheduling not in ("alap", "asap"):
             raise TranspilerError(_messages.scheduling_choice(scheduling))
         self.scheduling = scheduling
@@ -290,9 +310,12 @@ class PadDynamicalDecoupling(TransformationPass):
         if "fields" not in self._cache:
             self._cache["fields"] = self._sequence_fields()
 
+        keep_labels = bool(self.keep_labels)
         blocks = _DecouplingBlocks(dag, self._target, self._block_ordering_callable, self._schedule_idle_qubits,
-                                   self._dd_barrier)
+                                   self._dd_barrier, keep_labels)
         top = _core_dag_to_circuit(dag, False)
+        if keep_labels:
+            blocks.note_labels((-1, -1), top)
         out = top.copy_empty_like()
         out.reserve(2 * len(top))
         blocks.top = top
@@ -311,6 +334,7 @@ class PadDynamicalDecoupling(TransformationPass):
             selected=selected,
             pulse_durations=pulse_durations,
             colours=colours,
+            keep_labels=keep_labels,
             **self._cache["fields"],
         ))
         if result is None:
@@ -345,8 +369,8 @@ class PadDynamicalDecoupling(TransformationPass):
         )
 
     def _sequence_fields(self) -> dict[str, Any]:
-        n_pulses, integral, spacings, spacing_counts, alt, alt_counts, gates, phases, inverses = (
-            [], bytearray(), [], [], [], [], [], [], [])
+        n_pulses, integral, spacings, spacing_counts, alt, alt_counts, gates, phases, inverses, periods = (
+            [], bytearray(), [], [], [], [], [], [], [], [])
         for i, seq in enumerate(self._dd_sequences):
             n_pulses.append(len(seq))
             integral.append(isinstance(self._ratios[i], (int, np.integer)) and not isinstance(self._ratios[i], bool))
@@ -359,12 +383,14 @@ class PadDynamicalDecoupling(TransformationPass):
                 alt_counts.append(0)
             gates += [(int(g._standard_gate), tuple(float(p) for p in g.params)) for g in seq]
             if len(seq) == 1:
-                phases.append(_phase_compensation(seq, 2))
+                periods.append(_period(seq[0]))
+                phases.append(_phase_compensation(seq, periods[-1]) if periods[-1] else 0.0)
                 inverse = OneQubitEulerDecomposer().angles_and_phase(seq[0].inverse().to_matrix())
                 inverses += [float(a) for a in inverse]
             else:
                 phases.append(_phase_compensation(seq))
                 inverses += [0.0] * 4
+                periods.append(0)
         split = self._extra_slack_distribution
         return dict(
             n_pulses=n_pulses,
@@ -381,6 +407,7 @@ class PadDynamicalDecoupling(TransformationPass):
             multiple_cycles=bool(self._insert_multiple_cycles),
             phases=phases,
             inverses=inverses,
+            periods=periods,
         )
 
     def _runtime_run(self, dag: DAGCircuit, drop_in: bool) -> DAGCircuit:

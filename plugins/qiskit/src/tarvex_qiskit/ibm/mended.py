@@ -21,8 +21,8 @@ Dynamical decoupling (`MendedPadDynamicalDecoupling`):
 - DD gate lengths are whole dt, converted from the target's seconds as every other duration is
   (the runtime uses the seconds as dt: each sequence overruns its window by its own gates, the
   ratio check passes on any gap, and `insert_multiple_cycles` asks for ~10^9 cycles).
-- Each insertion adds the phase of what it inserted, its gates' matrices multiplied in circuit
-  order (the runtime adds the phase of the last sequence for every insertion, takes the product in
+- Each insertion adds the phase that undoes what it inserted: minus the angle of its gates' matrices
+  multiplied in circuit order (the runtime adds the phase of the last sequence for every insertion, takes the product in
   reverse order, and adds one cycle's phase for several).
 - Absorbing a one-gate sequence's inverse into a neighbouring U/U3 keeps the global phase exact
   (the runtime's angle composition drops a phase).
@@ -30,6 +30,9 @@ Dynamical decoupling (`MendedPadDynamicalDecoupling`):
   runtime substitutes a node of the input in the output and raises).
 - `qubits=` selects physical qubits in bodies too (the runtime indexes the body being written, so
   it skips selected qubits, decouples others and raises IndexError on some).
+- With `insert_multiple_cycles`, a one-gate sequence G whose cycle count k is even but G^k not a
+  multiple of the identity gets one cycle, its inverse absorbed, as for odd k (the runtime inserts
+  G^k, e.g. four RX(pi/4), which changes the operator).
 """
 
 from __future__ import annotations
@@ -44,6 +47,7 @@ from qiskit import QuantumCircuit, QuantumRegister
 from qiskit.circuit import ControlFlowOp, Delay, Qubit
 from qiskit.circuit.library import U3Gate, UGate
 from qiskit.dagcircuit import DAGOpNode
+from qiskit.quantum_info.operators.predicates import matrix_equal
 from qiskit.transpiler import PassManager, Target
 from qiskit_ibm_runtime.transpiler.passes import scheduling as runtime
 
@@ -142,10 +146,15 @@ class MendedPadDynamicalDecoupling(_PadderMends, runtime.PadDynamicalDecoupling)
         block, recorder = self._block_dag, _BlockRecorder(self._block_dag, next_node)
         phase_before = block.global_phase
         self._block_dag, self._inserted = recorder, []
+        one_cycle = self._one_cycle_instead(qubit, t_end - t_start)
+        kept = self._only_sequence(one_cycle, qubit) if one_cycle is not None else None
         try:
             super()._pad(block_idx, qubit, t_start, t_end, next_node, prev_node, enable_dd)
         finally:
             self._block_dag, self._qubits = block, selection
+            if kept is not None:
+                (self._dd_sequences, self._sequence_min_length_ratios, self._spacings, self._alt_spacings,
+                 self._dd_sequence_lengths, self._insert_multiple_cycles) = kept
         inserted, self._inserted = self._inserted, None
         if not inserted:
             return
@@ -159,9 +168,51 @@ class MendedPadDynamicalDecoupling(_PadderMends, runtime.PadDynamicalDecoupling)
             phase = cmath.phase(np.trace(whole.conj().T @ before[id(node)]))
             if node is next_node:
                 self._absorbed_next = op
-        else:
-            phase = cmath.phase(product[0][0])
+        else:  # the product is c I: the block's phase takes the opposite of c's angle
+            phase = -cmath.phase(product[0][0])
         block.global_phase = phase_before + phase
+
+    def _one_cycle_instead(self, qubit, time_interval):
+        """The index of the sequence the runtime's loop takes for this stretch with multiple
+        cycles, if it is one gate G whose cycle count k is even with G^k not a multiple of the
+        identity (then it takes one cycle, as for odd k); else None. The runtime's own arithmetic;
+        where that raises, the runtime raises it itself."""
+        if not self._insert_multiple_cycles or all(len(seq) != 1 for seq in self._dd_sequences):
+            return None
+        try:
+            with np.errstate(all="ignore"):
+                for i, seq in enumerate(self._dd_sequences):
+                    length = np.sum(self._dd_sequence_lengths[qubit][i])
+                    ratio = self._sequence_min_length_ratios[i]
+                    if time_interval / length <= ratio:
+                        continue
+                    cycles = max(int(time_interval // (length * ratio)), 1)
+                    mended = (len(seq) == 1 and cycles > 1 and cycles % 2 == 0
+                              and not matrix_equal(np.linalg.matrix_power(_matrix(seq[0]), cycles), np.eye(2),
+                                                   ignore_phase=True))
+                    if len(seq) == 1 and cycles % 2 == 1:
+                        cycles = 1
+                    if time_interval - (1 if mended else cycles) * length <= 0:
+                        continue
+                    return i if mended else None
+        except Exception:
+            return None
+        return None
+
+    def _only_sequence(self, i, qubit):
+        """Leaves the runtime sequence `i` alone, without multiple cycles, and warns as the runtime
+        does for odd counts; returns what it replaced."""
+        warnings.warn("one-gate DD sequence: its cycles multiply to no identity, one cycle is used")
+        kept = (self._dd_sequences, self._sequence_min_length_ratios, self._spacings, self._alt_spacings,
+                self._dd_sequence_lengths, self._insert_multiple_cycles)
+        self._dd_sequences = [self._dd_sequences[i]]
+        self._sequence_min_length_ratios = [self._sequence_min_length_ratios[i]]
+        self._spacings = [self._spacings[i]]
+        if self._coupling_map:
+            self._alt_spacings = [self._alt_spacings[i]]
+        self._dd_sequence_lengths = {**self._dd_sequence_lengths, qubit: [self._dd_sequence_lengths[qubit][i]]}
+        self._insert_multiple_cycles = False
+        return kept
 
     def _apply_scheduled_op(self, block_idx, t_start, oper, qubits, clbits=()):
         if self._inserted is not None:

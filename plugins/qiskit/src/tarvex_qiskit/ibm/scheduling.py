@@ -98,7 +98,7 @@ class _Blocks:
         self.reason: str | None = None
         self.keep_labels = keep_labels
         # (cf, k), or (-1, -1) for the root -> [(instruction index, label)] of the input block
-        self.labelled: dict[tuple[int, int], list[tuple[int, str]]] = {}
+        self.found_labels: dict[tuple[int, int], list[tuple[int, str]]] = {}
         self.top = None
         self.out = None
 
@@ -179,12 +179,12 @@ class _Blocks:
         """Keeps the labels of the input block `data` (a CircuitData) for its output block."""
         found = [(i, inst.label) for i, inst in enumerate(data) if inst.label is not None]
         if found:
-            self.labelled[key] = found
+            self.found_labels[key] = found
 
     def labels(self, cf: int, k: int, data, positions: bytes) -> None:
         """Gives the copies in output block `data` the labels of their input instructions: the
         native writer's report, once per output block, of where each copy went."""
-        found = self.labelled.get((cf, k))
+        found = self.found_labels.get((cf, k))
         if not found:
             return
         if isinstance(data, QuantumCircuit):

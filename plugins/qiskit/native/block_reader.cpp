@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "boundary_kit/messages.hpp"
 #include "boundary_kit/py_ref.hpp"
 #include "messages.hpp"
 #include "qiskit_objects.hpp"
@@ -178,6 +179,11 @@ class Reader {
     std::iota(idx.begin(), idx.end(), 0);
     if (level.block == 0 || is_chain(level.circ, n)) return true;
     Ref body = Ref::steal(PyObject_CallMethod(r_.writer, "topological", "ll", level.parent_index, level.k));
+    // Checked here: the C API's own refusal of another object leaks a reference.
+    if (body && !PyObject_TypeCheck(body.get(), reinterpret_cast<PyTypeObject*>(dag_circuit_type()))) {
+      kit::raise_cast_error(Py_TYPE(body.get()), "DAGCircuit");
+      return false;
+    }
     QkDag* dag = body ? qk_dag_borrow_from_python(body.get()) : nullptr;
     if (dag == nullptr) return false;
     if (qk_dag_num_op_nodes(dag) != n) {

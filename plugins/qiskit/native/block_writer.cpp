@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "gate_params.hpp"
+#include "boundary_kit/messages.hpp"
 #include "boundary_kit/py_ref.hpp"
 #include "qiskit_objects.hpp"
 
@@ -138,6 +139,11 @@ void BlockWriter::begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::sp
                                                    fast_path ? Py_True : Py_False,
                                                    static_cast<Py_ssize_t>(qubits.size())));
     if (frame.circuit) frame.data = Ref::steal(PyObject_GetAttrString(frame.circuit.get(), "_data"));
+    // Checked here: the C API's own refusal of another object leaks a reference.
+    if (frame.data && !PyObject_TypeCheck(frame.data.get(), reinterpret_cast<PyTypeObject*>(circuit_data_type()))) {
+      kit::raise_cast_error(Py_TYPE(frame.data.get()), "CircuitData");
+      frame.data = Ref();
+    }
     frame.circ = frame.data ? qk_circuit_borrow_from_python(frame.data.get()) : nullptr;
     failed_ = frame.circ == nullptr;
   }

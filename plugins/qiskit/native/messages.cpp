@@ -171,14 +171,29 @@ void raise_registers_mismatch(std::uint64_t qubits, std::uint64_t clbits, std::u
                static_cast<unsigned long long>(dag_qubits), static_cast<unsigned long long>(dag_clbits));
 }
 
-void raise_not_a_pulse_gate(std::uint64_t gate) {
-  PyErr_Format(PyExc_ValueError, "argument 'sequence': %llu is not a standard gate on one qubit",
+void raise_not_a_pulse_gate(const char* argument, std::uint64_t gate) {
+  PyErr_Format(PyExc_ValueError, "argument '%s': %llu is not a standard gate on one qubit", argument,
                static_cast<unsigned long long>(gate));
 }
 
-void raise_pulse_params(std::uint64_t gate, std::size_t expected, std::size_t given) {
-  PyErr_Format(PyExc_ValueError, "argument 'sequence': gate %llu takes %zu parameters, %zu given",
+void raise_pulse_params(const char* argument, std::uint64_t gate, std::size_t expected, std::size_t given) {
+  PyErr_Format(PyExc_ValueError, "argument '%s': gate %llu takes %zu parameters, %zu given", argument,
                static_cast<unsigned long long>(gate), expected, given);
+}
+
+void raise_not_seconds(const char* argument, double value) {
+  PyErr_Format(PyExc_ValueError, "argument '%s': %s is not a positive finite number of seconds", argument,
+               float_text(value).c_str());
+}
+
+void raise_out_mismatch(std::uint32_t qubits, std::uint32_t clbits, std::uint32_t top_qubits,
+                        std::uint32_t top_clbits) {
+  PyErr_Format(PyExc_ValueError, "argument 'out': %u qubits and %u clbits where 'top' has %u and %u", qubits,
+               clbits, top_qubits, top_clbits);
+}
+
+void raise_given_start_out_of_range() {
+  PyErr_SetString(PyExc_ValueError, "argument 'given': a start time is not from 0 to 2**62");
 }
 
 void raise_not_an_entry(std::size_t index) {

@@ -117,10 +117,17 @@ void raise_register_name_nul();
 void raise_registers_mismatch(std::uint64_t qubits, std::uint64_t clbits, std::uint64_t dag_qubits,
                               std::uint64_t dag_clbits);
 
-/// "argument 'sequence': {gate} is not a standard gate on one qubit"
-void raise_not_a_pulse_gate(std::uint64_t gate);
-/// "argument 'sequence': gate {gate} takes {expected} parameters, {given} given"
-void raise_pulse_params(std::uint64_t gate, std::size_t expected, std::size_t given);
+/// "argument '{argument}': {gate} is not a standard gate on one qubit"
+void raise_not_a_pulse_gate(const char* argument, std::uint64_t gate);
+/// "argument '{argument}': gate {gate} takes {expected} parameters, {given} given"
+void raise_pulse_params(const char* argument, std::uint64_t gate, std::size_t expected, std::size_t given);
+/// "argument '{argument}': {value} is not a positive finite number of seconds"
+void raise_not_seconds(const char* argument, double value);
+/// "argument 'out': {q} qubits and {c} clbits where 'top' has {tq} and {tc}"
+void raise_out_mismatch(std::uint32_t qubits, std::uint32_t clbits, std::uint32_t top_qubits,
+                        std::uint32_t top_clbits);
+/// "argument 'given': a start time is not from 0 to 2**62"
+void raise_given_start_out_of_range();
 /// "argument 'entries': item {index} is not a (name, qubits or None, duration) tuple"
 void raise_not_an_entry(std::size_t index);
 /// "argument 'entries': the duration of {name} is {value}, not a finite number from 0 up"

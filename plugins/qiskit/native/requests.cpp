@@ -2,6 +2,7 @@
 #include "requests.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -114,11 +115,11 @@ std::optional<SlackSplit> extract_split(PyObject* obj) {
   return std::nullopt;
 }
 
-std::vector<double> extract_fractions(PyObject* obj) {
+std::vector<double> extract_fractions(const char* argument, PyObject* obj) {
   std::vector<double> fractions = kit::extract_f64_list(obj);
   for (double f : fractions) {
     if (!(f >= 0.0 && f <= 1.0)) {
-      raise_not_a_fraction("spacing", f);
+      raise_not_a_fraction(argument, f);
       throw PythonErrorSet{};
     }
   }
@@ -141,6 +142,11 @@ double extract_finite(const char* argument, PyObject* obj) {
 }
 
 // One (QkGate value, params) pair of a DD sequence.
+constexpr char kSequenceArgument[] = "sequence";
+constexpr char kGatesArgument[] = "gates";
+
+// One (gate, params) pulse of the argument named kArgument.
+template <const char* kArgument>
 struct PulseGateItem {
   static PulseGate convert(PyObject* obj) {
     if (!PyTuple_Check(obj) || PyTuple_GET_SIZE(obj) != 2) {
@@ -149,13 +155,13 @@ struct PulseGateItem {
     }
     const std::uint64_t gate = kit::extract_u64(PyTuple_GET_ITEM(obj, 0));
     if (gate >= kNumStandardGates || qk_gate_num_qubits(static_cast<QkGate>(gate)) != 1) {
-      raise_not_a_pulse_gate(gate);
+      raise_not_a_pulse_gate(kArgument, gate);
       throw PythonErrorSet{};
     }
     std::vector<double> params = kit::extract_f64_list(PyTuple_GET_ITEM(obj, 1));
     const std::size_t expected = qk_gate_num_params(static_cast<QkGate>(gate));
     if (params.size() != expected) {
-      raise_pulse_params(gate, expected, params.size());
+      raise_pulse_params(kArgument, gate, expected, params.size());
       throw PythonErrorSet{};
     }
     return PulseGate{static_cast<QkGate>(gate), std::move(params)};
@@ -216,8 +222,8 @@ PadOptions read_pad_options(PyObject* const* slots) {
       .alignment = extract_argument(
           "alignment", [](PyObject* o) { return whole_dt("alignment", kit::extract_f64(o), 1); }, slots[4]),
       .split = extract_argument("split", extract_split, slots[5]),
-      .spacing = extract_argument("spacing", extract_fractions, slots[6]),
-      .sequence = extract_argument("sequence", kit::extract_sequence<PulseGateItem, std::vector<PulseGate>>,
+      .spacing = extract_argument("spacing", [](PyObject* o) { return extract_fractions("spacing", o); }, slots[6]),
+      .sequence = extract_argument("sequence", kit::extract_sequence<PulseGateItem<kSequenceArgument>, std::vector<PulseGate>>,
                                    slots[7]),
       .pulse_durations = extract_argument("pulse_durations", extract_pulse_durations, slots[8]),
       .phase = extract_argument(
@@ -333,14 +339,87 @@ PadCircuitRequest bind_pad_circuit(PyObject* const* slots) {
   return r;
 }
 
+namespace {
+
+// The dynamic passes' circuits: `top`, and `out` (unless None where `optional_out`), as wide.
+// Checked here: the C API's own refusal of another object leaks a reference.
+const QkCircuit* check_dynamic_circuits(PyObject* top, PyObject* out, bool optional_out) {
+  const QkCircuit* t = extract_argument("top", extract_circuit, top);
+  if (optional_out && out == Py_None) return t;
+  const QkCircuit* o = extract_argument("out", extract_circuit, out);
+  if (qk_circuit_num_qubits(o) != qk_circuit_num_qubits(t) || qk_circuit_num_clbits(o) != qk_circuit_num_clbits(t)) {
+    raise_out_mismatch(qk_circuit_num_qubits(o), qk_circuit_num_clbits(o), qk_circuit_num_qubits(t),
+                       qk_circuit_num_clbits(t));
+    throw PythonErrorSet{};
+  }
+  return t;
+}
+
+double extract_seconds(const char* argument, PyObject* obj) {
+  const double value = kit::extract_f64(obj);
+  if (!(std::isfinite(value) && value > 0.0)) {
+    raise_not_seconds(argument, value);
+    throw PythonErrorSet{};
+  }
+  return value;
+}
+
+// `scheduling`: read only without given start times, then "alap" or "asap".
+PyObject* check_block_scheduling(PyObject* scheduling, PyObject* given) {
+  if (given != Py_None) return scheduling;
+  const std::string_view how = extract_argument("scheduling", kit::extract_str, scheduling);
+  if (how != "alap" && how != "asap") {
+    raise_not_a_choice("scheduling", "'alap' or 'asap'");
+    throw PythonErrorSet{};
+  }
+  return scheduling;
+}
+
+// `given`: None, or (blocks, starts) with every start (int64 in a buffer) from 0 to 2**62, the
+// schedule's bound. Their count is checked against the program once it is read.
+PyObject* check_given(PyObject* given) {
+  if (given == Py_None) return given;
+  if (!PyTuple_Check(given) || PyTuple_GET_SIZE(given) != 2) {
+    kit::raise_cast_error(Py_TYPE(given), "tuple");
+    throw PythonErrorSet{};
+  }
+  Py_buffer view;
+  if (PyObject_GetBuffer(PyTuple_GET_ITEM(given, 1), &view, PyBUF_SIMPLE) < 0) throw PythonErrorSet{};
+  bool ok = true;
+  const std::size_t n = static_cast<std::size_t>(view.len) / sizeof(std::int64_t);
+  for (std::size_t i = 0; ok && i < n; ++i) {
+    std::int64_t start;
+    std::memcpy(&start, static_cast<const char*>(view.buf) + i * sizeof start, sizeof start);
+    ok = start >= 0 && start <= (std::int64_t{1} << 62);
+  }
+  PyBuffer_Release(&view);
+  if (!ok) {
+    raise_given_start_out_of_range();
+    throw PythonErrorSet{};
+  }
+  return given;
+}
+
+const DurationTable* extract_whole_durations_table(PyObject* obj) {
+  const DurationTable* table = extract_argument("durations", extract_duration_table, obj);
+  if (!table->whole()) {
+    raise_durations_not_whole();
+    throw PythonErrorSet{};
+  }
+  return table;
+}
+
+}  // namespace
+
 DynamicRequest bind_dynamic(PyObject* const* slots) {
+  check_dynamic_circuits(slots[0], slots[1], true);
   return DynamicRequest{
       .top = slots[0],
       .out = slots[1],
-      .durations = extract_argument("durations", extract_duration_table, slots[2]),
-      .dt = extract_argument("dt", kit::extract_f64, slots[3]),
-      .scheduling = slots[4],
-      .given = slots[5],
+      .durations = extract_whole_durations_table(slots[2]),
+      .dt = extract_argument("dt", [](PyObject* o) { return extract_seconds("dt", o); }, slots[3]),
+      .scheduling = check_block_scheduling(slots[4], slots[5]),
+      .given = extract_argument("given", check_given, slots[5]),
       .fill_very_end = extract_argument("fill_very_end", kit::extract_bool, slots[6]),
       .schedule_idle_qubits = extract_argument("schedule_idle_qubits", kit::extract_bool, slots[7]),
       .custom_order = extract_argument("custom_order", kit::extract_bool, slots[8]),
@@ -407,31 +486,45 @@ std::size_t total(const std::vector<std::uint32_t>& counts) {
 
 }  // namespace
 
+namespace {
+
+// `given` entries of `argument` where `expected` are needed, `why`: ValueError.
+void check_count(const char* argument, std::size_t given, std::size_t expected, const char* why) {
+  if (given == expected) return;
+  raise_count_mismatch(argument, given, expected, why);
+  throw PythonErrorSet{};
+}
+
+}  // namespace
+
 DecouplingRequest bind_decoupling(PyObject* const* slots) {
+  const QkCircuit* top = check_dynamic_circuits(slots[0], slots[1], false);
   DecouplingRequest r{
       .top = slots[0],
       .out = slots[1],
-      .durations = extract_argument("durations", extract_duration_table, slots[2]),
-      .dt = extract_argument("dt", kit::extract_f64, slots[3]),
-      .scheduling = slots[4],
-      .given = slots[5],
+      .durations = extract_whole_durations_table(slots[2]),
+      .dt = extract_argument("dt", [](PyObject* o) { return extract_seconds("dt", o); }, slots[3]),
+      .scheduling = check_block_scheduling(slots[4], slots[5]),
+      .given = extract_argument("given", check_given, slots[5]),
       .schedule_idle_qubits = extract_argument("schedule_idle_qubits", kit::extract_bool, slots[6]),
       .custom_order = extract_argument("custom_order", kit::extract_bool, slots[7]),
       .writer = slots[8],
       .n_pulses = extract_argument("n_pulses", [](PyObject* o) { return extract_u32_list("n_pulses", o); }, slots[9]),
       .ratios = extract_argument("ratios", kit::extract_f64_list, slots[10]),
       .integral_ratios = std::string(extract_argument("integral_ratios", kit::extract_bytes, slots[11])),
-      .spacings = extract_argument("spacings", kit::extract_f64_list, slots[12]),
+      .spacings = extract_argument("spacings", [](PyObject* o) { return extract_fractions("spacings", o); }, slots[12]),
       .spacing_counts =
           extract_argument("spacing_counts", [](PyObject* o) { return extract_u32_list("spacing_counts", o); }, slots[13]),
-      .alt_spacings = extract_argument("alt_spacings", kit::extract_f64_list, slots[14]),
+      .alt_spacings =
+          extract_argument("alt_spacings", [](PyObject* o) { return extract_fractions("alt_spacings", o); }, slots[14]),
       .alt_counts = extract_argument("alt_counts", [](PyObject* o) { return extract_u32_list("alt_counts", o); }, slots[15]),
-      .gates = extract_argument("gates", kit::extract_sequence<PulseGateItem, std::vector<PulseGate>>, slots[16]),
+      .gates = extract_argument("gates", kit::extract_sequence<PulseGateItem<kGatesArgument>, std::vector<PulseGate>>,
+                                slots[16]),
       .selected = std::string(extract_argument("selected", kit::extract_bytes, slots[17])),
       .pulse_durations = extract_argument("pulse_durations", extract_whole_durations, slots[18]),
       .colours = std::string(extract_argument("colours", kit::extract_bytes, slots[19])),
       .dd_barrier = extract_argument("dd_barrier", kit::extract_bool, slots[20]),
-      .alignment = extract_argument("alignment", [](PyObject* o) { return extract_finite("alignment", o); }, slots[21]),
+      .alignment = whole_dt("alignment", extract_argument("alignment", kit::extract_f64, slots[21]), 1),
       .split = extract_argument("split", extract_split, slots[22]),
       .skip_reset = extract_argument("skip_reset", kit::extract_bool, slots[23]),
       .multiple_cycles = extract_argument("multiple_cycles", kit::extract_bool, slots[24]),
@@ -441,29 +534,28 @@ DecouplingRequest bind_decoupling(PyObject* const* slots) {
       .keep_labels = extract_argument("keep_labels", kit::extract_bool, slots[28]),
   };
   const std::size_t n_seq = r.n_pulses.size();
-  const std::size_t n_qubits = r.selected.size();
-  const bool consistent = r.ratios.size() == n_seq && r.integral_ratios.size() == n_seq &&
-                          r.spacing_counts.size() == n_seq && r.alt_counts.size() == n_seq &&
-                          total(r.spacing_counts) == r.spacings.size() && total(r.alt_counts) == r.alt_spacings.size() &&
-                          total(r.n_pulses) == r.gates.size() && r.pulse_durations.size() == n_qubits * r.gates.size() &&
-                          (r.colours.empty() || r.colours.size() == n_qubits) && r.phases.size() == n_seq &&
-                          r.inverses.size() == 4 * n_seq && r.periods.size() == n_seq && r.alignment > 0.0;
-  if (!consistent || !r.durations->whole()) {
-    raise_count_mismatch("dynamic_decoupling()", 0, 0, "the sequence fields disagree in length");
-    throw PythonErrorSet{};
-  }
-  for (std::uint32_t n : r.n_pulses) {
-    if (n == 0) {
-      raise_count_mismatch("n_pulses", 0, 1, "at least one pulse per sequence");
-      throw PythonErrorSet{};
-    }
-  }
+  constexpr const char* kPerSequence = "one per sequence as in 'n_pulses'";
+  check_count("ratios", r.ratios.size(), n_seq, kPerSequence);
+  check_count("integral_ratios", r.integral_ratios.size(), n_seq, kPerSequence);
+  check_count("spacing_counts", r.spacing_counts.size(), n_seq, kPerSequence);
+  check_count("alt_counts", r.alt_counts.size(), n_seq, kPerSequence);
+  check_count("phases", r.phases.size(), n_seq, kPerSequence);
+  check_count("inverses", r.inverses.size(), 4 * n_seq, "four per sequence");
+  check_count("periods", r.periods.size(), n_seq, kPerSequence);
+  check_count("spacings", r.spacings.size(), total(r.spacing_counts), "as many as 'spacing_counts' gives");
+  check_count("alt_spacings", r.alt_spacings.size(), total(r.alt_counts), "as many as 'alt_counts' gives");
+  check_count("gates", r.gates.size(), total(r.n_pulses), "as many as 'n_pulses' gives");
+  for (std::uint32_t n : r.n_pulses) check_count("n_pulses", n == 0 ? 0 : 1, 1, "at least one pulse per sequence");
+  const std::size_t n_qubits = qk_circuit_num_qubits(top);
+  check_count("selected", r.selected.size(), n_qubits, "one per qubit of the circuit");
+  check_count("pulse_durations", r.pulse_durations.size(), n_qubits * r.gates.size(), "one per qubit and pulse");
+  if (!r.colours.empty()) check_count("colours", r.colours.size(), n_qubits, "none or one per qubit");
   return r;
 }
 
 ColouringRequest bind_colouring(PyObject* const* slots) {
-  ColouringRequest r{.n = qiskit_index("n", kit::extract_u64(slots[0])), .edges = {}};
-  const kit::U64List flat = kit::extract_u64_list(slots[1]);
+  ColouringRequest r{.n = qiskit_index("n", extract_argument("n", kit::extract_u64, slots[0])), .edges = {}};
+  const kit::U64List flat = extract_argument("edges", kit::extract_u64_list, slots[1]);
   const std::span<const std::uint64_t> v = flat.view();
   if (v.size() % 2 != 0) {
     raise_count_mismatch("edges", v.size(), v.size() + 1, "two ends per edge");

@@ -7,22 +7,28 @@ test can call it many times or watch the arguments' reference counts.
 
 from __future__ import annotations
 
+import array
 import dataclasses
 import datetime
 import functools
+import types
 from typing import Any, Callable, NamedTuple
 
 from conftest import backend, transpiled
+from dynamic_circuits import small_target
 from qiskit import QuantumCircuit
 from qiskit.circuit.library import XGate
 from qiskit.converters import circuit_to_dag
+from qiskit.dagcircuit import DAGCircuit
 from qiskit.passmanager.compilation_status import PropertySet
+from qiskit.transpiler import CouplingMap
 from qiskit.transpiler.exceptions import TranspilerError
 from qiskit.transpiler.passes import ALAPScheduleAnalysis
 
 import tarvex_qiskit
 from _tarvex import QuantumDAG
 from tarvex_qiskit import _native, _requests, _timing
+from tarvex_qiskit.ibm import decoupling, scheduling
 
 X, CX, RZ = 3, 22, 10  # QkGate values
 
@@ -31,7 +37,7 @@ class Case(NamedTuple):
     make: Callable[[], tuple[Callable[..., Any], tuple, dict]]
     error: type[BaseException] | None = None
     message: str | None = None  # the whole message; a text ending in ": " is a prefix
-    nomemory: bool = False  # run in the allocation-failure tests
+    nomemory: bool = False  # run in the allocation-failure tests (if also in REPEATABLE)
 
 
 def dag():
@@ -153,6 +159,139 @@ def not_a_dag_pad() -> tuple:
     return _native.pad, (), request
 
 
+
+# ---- the dynamic-circuit entry points: their calls as the IBM passes make them ------------------
+
+
+class _Caught(Exception):
+    pass
+
+
+def captured(run: Callable[[], Any], module: Any = _requests, name: str = "call") -> Any:
+    """What `run` (a pass's run) hands to `module.name` (by default the request of its native call),
+    caught before the call is made: (args, kwargs)."""
+    seen = []
+
+    def catch(*args: Any, **kwargs: Any) -> Any:
+        seen.append((args, kwargs))
+        raise _Caught
+
+    original = getattr(module, name)
+    setattr(module, name, catch)
+    try:
+        run()
+    except _Caught:
+        pass
+    finally:
+        setattr(module, name, original)
+    return seen[0]
+
+
+def dynamic_dag(label: str | None = None) -> DAGCircuit:
+    """A tiny dynamic circuit: a measurement, an if_test whose body acts on both qubits (so that
+    its order comes from writer.topological), a barrier (labelled `label`) and a gate."""
+    qc = QuantumCircuit(2, 1)
+    qc.x(1)
+    qc.measure(0, 0)
+    with qc.if_test((0, True)):
+        qc.x(0)
+        qc.x(1)
+    qc.barrier(label=label)
+    qc.x(1)
+    return circuit_to_dag(qc)
+
+
+@functools.cache
+def dynamic_target():
+    return small_target(2)
+
+
+def run_pass(dynamic_pass: Any, dag: DAGCircuit, property_set: PropertySet | None = None) -> Any:
+    dynamic_pass.property_set = PropertySet() if property_set is None else property_set
+    return dynamic_pass.run(dag)
+
+
+def drop_in_times(dag: DAGCircuit) -> PropertySet:
+    """The property set our ALAP analysis leaves for a drop-in padder."""
+    property_set = PropertySet()
+    run_pass(scheduling.ALAPScheduleAnalysis(target=dynamic_target()), dag, property_set)
+    return property_set
+
+
+def dynamic_request(how: str = "fused", **changes: Any) -> dict[str, Any]:
+    """The fields of the request PadDelay (fused or drop-in) or the ALAP analysis makes for the
+    tiny dynamic circuit, with `changes`."""
+    dag = dynamic_dag()
+    if how == "analysis":
+        run = lambda: run_pass(scheduling.ALAPScheduleAnalysis(target=dynamic_target()), dag)  # noqa: E731
+    else:
+        ps = drop_in_times(dag) if how == "drop-in" else None
+        run = lambda: run_pass(scheduling.PadDelay(target=dynamic_target()), dag, ps)  # noqa: E731
+    (request,), _ = captured(run)
+    return {**vars(request), **changes}
+
+
+def dynamic(how: str = "fused", **changes: Any) -> Callable[[], tuple]:
+    return lambda: (_native.dynamic, (), dynamic_request(how, **changes))
+
+
+def decoupling_request(drop_in: bool = False, label: str | None = None, **options: Any) -> dict[str, Any]:
+    """The fields of the request PadDynamicalDecoupling ([x, x] and `options`) makes for the tiny
+    dynamic circuit, fused or drop-in."""
+    dag = dynamic_dag(label)
+    ps = drop_in_times(dag) if drop_in else None
+    dd = decoupling.PadDynamicalDecoupling([XGate(), XGate()], target=dynamic_target(), **options)
+    (request,), _ = captured(lambda: run_pass(dd, dag, ps))
+    return vars(request)
+
+
+def dd(drop_in: bool = False, label: str | None = None, options: dict | None = None, **changes: Any) -> Callable[[], tuple]:
+    return lambda: (_native.dynamic_decoupling, (), {**decoupling_request(drop_in, label, **(options or {})), **changes})
+
+
+def colouring_call(edges: list[list[int]]) -> tuple[tuple, dict]:
+    """The arguments the DD pass's staggering gives greedy_colouring for a coupling map."""
+    dd = decoupling.PadDynamicalDecoupling([XGate(), XGate()], target=dynamic_target(), coupling_map=CouplingMap(edges))
+    return captured(lambda: dd._colours(4), _native, "greedy_colouring")
+
+
+def colouring(*args: Any, **kwargs: Any) -> Callable[[], tuple]:
+    return lambda: (_native.greedy_colouring, args, kwargs)
+
+
+_RAISE = object()
+
+
+def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barrier: bool = False) -> Callable[[], tuple]:
+    """The fused PadDelay call (or, with `dd_fields`, the DD call, before a named barrier with
+    `barrier`) whose writer's callback `name` raises RuntimeError, or returns `value`."""
+
+    def callback(self: Any, *args: Any) -> Any:
+        if value is _RAISE:
+            raise RuntimeError(f"{name} refused")
+        return value
+
+    def make() -> tuple:
+        if dd_fields:
+            request = decoupling_request(label="dd", dd_barrier="dd") if barrier else decoupling_request()
+        else:
+            request = dynamic_request()
+        writer = request["writer"]
+        writer.__class__ = type("FailingWriter", (type(writer),), {name: callback})
+        return (_native.dynamic_decoupling if dd_fields else _native.dynamic), (), request
+
+    return make
+
+
+def given(blocks: bytes | None = None, starts: bytes | None = None) -> Callable[[], tuple]:
+    """The drop-in call with its start times' buffers replaced."""
+    def make() -> tuple:
+        request = dynamic_request("drop-in")
+        b, s = request["given"]
+        request["given"] = (b if blocks is None else blocks, s if starts is None else starts)
+        return _native.dynamic, (), request
+    return make
+
 BIG = 2**40
 GOOD = {
     "pad fused": Case(pad(), nomemory=True),
@@ -174,6 +313,18 @@ GOOD = {
         lambda: (_native.from_quantum_dag, (), from_request(graph=qft_graph(), source=transpiled("qft")._data, in_dt=True)),
         nomemory=True,
     ),
+    # the dynamic-circuit passes
+    "dynamic fused": Case(dynamic(), nomemory=True),
+    "dynamic drop-in": Case(dynamic("drop-in"), nomemory=True),
+    "dynamic analysis": Case(dynamic("analysis"), nomemory=True),
+    "dynamic without labels, idle qubits padded": Case(dynamic(keep_labels=False, schedule_idle_qubits=True), nomemory=True),
+    "dynamic_decoupling fused": Case(dd(), nomemory=True),
+    "dynamic_decoupling drop-in": Case(dd(True), nomemory=True),
+    "dynamic_decoupling staggered before a named barrier": Case(
+        dd(label="dd", options=dict(coupling_map=CouplingMap([[0, 1]]), dd_barrier="dd")), nomemory=True
+    ),
+    "greedy_colouring": Case(lambda: (_native.greedy_colouring, *colouring_call([[0, 1], [1, 2], [2, 3], [3, 0]])), nomemory=True),
+    "greedy_colouring nothing": Case(colouring(0, edges=[]), nomemory=True),
 }
 
 HOSTILE = {
@@ -285,6 +436,87 @@ HOSTILE = {
     "from qubit outside": Case(from_graph(num_qubits=1), ValueError, "node 1 (cx on qubits [0, 1]) acts on qubit 1 of a 1-qubit circuit"),
     "from in_dt int": Case(from_graph(in_dt=1), TypeError, "argument 'in_dt': 'int' object cannot be cast as 'bool'"),
     "from not whole dt": Case(from_graph(graph=Export([("x", [0], 1.0)], times=(0.5, 1.5)), in_dt=True), ValueError, "qubit 0 idles for 0.5, not a whole number of dt"),
+    # dynamic: the circuits, every field, and a writer that fails
+    "dynamic no arguments": Case(lambda: (_native.dynamic, (), {}), TypeError, "dynamic() missing 1 required positional argument: 'top'"),
+    "dynamic unknown keyword": Case(lambda: (_native.dynamic, (), {**dynamic_request(), "bogus": 1}), TypeError, "dynamic() got an unexpected keyword argument 'bogus'"),
+    "dynamic dag as top": Case(dynamic(top=dynamic_dag()), TypeError, "argument 'top': 'DAGCircuit' object cannot be cast as 'CircuitData'"),
+    "dynamic circuit as out": Case(dynamic(out=QuantumCircuit(2, 1)), TypeError, "argument 'out': 'QuantumCircuit' object cannot be cast as 'CircuitData'"),
+    "dynamic out narrower": Case(dynamic(out=QuantumCircuit(1, 1)._data), ValueError, "argument 'out': 1 qubits and 1 clbits where 'top' has 2 and 1"),
+    "dynamic durations list": Case(dynamic(durations=[]), TypeError, "argument 'durations': 'list' object cannot be cast as 'DurationTable'"),
+    "dynamic fractional durations": Case(dynamic(durations=_native.duration_table([("x", None, 1.5), ("measure", None, 1000)])), ValueError, "argument 'durations': not every duration is a whole number of dt up to 2**53"),
+    "dynamic dt str": Case(dynamic(dt="1"), TypeError, "argument 'dt': "),
+    "dynamic dt zero": Case(dynamic(dt=0.0), ValueError, "argument 'dt': 0.0 is not a positive finite number of seconds"),
+    "dynamic dt nan": Case(dynamic(dt=float("nan")), ValueError, "argument 'dt': nan is not a positive finite number of seconds"),
+    "dynamic scheduling unknown": Case(dynamic(scheduling="later"), ValueError, "argument 'scheduling': must be 'alap' or 'asap'"),
+    "dynamic scheduling int": Case(dynamic(scheduling=5), TypeError, "argument 'scheduling': 'int' object cannot be cast as 'str'"),
+    "dynamic scheduling none": Case(dynamic(scheduling=None), TypeError, "argument 'scheduling': 'NoneType' object cannot be cast as 'str'"),
+    "dynamic given int": Case(dynamic("drop-in", given=5), TypeError, "argument 'given': 'int' object cannot be cast as 'tuple'"),
+    "dynamic given str": Case(given(starts="ab"), TypeError, "argument 'given': a bytes-like object is required, not 'str'"),
+    "dynamic given blocks str": Case(given(blocks="ab"), TypeError, "a bytes-like object is required, not 'str'"),
+    "dynamic given short": Case(given(starts=b"\0" * 8), ValueError, "the given start times do not cover the circuit's nodes"),
+    "dynamic given negative start": Case(given(starts=array.array("q", [-5] * 6).tobytes()), ValueError, "argument 'given': a start time is not from 0 to 2**62"),
+    "dynamic given huge start": Case(given(starts=array.array("q", [2**63 - 1] * 6).tobytes()), ValueError, "argument 'given': a start time is not from 0 to 2**62"),
+    "dynamic fill_very_end int": Case(dynamic(fill_very_end=1), TypeError, "argument 'fill_very_end': 'int' object cannot be cast as 'bool'"),
+    "dynamic keep_labels str": Case(dynamic(keep_labels="yes"), TypeError, "argument 'keep_labels': 'str' object cannot be cast as 'bool'"),
+    "dynamic writer lacking callbacks": Case(dynamic(writer=object()), AttributeError, "'object' object has no attribute 'control_flow'"),
+    "dynamic custom order without one": Case(dynamic(custom_order=True), TranspilerError, "block_ordering_callable must yield each of the block's 5 operation nodes once."),
+    "dynamic writer control_flow raises": Case(writer_failing("control_flow"), RuntimeError, "control_flow refused"),
+    "dynamic writer topological raises": Case(writer_failing("topological"), RuntimeError, "topological refused"),
+    "dynamic writer topological not a dag": Case(writer_failing("topological", QuantumCircuit(2)), TypeError, "'QuantumCircuit' object cannot be cast as 'DAGCircuit'"),
+    "dynamic writer body raises": Case(writer_failing("body"), RuntimeError, "body refused"),
+    "dynamic writer body not a circuit": Case(writer_failing("body", 5), AttributeError, "'int' object has no attribute '_data'"),
+    "dynamic writer body of a dag": Case(writer_failing("body", types.SimpleNamespace(_data=dynamic_dag())), TypeError, "'DAGCircuit' object cannot be cast as 'CircuitData'"),
+    "dynamic writer place raises": Case(writer_failing("place"), RuntimeError, "place refused"),
+    "dynamic writer labels raises": Case(writer_failing("labels"), RuntimeError, "labels refused"),
+    # dynamic_decoupling: its own fields, and a writer that fails
+    "dd no arguments": Case(lambda: (_native.dynamic_decoupling, (), {}), TypeError, "dynamic_decoupling() missing 1 required positional argument: 'top'"),
+    "dd dag as top": Case(dd(top=dynamic_dag()), TypeError, "argument 'top': 'DAGCircuit' object cannot be cast as 'CircuitData'"),
+    "dd none as out": Case(dd(out=None), TypeError, "argument 'out': 'NoneType' object cannot be cast as 'CircuitData'"),
+    "dd dt negative": Case(dd(dt=-1.0), ValueError, "argument 'dt': -1.0 is not a positive finite number of seconds"),
+    "dd given short": Case(dd(True, given=(b"", b"")), ValueError, "the given start times do not cover the circuit's nodes"),
+    "dd out narrower": Case(dd(out=QuantumCircuit(1, 1)._data), ValueError, "argument 'out': 1 qubits and 1 clbits where 'top' has 2 and 1"),
+    "dd scheduling unknown": Case(dd(scheduling="later"), ValueError, "argument 'scheduling': must be 'alap' or 'asap'"),
+    "dd fractional durations": Case(dd(durations=_native.duration_table([("x", None, 1.5), ("measure", None, 1000)])), ValueError, "argument 'durations': not every duration is a whole number of dt up to 2**53"),
+    "dd n_pulses longer": Case(dd(n_pulses=[2, 2]), ValueError, "argument 'ratios': 1 entries where 2 are needed, one per sequence as in 'n_pulses'"),
+    "dd n_pulses zero": Case(dd(n_pulses=[0], gates=[], pulse_durations=[]), ValueError, "argument 'n_pulses': 0 entries where 1 are needed, at least one pulse per sequence"),
+    "dd n_pulses negative": Case(dd(n_pulses=[-1]), OverflowError),
+    "dd n_pulses huge": Case(dd(n_pulses=[2**32]), OverflowError, "argument 'n_pulses': 4294967296 is beyond Qiskit's indices (up to 2**32 - 1)"),
+    "dd spacings short": Case(dd(spacings=[0.5, 0.5]), ValueError, "argument 'spacings': 2 entries where 3 are needed, as many as 'spacing_counts' gives"),
+    "dd spacing negative": Case(dd(spacings=[0.5, -0.5, 1.0]), ValueError, "argument 'spacings': -0.5 is not a fraction from 0 to 1"),
+    "dd spacings str": Case(dd(spacings="ab"), TypeError, "argument 'spacings': Can't extract `str` to `Vec`"),
+    "dd gates not a gate": Case(dd(gates=[(200, ()), (3, ())]), ValueError, "argument 'gates': 200 is not a standard gate on one qubit"),
+    "dd gates item": Case(dd(gates=[5, 5]), TypeError, "argument 'gates': 'int' object cannot be cast as 'tuple'"),
+    "dd gates short": Case(dd(gates=[(3, ())]), ValueError, "argument 'gates': 1 entries where 2 are needed, as many as 'n_pulses' gives"),
+    "dd selected short": Case(dd(selected=b"\x01", pulse_durations=[200, 200]), ValueError, "argument 'selected': 1 entries where 2 are needed, one per qubit of the circuit"),
+    "dd selected str": Case(dd(selected="ab"), TypeError, "argument 'selected': 'str' object cannot be cast as 'bytes'"),
+    "dd pulse_durations short": Case(dd(pulse_durations=[200]), ValueError, "argument 'pulse_durations': 1 entries where 4 are needed, one per qubit and pulse"),
+    "dd pulse duration negative": Case(dd(pulse_durations=[-200] * 4), OverflowError),
+    "dd pulse duration huge": Case(dd(pulse_durations=[2**60] * 4), ValueError, "argument 'pulse_durations': 1.152921504606847e+18 is not a whole number of dt from 0 to 2**53"),
+    "dd colours short": Case(dd(colours=b"\x00"), ValueError, "argument 'colours': 1 entries where 2 are needed, none or one per qubit"),
+    "dd phases short": Case(dd(phases=[]), ValueError, "argument 'phases': 0 entries where 1 are needed, one per sequence as in 'n_pulses'"),
+    "dd inverses short": Case(dd(inverses=[0.0]), ValueError, "argument 'inverses': 1 entries where 4 are needed, four per sequence"),
+    "dd integral_ratios short": Case(dd(integral_ratios=b""), ValueError, "argument 'integral_ratios': 0 entries where 1 are needed, one per sequence as in 'n_pulses'"),
+    "dd alignment zero": Case(dd(alignment=0.0), ValueError, "argument 'alignment': 0.0 is not a whole number of dt from 1 to 2**53"),
+    "dd alignment nan": Case(dd(alignment=float("nan")), ValueError, "argument 'alignment': nan is not a whole number of dt from 1 to 2**53"),
+    "dd split int": Case(dd(split=3), TypeError, "argument 'split': 'int' object cannot be cast as 'str'"),
+    "dd dd_barrier int": Case(dd(dd_barrier=1), TypeError, "argument 'dd_barrier': 'int' object cannot be cast as 'bool'"),
+    "dd writer lacking callbacks": Case(dd(writer=object()), AttributeError, "'object' object has no attribute 'control_flow'"),
+    "dd writer labelled raises": Case(writer_failing("labelled", dd_fields=True, barrier=True), RuntimeError, "labelled refused"),
+    "dd writer body raises": Case(writer_failing("body", dd_fields=True), RuntimeError, "body refused"),
+    "dd writer place raises": Case(writer_failing("place", dd_fields=True), RuntimeError, "place refused"),
+    # greedy_colouring
+    "colouring no arguments": Case(colouring(), TypeError, "greedy_colouring() missing 1 required positional argument: 'n'"),
+    "colouring n negative": Case(colouring(-1, edges=[]), OverflowError),
+    "colouring n huge": Case(colouring(BIG, edges=[]), OverflowError, "argument 'n': 1099511627776 is beyond Qiskit's indices (up to 2**32 - 1)"),
+    "colouring n str": Case(colouring("4", edges=[]), TypeError, "argument 'n': "),
+    "colouring edges odd": Case(colouring(4, edges=[0, 1, 2]), ValueError, "argument 'edges': 3 entries where 4 are needed, two ends per edge"),
+    "colouring edges str": Case(colouring(4, edges="01"), TypeError, "argument 'edges': "),
+    "colouring edge end huge": Case(colouring(4, edges=[0, 2**32]), OverflowError, "argument 'edges': 4294967296 is beyond Qiskit's indices (up to 2**32 - 1)"),
+    "colouring edge end negative": Case(colouring(4, edges=[0, -1]), OverflowError),
 }
 
 CASES = {**GOOD, **HOSTILE}
+# Calls of the dynamic entries hand their writer (a Python object that collects the output) to the
+# native code, which appends to it: repeating one call on the same arguments grows the writer, so
+# they are not repeated by the reference-count and allocation-failure tests.
+REPEATABLE = {name: case for name, case in CASES.items() if not name.startswith("dynamic")}

@@ -5,7 +5,7 @@ import gc
 import sys
 
 import pytest
-from native_cases import CASES
+from native_cases import REPEATABLE as CASES
 
 pytestmark = pytest.mark.debug_build
 

@@ -188,6 +188,10 @@ def dynamic_part(args: argparse.Namespace, out_dir: Path) -> Report:
             "adds it"
         )
         return Report([], [("dynamic", f"skipped, the plugin tarvex_qiskit is missing ({reason})")])
+    except AttributeError:
+        # An installed plugin older than this package: its demonstration has no dynamic part.
+        return Report([], [("dynamic", "skipped, the installed tarvex_qiskit is older than this demonstration and"
+                                       " has no dynamic part; reinstall it")])
     return Report([], part(args, out_dir))
 
 

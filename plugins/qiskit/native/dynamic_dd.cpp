@@ -3,22 +3,18 @@
 #include "dynamic_dd.hpp"
 
 #include <array>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
-#include "block_reader.hpp"
 #include "block_writer.hpp"
 #include "boundary_kit/entry.hpp"
 #include "boundary_kit/py_ref.hpp"
 #include "graph/block_decoupling.hpp"
-#include "graph/block_order.hpp"
 #include "graph/block_padding.hpp"
-#include "graph/block_schedule.hpp"
 #include "qiskit_objects.hpp"
 #include "requests.hpp"
+#include "scheduled_blocks.hpp"
 #include "u3_compose.hpp"
 
 namespace tarvex::qiskit_plugin {
@@ -26,22 +22,6 @@ namespace tarvex::qiskit_plugin {
 bool import_capi_for_decoupling() { return qk_import() == 0; }
 
 namespace {
-
-// Copies a buffer of `n` values of T into `out`; false with ValueError on a size mismatch.
-template <class T>
-bool from_buffer(PyObject* obj, std::size_t n, std::vector<T>& out) {
-  Py_buffer view;
-  if (PyObject_GetBuffer(obj, &view, PyBUF_SIMPLE) < 0) return false;
-  const bool ok = static_cast<std::size_t>(view.len) == n * sizeof(T);
-  if (ok) {
-    out.resize(n);
-    if (n != 0) std::memcpy(out.data(), view.buf, n * sizeof(T));
-  } else {
-    PyErr_SetString(PyExc_ValueError, "the given start times do not cover the circuit's nodes");
-  }
-  PyBuffer_Release(&view);
-  return ok;
-}
 
 // A node a one-pulse sequence can merge its inverse into: a one-qubit U or U3 with numeric angles.
 enum class Absorber : char { kNone = 0, kU = 1, kU3 = 2 };
@@ -245,44 +225,23 @@ PyObject* decoupling_impl(const DecouplingRequest& r) {
     PyErr_SetString(PyExc_ValueError, "the per-qubit fields do not match the circuit's qubits");
     return nullptr;
   }
-  auto read = std::make_unique<ReadBlocks>(qk_circuit_num_qubits(top), qk_circuit_num_clbits(top));
-  BlockOrder order;
-  std::string reason;
-  const ReadRequest request{r.durations, r.dt, r.writer, r.custom_order};
-  switch (read_blocks(top, request, *read, order, reason)) {
-    case ReadStatus::kRead:
+  ScheduledBlocks blocks;
+  switch (read_and_schedule(top, {{r.durations, r.dt, r.writer, r.custom_order}, r.given, r.scheduling}, blocks)) {
+    case ScheduleStatus::kScheduled:
       break;
-    case ReadStatus::kFailed:
+    case ScheduleStatus::kFailed:
       return nullptr;
-    case ReadStatus::kUnsupported: {
-      Ref said = Ref::steal(PyObject_CallMethod(r.writer, "unsupported", "s#", reason.data(),
-                                                static_cast<Py_ssize_t>(reason.size())));
-      if (!said) return nullptr;
+    case ScheduleStatus::kUnsupported:
       Py_RETURN_NONE;
-    }
   }
-  const BlockProgram& program = read->program;
-  if (!r.custom_order) order = order_blocks(program);
-
-  BlockSchedule schedule;
-  if (r.given != Py_None) {
-    PyObject *blocks, *starts;
-    if (!PyArg_ParseTuple(r.given, "OO:given", &blocks, &starts) ||
-        !from_buffer(blocks, program.node_count(), schedule.block) ||
-        !from_buffer(starts, program.node_count(), schedule.start))
-      return nullptr;
-  } else {
-    const char* how = PyUnicode_AsUTF8(r.scheduling);
-    if (how == nullptr) return nullptr;
-    schedule = schedule_blocks(program, order,
-                               std::string_view(how) == "alap" ? SchedulePolicy::kAlap : SchedulePolicy::kAsap);
-  }
+  const ReadBlocks& read = *blocks.read;
+  const BlockProgram& program = read.program;
 
   std::vector<char> named;
-  if (r.dd_barrier && !find_named_barriers(*read, r.writer, named)) return nullptr;
+  if (r.dd_barrier && !find_named_barriers(read, r.writer, named)) return nullptr;
   bool one_pulse = false;
   for (std::uint32_t n : r.n_pulses) one_pulse = one_pulse || n == 1;
-  const std::vector<char> absorbers = one_pulse ? find_absorbers(*read) : std::vector<char>{};
+  const std::vector<char> absorbers = one_pulse ? find_absorbers(read) : std::vector<char>{};
 
   std::vector<DecouplingSequence> sequences;
   std::size_t spacing_at = 0, alt_at = 0;
@@ -307,20 +266,12 @@ PyObject* decoupling_impl(const DecouplingRequest& r) {
       .multiple_cycles = r.multiple_cycles,
   };
 
-  std::vector<Wire> kept;
-  {
-    std::vector<char> used(program.n_qubits(), r.schedule_idle_qubits ? 1 : 0);
-    for (NodeId id = program.node_begin(0); id < program.node_end(0); ++id)
-      for (Wire q : program.qubits(id)) used[q] = 1;
-    for (Wire q = 0; q < program.n_qubits(); ++q)
-      if (used[q]) kept.push_back(q);
-  }
-  BlockWriter writer(*read, out, r.out, r.writer, kept);
+  BlockWriter writer(read, out, r.out, r.writer, kept_qubits(program, r.schedule_idle_qubits));
   if (r.keep_labels) writer.keep_positions();
-  DecouplingSink sink(writer, *read, r, absorbers);
+  DecouplingSink sink(writer, read, r, absorbers);
   DecouplingFiller<DecouplingSink> filler(program, options, sink);
   sink.set_filler(&filler);
-  const Ticks duration = pad_blocks(program, order, schedule,
+  const Ticks duration = pad_blocks(program, blocks.order, blocks.schedule,
                                     BlockPaddingOptions{.pad_unused_qubits = r.schedule_idle_qubits}, filler, sink);
   if (writer.failed()) return nullptr;
   return Py_BuildValue("(LdiI)", static_cast<long long>(duration), sink.root_phase(), static_cast<int>(filler.status()),

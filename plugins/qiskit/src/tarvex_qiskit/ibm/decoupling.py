@@ -25,7 +25,6 @@ from qiskit.circuit import Gate, Qubit
 from qiskit.circuit.parameterexpression import ParameterExpression
 from qiskit.converters import circuit_to_dag
 from qiskit.circuit import QuantumCircuit
-from qiskit._accelerate.converters import dag_to_circuit as _core_dag_to_circuit
 from qiskit.dagcircuit import DAGCircuit
 from qiskit.quantum_info.operators.predicates import matrix_equal
 from qiskit.synthesis import OneQubitEulerDecomposer
@@ -38,9 +37,12 @@ from .. import _messages, _native, _requests
 from .scheduling import (
     BlockOrderingCallable,
     _Blocks,
+    _drop_in,
     _duration_table,
+    _finish,
     _given_times,
     _is_physical,
+    _native_circuits,
     _native_ready,
     _runtime,
 )
@@ -285,13 +287,7 @@ class PadDynamicalDecoupling(TransformationPass):
         """Pads `dag` (never modified) and returns the padded copy. Fused use: schedules it first.
         Drop-in use: pads the start times of node_start_time and the bodies of node_block_dags."""
         ps = self.property_set
-        drop_in = ps["node_start_time"] is not None
-        if drop_in:
-            ps["time_unit"] = ps["time_unit"] or "dt"
-            if ps["time_unit"] != "dt":
-                raise TranspilerError(_messages.IBM_NOT_IN_DT)
-        elif not _is_physical(dag):
-            raise TranspilerError(_messages.IBM_NOT_PHYSICAL)
+        drop_in = _drop_in(dag, ps)
         if not _native_ready(dag, self._target) or not self._native_sequences():
             return self._runtime_run(dag, drop_in)
         n_qubits = dag.num_qubits()
@@ -313,12 +309,7 @@ class PadDynamicalDecoupling(TransformationPass):
         keep_labels = bool(self.keep_labels)
         blocks = _DecouplingBlocks(dag, self._target, self._block_ordering_callable, self._schedule_idle_qubits,
                                    self._dd_barrier, keep_labels)
-        top = _core_dag_to_circuit(dag, False)
-        if keep_labels:
-            blocks.note_labels((-1, -1), top)
-        out = top.copy_empty_like()
-        out.reserve(2 * len(top))
-        blocks.top = top
+        top, out = _native_circuits(dag, blocks, keep_labels, pad=True)
         given = _given_times(dag, ps["node_start_time"], ps["node_block_dags"]) if drop_in else None
         result = _requests.call(_requests.DecouplingRequest(
             top=top,
@@ -351,13 +342,7 @@ class PadDynamicalDecoupling(TransformationPass):
         padded._duration = duration
         if phase:
             padded.global_phase = padded.global_phase + phase
-        padded.name = dag.name
-        padded.metadata = dag.metadata
-        padded._unit = "dt"
-        ps["time_unit"] = "dt"
-        if "node_start_time" in ps:
-            del ps["node_start_time"]  # it described the input; the output's nodes have none
-        return padded
+        return _finish(padded, dag, ps)
 
     def _native_sequences(self) -> bool:
         """Every pulse is a standard gate with numeric parameters: written natively."""

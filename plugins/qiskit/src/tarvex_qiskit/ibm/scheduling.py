@@ -202,20 +202,53 @@ class _Blocks:
         self.reason = reason
 
 
+def _drop_in(dag: DAGCircuit, ps) -> bool:
+    """Whether a padder runs after an analysis (node_start_time set), which must have scheduled in
+    dt; else (fused use) `dag` must be physical. Raises TranspilerError as the runtime's padders do."""
+    drop_in = ps["node_start_time"] is not None
+    if drop_in:
+        ps["time_unit"] = ps["time_unit"] or "dt"
+        if ps["time_unit"] != "dt":
+            raise TranspilerError(_messages.IBM_NOT_IN_DT)
+    elif not _is_physical(dag):
+        raise TranspilerError(_messages.IBM_NOT_PHYSICAL)
+    return drop_in
+
+
+def _native_circuits(dag: DAGCircuit, blocks: _Blocks, keep_labels: bool, pad: bool) -> tuple[Any, Any]:
+    """The CircuitData the native call reads (the root of `dag`) and, to pad, the empty one it
+    writes into. Conversions run here, not natively: Qiskit's C API cannot copy registers Python
+    has seen."""
+    top = _core_dag_to_circuit(dag, False)
+    if keep_labels:
+        blocks.note_labels((-1, -1), top)
+    out = None
+    if pad:
+        out = top.copy_empty_like()
+        out.reserve(2 * len(top))  # delays and barriers: grown once, not doubled along the way
+    blocks.top = top
+    return top, out
+
+
+def _finish(out: DAGCircuit, dag: DAGCircuit, ps) -> DAGCircuit:
+    """The padded output given the input's name and metadata, in dt; the property set's start times,
+    which described the input, are dropped."""
+    out.name = dag.name
+    out.metadata = dag.metadata
+    out._unit = "dt"
+    ps["time_unit"] = "dt"
+    if "node_start_time" in ps:
+        del ps["node_start_time"]
+    return out
+
+
 def _run_native(dag: DAGCircuit, target: Target | None, ordering: BlockOrderingCallable | None, *, pad: bool,
                 scheduling: str | None = None, given: tuple[bytes, bytes] | None = None,
                 fill_very_end: bool = True, schedule_idle_qubits: bool = False,
                 keep_labels: bool = False) -> tuple[Any, _Blocks]:
     keep_labels = keep_labels and pad
     blocks = _Blocks(dag, target, ordering, schedule_idle_qubits, keep_labels)
-    # Conversions run here, not natively: Qiskit's C API cannot copy registers Python has seen.
-    top = _core_dag_to_circuit(dag, False)
-    if keep_labels:
-        blocks.note_labels((-1, -1), top)
-    out = top.copy_empty_like() if pad else None
-    if pad:
-        out.reserve(2 * len(top))  # delays and barriers: grown once, not doubled along the way
-    blocks.top = top
+    top, out = _native_circuits(dag, blocks, keep_labels, pad)
     result = _requests.call(_requests.DynamicRequest(
         top=top,
         out=out,
@@ -388,13 +421,7 @@ class PadDelay(TransformationPass):
         """Pads `dag` (never modified) and returns the padded copy. Fused use: schedules it first.
         Drop-in use: pads the start times of node_start_time and the bodies of node_block_dags."""
         ps = self.property_set
-        drop_in = ps["node_start_time"] is not None
-        if drop_in:
-            ps["time_unit"] = ps["time_unit"] or "dt"
-            if ps["time_unit"] != "dt":
-                raise TranspilerError(_messages.IBM_NOT_IN_DT)
-        elif not _is_physical(dag):
-            raise TranspilerError(_messages.IBM_NOT_PHYSICAL)
+        drop_in = _drop_in(dag, ps)
         if not _native_ready(dag, self._target):
             return self._runtime_run(dag, drop_in)
         options = dict(fill_very_end=bool(self.fill_very_end), schedule_idle_qubits=bool(self._schedule_idle_qubits),
@@ -407,14 +434,7 @@ class PadDelay(TransformationPass):
                                     scheduling=self.scheduling, **options)
         if result is None:
             return self._runtime_run(dag, drop_in)
-        out = result
-        out.name = dag.name
-        out.metadata = dag.metadata
-        out._unit = "dt"
-        ps["time_unit"] = "dt"
-        if "node_start_time" in ps:
-            del ps["node_start_time"]  # it described the input; the output's nodes have none
-        return out
+        return _finish(result, dag, ps)
 
     def _runtime_run(self, dag: DAGCircuit, drop_in: bool) -> DAGCircuit:
         runtime = _runtime()

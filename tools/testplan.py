@@ -64,6 +64,7 @@ class Interpreter:
     python: str  # its command; "" lets tools/dev-env.sh find a CPython 3.13 of the machine
     venv: str
     fuzz_scale: str  # the generated-input tests' length: in full once, on CPython 3.13
+    table_share: str = "0.25"  # the share of the plugin's large tables run: in full once, on CPython 3.13
     debug: bool = False
     plugin: bool = True  # Qiskit publishes wheels for it
     made_by: Optional[str] = None  # the stage that provides the interpreter
@@ -81,8 +82,8 @@ class Interpreter:
 
 
 def pytest_in(interp: Interpreter, scale: str, *targets: str) -> List[str]:
-    return interp.within("env", f"TARVEX_FUZZ_SCALE={scale}", f"{interp.venv}/bin/python", "-m", "pytest", "-q",
-                         "-p", "no:cacheprovider", *targets)
+    return interp.within("env", f"TARVEX_FUZZ_SCALE={scale}", f"TARVEX_TABLE_SHARE={interp.table_share}",
+                         f"{interp.venv}/bin/python", "-m", "pytest", "-q", "-p", "no:cacheprovider", *targets)
 
 
 def debug_tests() -> List[str]:
@@ -131,7 +132,8 @@ def plugin_stages(interp: Interpreter, lane: str, after: tuple = ()) -> List[Sta
     """The Qiskit plugin installed into the interpreter's venv after the module, with its test extra
     (which pulls the pinned Qiskit series), and its tests; on a debug build only those marked
     debug_build (leaks, reference counts, failing allocations, hostile arguments). Nothing
-    collected is a failure there, as pytest's exit status 5 says."""
+    collected is a failure there, as pytest's exit status 5 says. The interpreter's table_share
+    is the share of each large table of cases run (plugins/qiskit/tests/table_share.py)."""
     build, tests = f"build (tarvex-qiskit, {interp.label})", f"pytest (tarvex-qiskit, {interp.label})"
     if not interp.plugin:
         return [Stage(build, lane, not_applicable=NO_QISKIT), Stage(tests, lane, not_applicable=NO_QISKIT)]
@@ -168,7 +170,7 @@ def core_tests(run: StageRun) -> bool:
 
 
 def plan() -> List[Stage]:
-    main = Interpreter("CPython 3.13", "host", "", ".venv", "1")
+    main = Interpreter("CPython 3.13", "host", "", ".venv", "1", table_share="1")
     ft = Interpreter("free-threaded CPython 3.13", "host", "", ".venv-ft", "0.25", plugin=False,
                      made_by="interpreter (free-threaded CPython 3.13)")
     debug = Interpreter("debug CPython 3.13", "host", "", ".venv-debug", "0.25", debug=True,

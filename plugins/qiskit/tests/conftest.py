@@ -10,6 +10,9 @@ from qiskit.circuit import Parameter
 from qiskit.circuit.library import QFTGate, UnitaryGate
 from qiskit.providers.fake_provider import GenericBackendV2
 
+from frozen_heap import pytest_collection_finish  # noqa: F401  (hooks pytest finds here)
+from table_share import pytest_collection_modifyitems  # noqa: F401
+
 BASIS = ["cx", "id", "rz", "sx", "x", "y"]
 
 

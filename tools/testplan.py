@@ -81,9 +81,9 @@ class Interpreter:
         return self.venv.lstrip(".")
 
 
-def pytest_in(interp: Interpreter, scale: str, *targets: str) -> List[str]:
-    return interp.within("env", f"TARVEX_FUZZ_SCALE={scale}", f"TARVEX_TABLE_SHARE={interp.table_share}",
-                         f"{interp.venv}/bin/python", "-m", "pytest", "-q", "-p", "no:cacheprovider", *targets)
+def pytest_in(interp: Interpreter, scale: str, *targets: str, env: tuple = ()) -> List[str]:
+    return interp.within("env", f"TARVEX_FUZZ_SCALE={scale}", *env, f"{interp.venv}/bin/python", "-m", "pytest", "-q",
+                         "-p", "no:cacheprovider", *targets)
 
 
 def debug_tests() -> List[str]:
@@ -147,10 +147,10 @@ def plugin_stages(interp: Interpreter, lane: str, after: tuple = ()) -> List[Sta
                                     "--disable-pip-version-check", f"{PLUGIN}[test]"), log=log)
 
     targets = [f"{PLUGIN}/tests"] + (["-m", "debug_build"] if interp.debug else [])
+    run_tests = command(*pytest_in(interp, "0.25", *targets, env=(f"TARVEX_TABLE_SHARE={interp.table_share}",)))
     return [
         Stage(build, lane, run_build, needs=(Need(f"build ({interp.label})", "the module"),), after=after),
-        Stage(tests, lane, command(*pytest_in(interp, "0.25", *targets)), needs=(Need(build, "tarvex-qiskit"),),
-              summary=PYTEST_CLOSING),
+        Stage(tests, lane, run_tests, needs=(Need(build, "tarvex-qiskit"),), summary=PYTEST_CLOSING),
     ]
 
 

@@ -2,11 +2,12 @@
 
 Three lanes run side by side, since most stages keep one core busy and the machine has two:
   main      the system packages, CPython 3.13, the tools' own tests, the core's unit tests and
-            the sanitizers; it prints as it goes;
+            the sanitizers, then the debug 3.14 (in the root the unstable lane builds); it prints as
+            it goes;
   cpython   builds the free-threaded and the debug 3.13 (tools/build-python.sh, cached) and runs
             their stages, then the Qiskit plugin on 3.13 once the suite there is done;
-  unstable  builds the Debian unstable root (tools/unstable-root.sh, cached) and runs the 3.14 and
-            3.15 stages in it.
+  unstable  builds the Debian unstable root (tools/unstable-root.sh, cached) and runs the other
+            3.14 and 3.15 stages in it.
 The side lanes write to build/test-logs/lane-*.log and print a line when a stage starts or ends;
 their whole output follows when they finish. Quiet steps (builds) write to a log of their own.
 Usage: tools/test.sh [--list] [--only NAME]...
@@ -210,7 +211,11 @@ def plan() -> List[Stage]:
             Interpreter(f"debug CPython {version}", "root", f"python{version}d", f".venv-{version}d", "1", debug=True,
                         made_by=ROOT, orjson_from_debian=version == "3.15"),
         ):
-            stages += interpreter_stages(interp, "unstable") + plugin_stages(interp, "unstable")
+            # The debug 3.14 joins the main lane once the sanitizers are done, else the unstable lane is
+            # the longest by far. Two lanes can use the root at once: each run is a mount namespace of
+            # its own and each interpreter has a venv of its own.
+            lane = "main" if interp.debug and version == "3.14" else "unstable"
+            stages += interpreter_stages(interp, lane) + plugin_stages(interp, lane)
     return stages
 
 

@@ -2,12 +2,14 @@
 allocation-failure tests.
 
 Each case makes its call's arguments afresh (`make()` -> (function, args, kwargs)), so that a
-test can call it many times or watch the arguments' reference counts.
+test can call it many times or watch the arguments' reference counts. The calls of the entries in
+ONE_CALL_EACH write into their arguments: `calls` gives a repeating test new ones for each call.
 """
 
 from __future__ import annotations
 
 import array
+import copy
 import dataclasses
 import datetime
 import functools
@@ -37,7 +39,7 @@ class Case(NamedTuple):
     make: Callable[[], tuple[Callable[..., Any], tuple, dict]]
     error: type[BaseException] | None = None
     message: str | None = None  # the whole message; a text ending in ": " is a prefix
-    nomemory: bool = False  # run in the allocation-failure tests (if also in REPEATABLE)
+    nomemory: bool = False  # run in the allocation-failure tests
 
 
 def dag():
@@ -218,9 +220,10 @@ def drop_in_times(dag: DAGCircuit) -> PropertySet:
     return property_set
 
 
-def dynamic_request(how: str = "fused", **changes: Any) -> dict[str, Any]:
+@functools.cache
+def dynamic_template(how: str) -> dict[str, Any]:
     """The fields of the request PadDelay (fused or drop-in) or the ALAP analysis makes for the
-    tiny dynamic circuit, with `changes`."""
+    tiny dynamic circuit: made once, and never called with (see `renewed`)."""
     dag = dynamic_dag()
     if how == "analysis":
         run = lambda: run_pass(scheduling.ALAPScheduleAnalysis(target=dynamic_target()), dag)  # noqa: E731
@@ -228,21 +231,52 @@ def dynamic_request(how: str = "fused", **changes: Any) -> dict[str, Any]:
         ps = drop_in_times(dag) if how == "drop-in" else None
         run = lambda: run_pass(scheduling.PadDelay(target=dynamic_target()), dag, ps)  # noqa: E731
     (request,), _ = captured(run)
-    return {**vars(request), **changes}
+    return vars(request)
+
+
+def renewed(template: dict[str, Any]) -> dict[str, Any]:
+    """A dynamic entry's request with a writer, circuits and output of its own, as the pass that
+    made `template` would make them for another run on its DAG: a copy of the template's writer
+    with its callbacks' state (every list and dict of it) empty, and the circuits converted anew.
+    Renewing, rather than running the pass again, keeps the pass's own work out of the repeated
+    calls: the DD pass checks its sequences with NumPy, whose release build moves a debug
+    interpreter's reference total."""
+    writer = copy.copy(template["writer"])
+    for name, value in vars(writer).items():
+        if isinstance(value, (list, dict)):
+            setattr(writer, name, type(value)())
+    top, out = scheduling._native_circuits(writer.dag, writer, writer.keep_labels, template["out"] is not None)
+    return {**template, "top": top, "out": out, "writer": writer}
+
+
+def dynamic_request(how: str = "fused", **changes: Any) -> dict[str, Any]:
+    """The fields of the request PadDelay (fused or drop-in) or the ALAP analysis makes for the
+    tiny dynamic circuit, with `changes`; its writer and circuits new."""
+    return {**renewed(dynamic_template(how)), **changes}
 
 
 def dynamic(how: str = "fused", **changes: Any) -> Callable[[], tuple]:
     return lambda: (_native.dynamic, (), dynamic_request(how, **changes))
 
 
-def decoupling_request(drop_in: bool = False, label: str | None = None, **options: Any) -> dict[str, Any]:
-    """The fields of the request PadDynamicalDecoupling ([x, x] and `options`) makes for the tiny
-    dynamic circuit, fused or drop-in."""
+@functools.cache
+def decoupling_template(drop_in: bool = False, label: str | None = None, coupling: tuple | None = None,
+                        **options: Any) -> dict[str, Any]:
+    """The fields of the request PadDynamicalDecoupling ([x, x], staggered on the edges
+    `coupling`, and `options`) makes for the tiny dynamic circuit, fused or drop-in: made once, and
+    never called with (see `renewed`)."""
     dag = dynamic_dag(label)
     ps = drop_in_times(dag) if drop_in else None
+    if coupling is not None:
+        options["coupling_map"] = CouplingMap([list(edge) for edge in coupling])
     dd = decoupling.PadDynamicalDecoupling([XGate(), XGate()], target=dynamic_target(), **options)
     (request,), _ = captured(lambda: run_pass(dd, dag, ps))
     return vars(request)
+
+
+def decoupling_request(drop_in: bool = False, label: str | None = None, **options: Any) -> dict[str, Any]:
+    """That request, its writer and circuits new."""
+    return renewed(decoupling_template(drop_in, label, **options))
 
 
 def dd(drop_in: bool = False, label: str | None = None, options: dict | None = None, **changes: Any) -> Callable[[], tuple]:
@@ -271,13 +305,15 @@ def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barr
             raise RuntimeError(f"{name} refused")
         return value
 
+    failing = functools.cache(lambda cls: type("FailingWriter", (cls,), {name: callback}))
+
     def make() -> tuple:
         if dd_fields:
             request = decoupling_request(label="dd", dd_barrier="dd") if barrier else decoupling_request()
         else:
             request = dynamic_request()
         writer = request["writer"]
-        writer.__class__ = type("FailingWriter", (type(writer),), {name: callback})
+        writer.__class__ = failing(type(writer))
         return (_native.dynamic_decoupling if dd_fields else _native.dynamic), (), request
 
     return make
@@ -320,8 +356,9 @@ GOOD = {
     "dynamic without labels, idle qubits padded": Case(dynamic(keep_labels=False, schedule_idle_qubits=True), nomemory=True),
     "dynamic_decoupling fused": Case(dd(), nomemory=True),
     "dynamic_decoupling drop-in": Case(dd(True), nomemory=True),
+    "dynamic_decoupling fused with pulses": Case(dd(options=dict(skip_reset_qubits=False, sequence_min_length_ratios=1)), nomemory=True),
     "dynamic_decoupling staggered before a named barrier": Case(
-        dd(label="dd", options=dict(coupling_map=CouplingMap([[0, 1]]), dd_barrier="dd")), nomemory=True
+        dd(label="dd", options=dict(coupling=((0, 1),), dd_barrier="dd")), nomemory=True
     ),
     "greedy_colouring": Case(lambda: (_native.greedy_colouring, *colouring_call([[0, 1], [1, 2], [2, 3], [3, 0]])), nomemory=True),
     "greedy_colouring nothing": Case(colouring(0, edges=[]), nomemory=True),
@@ -516,7 +553,33 @@ HOSTILE = {
 }
 
 CASES = {**GOOD, **HOSTILE}
-# Calls of the dynamic entries hand their writer (a Python object that collects the output) to the
-# native code, which appends to it: repeating one call on the same arguments grows the writer, so
-# they are not repeated by the reference-count and allocation-failure tests.
-REPEATABLE = {name: case for name, case in CASES.items() if not name.startswith(("dynamic", "dd "))}
+
+# The entries whose calls write into their arguments: the writer (a Python object that collects
+# the output) and the output CircuitData grow with every call, and the writer's body callback
+# clears the bodies it reuses. One set of arguments serves one call of theirs.
+ONE_CALL_EACH = (_native.dynamic, _native.dynamic_decoupling)
+
+
+def arguments(made: tuple) -> list[Any]:
+    """The objects a made call (function, args, kwargs) passes."""
+    return [*made[1], *made[2].values()]
+
+
+def inputs(made: tuple) -> list[Any]:
+    """The objects a made call reads, which it must leave as they were: its arguments, but for the
+    output CircuitData a dynamic entry writes into (and, failing, leaves part-written)."""
+    if made[0] not in ONE_CALL_EACH:
+        return arguments(made)
+    return [*made[1], *(value for key, value in made[2].items() if key != "out")]
+
+
+def calls(case: Case) -> tuple[Callable[[], tuple], list[Any]]:
+    """For a test that repeats `case`: what makes each call (function, args, kwargs), and the
+    objects every call is given, whose reference counts must not change. The same arguments serve
+    every call, but for the entries in ONE_CALL_EACH, whose calls each get new ones from
+    `case.make`; the objects two such makes share (the target's durations, say) are the watched."""
+    first = case.make()
+    if first[0] not in ONE_CALL_EACH:
+        return (lambda: first), [first[0], *arguments(first)]
+    later = arguments(case.make())
+    return case.make, [first[0], *(value for value in arguments(first) if any(value is other for other in later))]

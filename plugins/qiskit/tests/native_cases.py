@@ -16,11 +16,13 @@ import functools
 import types
 from typing import Any, Callable, NamedTuple
 
+import dynamic_circuits
 from conftest import backend, transpiled
 from dynamic_circuits import small_target
 from qiskit import QuantumCircuit
+from qiskit.circuit import Gate
 from qiskit.circuit.library import XGate
-from qiskit.converters import circuit_to_dag
+from qiskit.converters import circuit_to_dag, dag_to_circuit
 from qiskit.dagcircuit import DAGCircuit
 from qiskit.passmanager.compilation_status import PropertySet
 from qiskit.transpiler import CouplingMap
@@ -213,23 +215,39 @@ def run_pass(dynamic_pass: Any, dag: DAGCircuit, property_set: PropertySet | Non
     return dynamic_pass.run(dag)
 
 
-def drop_in_times(dag: DAGCircuit) -> PropertySet:
-    """The property set our ALAP analysis leaves for a drop-in padder."""
-    property_set = PropertySet()
-    run_pass(scheduling.ALAPScheduleAnalysis(target=dynamic_target()), dag, property_set)
-    return property_set
+def in_topological_order(dag: DAGCircuit) -> Any:
+    """A block_ordering_callable: the runtime's order, from Python."""
+    yield from dag.topological_op_nodes()
+
+
+def scenario_dag(scenario: str | None) -> tuple[DAGCircuit, Any]:
+    """The DAG and target of a scenario of dynamic_circuits, every instruction labelled; None: the
+    tiny dynamic circuit, and "custom gate": it with a gate of its own, which only the runtime's
+    passes copy."""
+    if scenario is None:
+        return dynamic_dag(), dynamic_target()
+    if scenario == "custom gate":
+        qc = dag_to_circuit(dynamic_dag())
+        qc.append(Gate("mine", 1, []), [0])
+        return circuit_to_dag(qc), dynamic_target()
+    circuit, target = dynamic_circuits.case(scenario)
+    return circuit_to_dag(dynamic_circuits.labelled(circuit)), target
 
 
 @functools.cache
-def dynamic_template(how: str) -> dict[str, Any]:
+def dynamic_template(how: str, scenario: str | None = None, ordered: bool = False) -> dict[str, Any]:
     """The fields of the request PadDelay (fused or drop-in) or the ALAP analysis makes for the
-    tiny dynamic circuit: made once, and never called with (see `renewed`)."""
-    dag = dynamic_dag()
+    tiny dynamic circuit or a scenario's, with a custom ordering or the default: made once, and
+    never called with (see `renewed`)."""
+    dag, target = scenario_dag(scenario)
+    ordering = in_topological_order if ordered else None
     if how == "analysis":
-        run = lambda: run_pass(scheduling.ALAPScheduleAnalysis(target=dynamic_target()), dag)  # noqa: E731
+        run = lambda: run_pass(scheduling.ALAPScheduleAnalysis(ordering, target=target), dag)  # noqa: E731
     else:
-        ps = drop_in_times(dag) if how == "drop-in" else None
-        run = lambda: run_pass(scheduling.PadDelay(target=dynamic_target()), dag, ps)  # noqa: E731
+        ps = PropertySet()
+        if how == "drop-in":
+            run_pass(scheduling.ALAPScheduleAnalysis(target=target), dag, ps)
+        run = lambda: run_pass(scheduling.PadDelay(block_ordering_callable=ordering, target=target), dag, ps)  # noqa: E731
     (request,), _ = captured(run)
     return vars(request)
 
@@ -249,27 +267,33 @@ def renewed(template: dict[str, Any]) -> dict[str, Any]:
     return {**template, "top": top, "out": out, "writer": writer}
 
 
-def dynamic_request(how: str = "fused", **changes: Any) -> dict[str, Any]:
-    """The fields of the request PadDelay (fused or drop-in) or the ALAP analysis makes for the
-    tiny dynamic circuit, with `changes`; its writer and circuits new."""
-    return {**renewed(dynamic_template(how)), **changes}
+def dynamic_request(how: str = "fused", scenario: str | None = None, ordered: bool = False,
+                    **changes: Any) -> dict[str, Any]:
+    """That request, with `changes`; its writer and circuits new."""
+    return {**renewed(dynamic_template(how, scenario, ordered)), **changes}
 
 
-def dynamic(how: str = "fused", **changes: Any) -> Callable[[], tuple]:
-    return lambda: (_native.dynamic, (), dynamic_request(how, **changes))
+def dynamic(how: str = "fused", scenario: str | None = None, **changes: Any) -> Callable[[], tuple]:
+    return lambda: (_native.dynamic, (), dynamic_request(how, scenario, **changes))
+
+
+def custom_ordered(how: str = "fused") -> Callable[[], tuple]:
+    return lambda: (_native.dynamic, (), dynamic_request(how, ordered=True))
 
 
 @functools.cache
 def decoupling_template(drop_in: bool = False, label: str | None = None, coupling: tuple | None = None,
-                        **options: Any) -> dict[str, Any]:
+                        scenario: str | None = None, **options: Any) -> dict[str, Any]:
     """The fields of the request PadDynamicalDecoupling ([x, x], staggered on the edges
-    `coupling`, and `options`) makes for the tiny dynamic circuit, fused or drop-in: made once, and
-    never called with (see `renewed`)."""
-    dag = dynamic_dag(label)
-    ps = drop_in_times(dag) if drop_in else None
+    `coupling`, and `options`) makes for the tiny dynamic circuit (its barrier labelled `label`) or
+    a scenario's, fused or drop-in: made once, and never called with (see `renewed`)."""
+    dag, target = (dynamic_dag(label), dynamic_target()) if scenario is None else scenario_dag(scenario)
+    ps = PropertySet()
+    if drop_in:
+        run_pass(scheduling.ALAPScheduleAnalysis(target=target), dag, ps)
     if coupling is not None:
         options["coupling_map"] = CouplingMap([list(edge) for edge in coupling])
-    dd = decoupling.PadDynamicalDecoupling([XGate(), XGate()], target=dynamic_target(), **options)
+    dd = decoupling.PadDynamicalDecoupling([XGate(), XGate()], target=target, **options)
     (request,), _ = captured(lambda: run_pass(dd, dag, ps))
     return vars(request)
 
@@ -354,9 +378,20 @@ GOOD = {
     "dynamic drop-in": Case(dynamic("drop-in"), nomemory=True),
     "dynamic analysis": Case(dynamic("analysis"), nomemory=True),
     "dynamic without labels, idle qubits padded": Case(dynamic(keep_labels=False, schedule_idle_qubits=True), nomemory=True),
+    "dynamic custom order": Case(custom_ordered(), nomemory=True),
+    "dynamic analysis custom order": Case(custom_ordered("analysis"), nomemory=True),
+    "dynamic custom gate, refused": Case(dynamic(scenario="custom gate"), nomemory=True),
+    "dynamic switch and box": Case(dynamic(scenario="switch-and-box"), nomemory=True),
+    "dynamic expression and register conditions": Case(dynamic(scenario="expression-and-register-conditions"), nomemory=True),
+    "dynamic loop with nested if, transpiled": Case(dynamic(scenario="transpiled-loop-with-nested-if"), nomemory=True),
+    "dynamic nested fast path, transpiled": Case(dynamic(scenario="transpiled-nested-fast-path"), nomemory=True),
+    "dynamic registers drop-in": Case(dynamic("drop-in", scenario="registers"), nomemory=True),
+    "dynamic resets and delays in bodies": Case(dynamic(scenario="resets-and-delays-in-bodies"), nomemory=True),
     "dynamic_decoupling fused": Case(dd(), nomemory=True),
     "dynamic_decoupling drop-in": Case(dd(True), nomemory=True),
     "dynamic_decoupling fused with pulses": Case(dd(options=dict(skip_reset_qubits=False, sequence_min_length_ratios=1)), nomemory=True),
+    "dynamic_decoupling loop with nested if, transpiled": Case(dd(options=dict(scenario="transpiled-loop-with-nested-if")), nomemory=True),
+    "dynamic_decoupling switch and box, drop-in": Case(dd(True, options=dict(scenario="switch-and-box")), nomemory=True),
     "dynamic_decoupling staggered before a named barrier": Case(
         dd(label="dd", options=dict(coupling=((0, 1),), dd_barrier="dd")), nomemory=True
     ),

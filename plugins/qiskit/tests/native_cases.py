@@ -320,9 +320,11 @@ def colouring(*args: Any, **kwargs: Any) -> Callable[[], tuple]:
 _RAISE = object()
 
 
-def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barrier: bool = False) -> Callable[[], tuple]:
+def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barrier: bool = False,
+                   **request: Any) -> Callable[[], tuple]:
     """The fused PadDelay call (or, with `dd_fields`, the DD call, before a named barrier with
-    `barrier`) whose writer's callback `name` raises RuntimeError, or returns `value`."""
+    `barrier`; else with dynamic_request's `request` options) whose writer's callback `name`
+    raises RuntimeError, or returns `value`."""
 
     def callback(self: Any, *args: Any) -> Any:
         if value is _RAISE:
@@ -335,10 +337,12 @@ def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barr
         if dd_fields:
             request = decoupling_request(label="dd", dd_barrier="dd") if barrier else decoupling_request()
         else:
-            request = dynamic_request()
+            request = dynamic_request(**options)
         writer = request["writer"]
         writer.__class__ = failing(type(writer))
         return (_native.dynamic_decoupling if dd_fields else _native.dynamic), (), request
+
+    options = request
 
     return make
 
@@ -540,6 +544,17 @@ HOSTILE = {
     "dynamic writer body of a dag": Case(writer_failing("body", types.SimpleNamespace(_data=dynamic_dag())), TypeError, "'DAGCircuit' object cannot be cast as 'CircuitData'"),
     "dynamic writer place raises": Case(writer_failing("place"), RuntimeError, "place refused"),
     "dynamic writer labels raises": Case(writer_failing("labels"), RuntimeError, "labels refused"),
+    "dynamic writer order raises": Case(writer_failing("order", ordered=True), RuntimeError, "order refused"),
+    "dynamic writer order not a sequence": Case(writer_failing("order", 5, ordered=True), TypeError, "the block order must be a sequence"),
+    "dynamic writer order of strings": Case(writer_failing("order", ["a"] * 5, ordered=True), TypeError, "'str' object cannot be interpreted as an integer"),
+    "dynamic writer order repeats": Case(writer_failing("order", [0] * 5, ordered=True), TranspilerError, "block_ordering_callable must yield each of the block's 5 operation nodes once."),
+    "dynamic writer unsupported raises": Case(writer_failing("unsupported", scenario="custom gate"), RuntimeError, "unsupported refused"),
+    "dynamic writer condition not an int": Case(
+        writer_failing("control_flow", "bit", scenario="expression-and-register-conditions"), TypeError, "'str' object cannot be interpreted as an integer"
+    ),
+    "dynamic writer condition huge": Case(
+        writer_failing("control_flow", 2**70, scenario="expression-and-register-conditions"), OverflowError
+    ),
     # dynamic_decoupling: its own fields, and a writer that fails
     "dd no arguments": Case(lambda: (_native.dynamic_decoupling, (), {}), TypeError, "dynamic_decoupling() missing 1 required positional argument: 'top'"),
     "dd dag as top": Case(dd(top=dynamic_dag()), TypeError, "argument 'top': 'DAGCircuit' object cannot be cast as 'CircuitData'"),

@@ -321,12 +321,14 @@ _RAISE = object()
 
 
 def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barrier: bool = False,
-                   **request: Any) -> Callable[[], tuple]:
+                   answer: Callable[..., Any] | None = None, **request: Any) -> Callable[[], tuple]:
     """The fused PadDelay call (or, with `dd_fields`, the DD call, before a named barrier with
     `barrier`; else with dynamic_request's `request` options) whose writer's callback `name`
-    raises RuntimeError, or returns `value`."""
+    raises RuntimeError, or returns `value`, or what `answer(writer, *args)` returns."""
 
     def callback(self: Any, *args: Any) -> Any:
+        if answer is not None:
+            return answer(self, *args)
         if value is _RAISE:
             raise RuntimeError(f"{name} refused")
         return value
@@ -345,6 +347,28 @@ def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barr
     options = request
 
     return make
+
+
+def gapped_body_dag(writer: Any, cf: int, k: int) -> DAGCircuit:
+    """The DAG of body k of `cf` with as many operation nodes as the body, but not numbered in a
+    row: three gates were added after its first instruction, and removed."""
+    body = writer.ops[cf].blocks[k]
+    qc = body.copy_empty_like()
+    first, *rest = body.data
+    qc.append(first)
+    for _ in range(3):
+        qc.x(0)
+    for instruction in rest:
+        qc.append(instruction)
+    out = circuit_to_dag(qc)
+    for node in list(out.topological_op_nodes())[1:4]:
+        out.remove_op_node(node)
+    return out
+
+
+def narrower_body(writer: Any, cf: int, k: int, fast_path: bool, n_qubits: int) -> QuantumCircuit:
+    """The body the writer would give, one qubit short."""
+    return QuantumCircuit(n_qubits - 1, writer.ops[cf].blocks[k].num_clbits)
 
 
 def given(blocks: bytes | None = None, starts: bytes | None = None) -> Callable[[], tuple]:
@@ -543,6 +567,21 @@ HOSTILE = {
     "dynamic writer body not a circuit": Case(writer_failing("body", 5), AttributeError, "'int' object has no attribute '_data'"),
     "dynamic writer body of a dag": Case(writer_failing("body", types.SimpleNamespace(_data=dynamic_dag())), TypeError, "'DAGCircuit' object cannot be cast as 'CircuitData'"),
     "dynamic writer place raises": Case(writer_failing("place"), RuntimeError, "place refused"),
+    "dynamic writer topological with a gap": Case(
+        writer_failing("topological", answer=gapped_body_dag), RuntimeError, "tarvex_qiskit: a body's DAG does not hold the body's instructions"
+    ),
+    "dynamic writer body narrower": Case(
+        writer_failing("body", answer=narrower_body), RuntimeError,
+        "tarvex_qiskit: writer.body() gave a circuit of 1 qubits and 1 clbits where 2 and 1 are needed",
+    ),
+    "dynamic writer body without qubits": Case(
+        writer_failing("body", QuantumCircuit(0)), RuntimeError,
+        "tarvex_qiskit: writer.body() gave a circuit of 0 qubits and 0 clbits where 2 and 1 are needed",
+    ),
+    "dynamic writer body without clbits": Case(
+        writer_failing("body", QuantumCircuit(3), scenario="transpiled-nested-fast-path"), RuntimeError,
+        "tarvex_qiskit: writer.body() gave a circuit of 3 qubits and 0 clbits where 3 and 2 are needed",
+    ),
     "dynamic writer labels raises": Case(writer_failing("labels"), RuntimeError, "labels refused"),
     "dynamic writer order raises": Case(writer_failing("order", ordered=True), RuntimeError, "order refused"),
     "dynamic writer order not a sequence": Case(writer_failing("order", 5, ordered=True), TypeError, "the block order must be a sequence"),
@@ -591,6 +630,10 @@ HOSTILE = {
     "dd writer labelled raises": Case(writer_failing("labelled", dd_fields=True, barrier=True), RuntimeError, "labelled refused"),
     "dd writer body raises": Case(writer_failing("body", dd_fields=True), RuntimeError, "body refused"),
     "dd writer place raises": Case(writer_failing("place", dd_fields=True), RuntimeError, "place refused"),
+    "dd writer body narrower": Case(
+        writer_failing("body", dd_fields=True, answer=narrower_body), RuntimeError,
+        "tarvex_qiskit: writer.body() gave a circuit of 1 qubits and 1 clbits where 2 and 1 are needed",
+    ),
     # greedy_colouring
     "colouring no arguments": Case(colouring(), TypeError, "greedy_colouring() missing 1 required positional argument: 'n'"),
     "colouring n negative": Case(colouring(-1, edges=[]), OverflowError),

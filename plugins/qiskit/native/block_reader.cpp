@@ -187,12 +187,22 @@ class Reader {
     QkDag* dag = body ? qk_dag_borrow_from_python(body.get()) : nullptr;
     if (dag == nullptr) return false;
     if (qk_dag_num_op_nodes(dag) != n) {
-      PyErr_SetString(PyExc_RuntimeError, "tarvex_qiskit: a body's DAG does not hold the body's instructions");
+      raise_foreign_body_dag();
       return false;
     }
     qk_dag_topological_op_nodes(dag, idx.data());
+    // Its operation nodes must be numbered n in a row: a DAG that lost some (another object's, or
+    // one edited in Python) would send the instruction indices past the body's end.
     const std::uint32_t first = *std::min_element(idx.begin(), idx.end());
-    for (std::uint32_t& i : idx) i -= first;
+    std::vector<char> seen(n, 0);
+    for (std::uint32_t& i : idx) {
+      i -= first;
+      if (i >= n || seen[i]) {
+        raise_foreign_body_dag();
+        return false;
+      }
+      seen[i] = 1;
+    }
     return true;
   }
 

@@ -7,6 +7,7 @@
 
 #include "gate_params.hpp"
 #include "boundary_kit/messages.hpp"
+#include "messages.hpp"
 #include "boundary_kit/py_ref.hpp"
 #include "qiskit_objects.hpp"
 
@@ -145,6 +146,16 @@ void BlockWriter::begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::sp
       frame.data = Ref();
     }
     frame.circ = frame.data ? qk_circuit_borrow_from_python(frame.data.get()) : nullptr;
+    // The copies go onto the body's own qubits and clbits: a circuit without them all would hold
+    // instructions on bits it lacks, which Qiskit cannot read back.
+    if (frame.circ != nullptr) {
+      const std::uint32_t nq = qk_circuit_num_qubits(frame.circ), nc = qk_circuit_num_clbits(frame.circ);
+      const auto want_clbits = static_cast<std::uint32_t>(read_.program.block_clbits(read_.program.bodies(cf)[k]).size());
+      if (nq != qubits.size() || nc != want_clbits) {
+        raise_body_width(nq, nc, static_cast<std::uint32_t>(qubits.size()), want_clbits);
+        frame.circ = nullptr;
+      }
+    }
     failed_ = frame.circ == nullptr;
   }
   frames_.push_back(std::move(frame));

@@ -60,6 +60,17 @@ void raise_bad_block_order(std::size_t n) {
                "block_ordering_callable must yield each of the block's %zu operation nodes once.", n);
 }
 
+void raise_foreign_body_dag() {
+  PyErr_SetString(PyExc_RuntimeError, "tarvex_qiskit: a body's DAG does not hold the body's instructions");
+}
+
+void raise_body_width(std::uint32_t qubits, std::uint32_t clbits, std::uint32_t want_qubits,
+                      std::uint32_t want_clbits) {
+  PyErr_Format(PyExc_RuntimeError,
+               "tarvex_qiskit: writer.body() gave a circuit of %u qubits and %u clbits where %u and %u are needed",
+               qubits, clbits, want_qubits, want_clbits);
+}
+
 std::string unexpected_object_text(std::string_view what) {
   return "tarvex_qiskit: " + std::string(what) + " is not what this module was built for";
 }

@@ -173,5 +173,11 @@ void raise_unbounded_duration(std::string_view name, std::span<const std::uint32
 void raise_durations_too_long();
 /// TranspilerError: a block ordering callable did not yield each of the block's `n` nodes once.
 void raise_bad_block_order(std::size_t n);
+/// RuntimeError: the DAG writer.topological() gave for a body does not hold its instructions.
+void raise_foreign_body_dag();
+/// RuntimeError: "tarvex_qiskit: writer.body() gave a circuit of {q} qubits and {c} clbits where
+/// {wq} and {wc} are needed"
+void raise_body_width(std::uint32_t qubits, std::uint32_t clbits, std::uint32_t want_qubits,
+                      std::uint32_t want_clbits);
 
 }  // namespace tarvex::qiskit_plugin

@@ -2,23 +2,27 @@
 allocation-failure tests.
 
 Each case makes its call's arguments afresh (`make()` -> (function, args, kwargs)), so that a
-test can call it many times or watch the arguments' reference counts.
+test can call it many times or watch the arguments' reference counts. The calls of the entries in
+ONE_CALL_EACH write into their arguments: `calls` gives a repeating test new ones for each call.
 """
 
 from __future__ import annotations
 
 import array
+import copy
 import dataclasses
 import datetime
 import functools
 import types
 from typing import Any, Callable, NamedTuple
 
+import dynamic_circuits
 from conftest import backend, transpiled
 from dynamic_circuits import small_target
 from qiskit import QuantumCircuit
+from qiskit.circuit import Gate
 from qiskit.circuit.library import XGate
-from qiskit.converters import circuit_to_dag
+from qiskit.converters import circuit_to_dag, dag_to_circuit
 from qiskit.dagcircuit import DAGCircuit
 from qiskit.passmanager.compilation_status import PropertySet
 from qiskit.transpiler import CouplingMap
@@ -37,7 +41,7 @@ class Case(NamedTuple):
     make: Callable[[], tuple[Callable[..., Any], tuple, dict]]
     error: type[BaseException] | None = None
     message: str | None = None  # the whole message; a text ending in ": " is a prefix
-    nomemory: bool = False  # run in the allocation-failure tests (if also in REPEATABLE)
+    nomemory: bool = False  # run in the allocation-failure tests
 
 
 def dag():
@@ -211,38 +215,92 @@ def run_pass(dynamic_pass: Any, dag: DAGCircuit, property_set: PropertySet | Non
     return dynamic_pass.run(dag)
 
 
-def drop_in_times(dag: DAGCircuit) -> PropertySet:
-    """The property set our ALAP analysis leaves for a drop-in padder."""
-    property_set = PropertySet()
-    run_pass(scheduling.ALAPScheduleAnalysis(target=dynamic_target()), dag, property_set)
-    return property_set
+def in_topological_order(dag: DAGCircuit) -> Any:
+    """A block_ordering_callable: the runtime's order, from Python."""
+    yield from dag.topological_op_nodes()
 
 
-def dynamic_request(how: str = "fused", **changes: Any) -> dict[str, Any]:
+def scenario_dag(scenario: str | None) -> tuple[DAGCircuit, Any]:
+    """The DAG and target of a scenario of dynamic_circuits, every instruction labelled; None: the
+    tiny dynamic circuit, and "custom gate": it with a gate of its own, which only the runtime's
+    passes copy."""
+    if scenario is None:
+        return dynamic_dag(), dynamic_target()
+    if scenario == "custom gate":
+        qc = dag_to_circuit(dynamic_dag())
+        qc.append(Gate("mine", 1, []), [0])
+        return circuit_to_dag(qc), dynamic_target()
+    circuit, target = dynamic_circuits.case(scenario)
+    return circuit_to_dag(dynamic_circuits.labelled(circuit)), target
+
+
+@functools.cache
+def dynamic_template(how: str, scenario: str | None = None, ordered: bool = False) -> dict[str, Any]:
     """The fields of the request PadDelay (fused or drop-in) or the ALAP analysis makes for the
-    tiny dynamic circuit, with `changes`."""
-    dag = dynamic_dag()
+    tiny dynamic circuit or a scenario's, with a custom ordering or the default: made once, and
+    never called with (see `renewed`)."""
+    dag, target = scenario_dag(scenario)
+    ordering = in_topological_order if ordered else None
     if how == "analysis":
-        run = lambda: run_pass(scheduling.ALAPScheduleAnalysis(target=dynamic_target()), dag)  # noqa: E731
+        run = lambda: run_pass(scheduling.ALAPScheduleAnalysis(ordering, target=target), dag)  # noqa: E731
     else:
-        ps = drop_in_times(dag) if how == "drop-in" else None
-        run = lambda: run_pass(scheduling.PadDelay(target=dynamic_target()), dag, ps)  # noqa: E731
+        ps = PropertySet()
+        if how == "drop-in":
+            run_pass(scheduling.ALAPScheduleAnalysis(target=target), dag, ps)
+        run = lambda: run_pass(scheduling.PadDelay(block_ordering_callable=ordering, target=target), dag, ps)  # noqa: E731
     (request,), _ = captured(run)
-    return {**vars(request), **changes}
+    return vars(request)
 
 
-def dynamic(how: str = "fused", **changes: Any) -> Callable[[], tuple]:
-    return lambda: (_native.dynamic, (), dynamic_request(how, **changes))
+def renewed(template: dict[str, Any]) -> dict[str, Any]:
+    """A dynamic entry's request with a writer, circuits and output of its own, as the pass that
+    made `template` would make them for another run on its DAG: a copy of the template's writer
+    with its callbacks' state (every list and dict of it) empty, and the circuits converted anew.
+    Renewing, rather than running the pass again, keeps the pass's own work out of the repeated
+    calls: the DD pass checks its sequences with NumPy, whose release build moves a debug
+    interpreter's reference total."""
+    writer = copy.copy(template["writer"])
+    for name, value in vars(writer).items():
+        if isinstance(value, (list, dict)):
+            setattr(writer, name, type(value)())
+    top, out = scheduling._native_circuits(writer.dag, writer, writer.keep_labels, template["out"] is not None)
+    return {**template, "top": top, "out": out, "writer": writer}
+
+
+def dynamic_request(how: str = "fused", scenario: str | None = None, ordered: bool = False,
+                    **changes: Any) -> dict[str, Any]:
+    """That request, with `changes`; its writer and circuits new."""
+    return {**renewed(dynamic_template(how, scenario, ordered)), **changes}
+
+
+def dynamic(how: str = "fused", scenario: str | None = None, **changes: Any) -> Callable[[], tuple]:
+    return lambda: (_native.dynamic, (), dynamic_request(how, scenario, **changes))
+
+
+def custom_ordered(how: str = "fused") -> Callable[[], tuple]:
+    return lambda: (_native.dynamic, (), dynamic_request(how, ordered=True))
+
+
+@functools.cache
+def decoupling_template(drop_in: bool = False, label: str | None = None, coupling: tuple | None = None,
+                        scenario: str | None = None, **options: Any) -> dict[str, Any]:
+    """The fields of the request PadDynamicalDecoupling ([x, x], staggered on the edges
+    `coupling`, and `options`) makes for the tiny dynamic circuit (its barrier labelled `label`) or
+    a scenario's, fused or drop-in: made once, and never called with (see `renewed`)."""
+    dag, target = (dynamic_dag(label), dynamic_target()) if scenario is None else scenario_dag(scenario)
+    ps = PropertySet()
+    if drop_in:
+        run_pass(scheduling.ALAPScheduleAnalysis(target=target), dag, ps)
+    if coupling is not None:
+        options["coupling_map"] = CouplingMap([list(edge) for edge in coupling])
+    dd = decoupling.PadDynamicalDecoupling([XGate(), XGate()], target=target, **options)
+    (request,), _ = captured(lambda: run_pass(dd, dag, ps))
+    return vars(request)
 
 
 def decoupling_request(drop_in: bool = False, label: str | None = None, **options: Any) -> dict[str, Any]:
-    """The fields of the request PadDynamicalDecoupling ([x, x] and `options`) makes for the tiny
-    dynamic circuit, fused or drop-in."""
-    dag = dynamic_dag(label)
-    ps = drop_in_times(dag) if drop_in else None
-    dd = decoupling.PadDynamicalDecoupling([XGate(), XGate()], target=dynamic_target(), **options)
-    (request,), _ = captured(lambda: run_pass(dd, dag, ps))
-    return vars(request)
+    """That request, its writer and circuits new."""
+    return renewed(decoupling_template(drop_in, label, **options))
 
 
 def dd(drop_in: bool = False, label: str | None = None, options: dict | None = None, **changes: Any) -> Callable[[], tuple]:
@@ -262,25 +320,55 @@ def colouring(*args: Any, **kwargs: Any) -> Callable[[], tuple]:
 _RAISE = object()
 
 
-def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barrier: bool = False) -> Callable[[], tuple]:
+def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barrier: bool = False,
+                   answer: Callable[..., Any] | None = None, **request: Any) -> Callable[[], tuple]:
     """The fused PadDelay call (or, with `dd_fields`, the DD call, before a named barrier with
-    `barrier`) whose writer's callback `name` raises RuntimeError, or returns `value`."""
+    `barrier`; else with dynamic_request's `request` options) whose writer's callback `name`
+    raises RuntimeError, or returns `value`, or what `answer(writer, *args)` returns."""
 
     def callback(self: Any, *args: Any) -> Any:
+        if answer is not None:
+            return answer(self, *args)
         if value is _RAISE:
             raise RuntimeError(f"{name} refused")
         return value
+
+    failing = functools.cache(lambda cls: type("FailingWriter", (cls,), {name: callback}))
 
     def make() -> tuple:
         if dd_fields:
             request = decoupling_request(label="dd", dd_barrier="dd") if barrier else decoupling_request()
         else:
-            request = dynamic_request()
+            request = dynamic_request(**options)
         writer = request["writer"]
-        writer.__class__ = type("FailingWriter", (type(writer),), {name: callback})
+        writer.__class__ = failing(type(writer))
         return (_native.dynamic_decoupling if dd_fields else _native.dynamic), (), request
 
+    options = request
+
     return make
+
+
+def gapped_body_dag(writer: Any, cf: int, k: int) -> DAGCircuit:
+    """The DAG of body k of `cf` with as many operation nodes as the body, but not numbered in a
+    row: three gates were added after its first instruction, and removed."""
+    body = writer.ops[cf].blocks[k]
+    qc = body.copy_empty_like()
+    first, *rest = body.data
+    qc.append(first)
+    for _ in range(3):
+        qc.x(0)
+    for instruction in rest:
+        qc.append(instruction)
+    out = circuit_to_dag(qc)
+    for node in list(out.topological_op_nodes())[1:4]:
+        out.remove_op_node(node)
+    return out
+
+
+def narrower_body(writer: Any, cf: int, k: int, fast_path: bool, n_qubits: int) -> QuantumCircuit:
+    """The body the writer would give, one qubit short."""
+    return QuantumCircuit(n_qubits - 1, writer.ops[cf].blocks[k].num_clbits)
 
 
 def given(blocks: bytes | None = None, starts: bytes | None = None) -> Callable[[], tuple]:
@@ -318,10 +406,22 @@ GOOD = {
     "dynamic drop-in": Case(dynamic("drop-in"), nomemory=True),
     "dynamic analysis": Case(dynamic("analysis"), nomemory=True),
     "dynamic without labels, idle qubits padded": Case(dynamic(keep_labels=False, schedule_idle_qubits=True), nomemory=True),
+    "dynamic custom order": Case(custom_ordered(), nomemory=True),
+    "dynamic analysis custom order": Case(custom_ordered("analysis"), nomemory=True),
+    "dynamic custom gate, refused": Case(dynamic(scenario="custom gate"), nomemory=True),
+    "dynamic switch and box": Case(dynamic(scenario="switch-and-box"), nomemory=True),
+    "dynamic expression and register conditions": Case(dynamic(scenario="expression-and-register-conditions"), nomemory=True),
+    "dynamic loop with nested if, transpiled": Case(dynamic(scenario="transpiled-loop-with-nested-if"), nomemory=True),
+    "dynamic nested fast path, transpiled": Case(dynamic(scenario="transpiled-nested-fast-path"), nomemory=True),
+    "dynamic registers drop-in": Case(dynamic("drop-in", scenario="registers"), nomemory=True),
+    "dynamic resets and delays in bodies": Case(dynamic(scenario="resets-and-delays-in-bodies"), nomemory=True),
     "dynamic_decoupling fused": Case(dd(), nomemory=True),
     "dynamic_decoupling drop-in": Case(dd(True), nomemory=True),
+    "dynamic_decoupling fused with pulses": Case(dd(options=dict(skip_reset_qubits=False, sequence_min_length_ratios=1)), nomemory=True),
+    "dynamic_decoupling loop with nested if, transpiled": Case(dd(options=dict(scenario="transpiled-loop-with-nested-if")), nomemory=True),
+    "dynamic_decoupling switch and box, drop-in": Case(dd(True, options=dict(scenario="switch-and-box")), nomemory=True),
     "dynamic_decoupling staggered before a named barrier": Case(
-        dd(label="dd", options=dict(coupling_map=CouplingMap([[0, 1]]), dd_barrier="dd")), nomemory=True
+        dd(label="dd", options=dict(coupling=((0, 1),), dd_barrier="dd")), nomemory=True
     ),
     "greedy_colouring": Case(lambda: (_native.greedy_colouring, *colouring_call([[0, 1], [1, 2], [2, 3], [3, 0]])), nomemory=True),
     "greedy_colouring nothing": Case(colouring(0, edges=[]), nomemory=True),
@@ -467,7 +567,33 @@ HOSTILE = {
     "dynamic writer body not a circuit": Case(writer_failing("body", 5), AttributeError, "'int' object has no attribute '_data'"),
     "dynamic writer body of a dag": Case(writer_failing("body", types.SimpleNamespace(_data=dynamic_dag())), TypeError, "'DAGCircuit' object cannot be cast as 'CircuitData'"),
     "dynamic writer place raises": Case(writer_failing("place"), RuntimeError, "place refused"),
+    "dynamic writer topological with a gap": Case(
+        writer_failing("topological", answer=gapped_body_dag), RuntimeError, "tarvex_qiskit: a body's DAG does not hold the body's instructions"
+    ),
+    "dynamic writer body narrower": Case(
+        writer_failing("body", answer=narrower_body), RuntimeError,
+        "tarvex_qiskit: writer.body() gave a circuit of 1 qubits and 1 clbits where 2 and 1 are needed",
+    ),
+    "dynamic writer body without qubits": Case(
+        writer_failing("body", QuantumCircuit(0)), RuntimeError,
+        "tarvex_qiskit: writer.body() gave a circuit of 0 qubits and 0 clbits where 2 and 1 are needed",
+    ),
+    "dynamic writer body without clbits": Case(
+        writer_failing("body", QuantumCircuit(3), scenario="transpiled-nested-fast-path"), RuntimeError,
+        "tarvex_qiskit: writer.body() gave a circuit of 3 qubits and 0 clbits where 3 and 2 are needed",
+    ),
     "dynamic writer labels raises": Case(writer_failing("labels"), RuntimeError, "labels refused"),
+    "dynamic writer order raises": Case(writer_failing("order", ordered=True), RuntimeError, "order refused"),
+    "dynamic writer order not a sequence": Case(writer_failing("order", 5, ordered=True), TypeError, "the block order must be a sequence"),
+    "dynamic writer order of strings": Case(writer_failing("order", ["a"] * 5, ordered=True), TypeError, "'str' object cannot be interpreted as an integer"),
+    "dynamic writer order repeats": Case(writer_failing("order", [0] * 5, ordered=True), TranspilerError, "block_ordering_callable must yield each of the block's 5 operation nodes once."),
+    "dynamic writer unsupported raises": Case(writer_failing("unsupported", scenario="custom gate"), RuntimeError, "unsupported refused"),
+    "dynamic writer condition not an int": Case(
+        writer_failing("control_flow", "bit", scenario="expression-and-register-conditions"), TypeError, "'str' object cannot be interpreted as an integer"
+    ),
+    "dynamic writer condition huge": Case(
+        writer_failing("control_flow", 2**70, scenario="expression-and-register-conditions"), OverflowError
+    ),
     # dynamic_decoupling: its own fields, and a writer that fails
     "dd no arguments": Case(lambda: (_native.dynamic_decoupling, (), {}), TypeError, "dynamic_decoupling() missing 1 required positional argument: 'top'"),
     "dd dag as top": Case(dd(top=dynamic_dag()), TypeError, "argument 'top': 'DAGCircuit' object cannot be cast as 'CircuitData'"),
@@ -504,6 +630,10 @@ HOSTILE = {
     "dd writer labelled raises": Case(writer_failing("labelled", dd_fields=True, barrier=True), RuntimeError, "labelled refused"),
     "dd writer body raises": Case(writer_failing("body", dd_fields=True), RuntimeError, "body refused"),
     "dd writer place raises": Case(writer_failing("place", dd_fields=True), RuntimeError, "place refused"),
+    "dd writer body narrower": Case(
+        writer_failing("body", dd_fields=True, answer=narrower_body), RuntimeError,
+        "tarvex_qiskit: writer.body() gave a circuit of 1 qubits and 1 clbits where 2 and 1 are needed",
+    ),
     # greedy_colouring
     "colouring no arguments": Case(colouring(), TypeError, "greedy_colouring() missing 1 required positional argument: 'n'"),
     "colouring n negative": Case(colouring(-1, edges=[]), OverflowError),
@@ -516,7 +646,33 @@ HOSTILE = {
 }
 
 CASES = {**GOOD, **HOSTILE}
-# Calls of the dynamic entries hand their writer (a Python object that collects the output) to the
-# native code, which appends to it: repeating one call on the same arguments grows the writer, so
-# they are not repeated by the reference-count and allocation-failure tests.
-REPEATABLE = {name: case for name, case in CASES.items() if not name.startswith(("dynamic", "dd "))}
+
+# The entries whose calls write into their arguments: the writer (a Python object that collects
+# the output) and the output CircuitData grow with every call, and the writer's body callback
+# clears the bodies it reuses. One set of arguments serves one call of theirs.
+ONE_CALL_EACH = (_native.dynamic, _native.dynamic_decoupling)
+
+
+def arguments(made: tuple) -> list[Any]:
+    """The objects a made call (function, args, kwargs) passes."""
+    return [*made[1], *made[2].values()]
+
+
+def inputs(made: tuple) -> list[Any]:
+    """The objects a made call reads, which it must leave as they were: its arguments, but for the
+    output CircuitData a dynamic entry writes into (and, failing, leaves part-written)."""
+    if made[0] not in ONE_CALL_EACH:
+        return arguments(made)
+    return [*made[1], *(value for key, value in made[2].items() if key != "out")]
+
+
+def calls(case: Case) -> tuple[Callable[[], tuple], list[Any]]:
+    """For a test that repeats `case`: what makes each call (function, args, kwargs), and the
+    objects every call is given, whose reference counts must not change. The same arguments serve
+    every call, but for the entries in ONE_CALL_EACH, whose calls each get new ones from
+    `case.make`; the objects two such makes share (the target's durations, say) are the watched."""
+    first = case.make()
+    if first[0] not in ONE_CALL_EACH:
+        return (lambda: first), [first[0], *arguments(first)]
+    later = arguments(case.make())
+    return case.make, [first[0], *(value for value in arguments(first) if any(value is other for other in later))]

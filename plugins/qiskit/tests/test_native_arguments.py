@@ -6,7 +6,8 @@ our argument prefix, the prefix), never crashes, and leaves its inputs as they w
 import copy
 
 import pytest
-from native_cases import CASES, GOOD, HOSTILE, pad_request, scheduled_graph
+from native_cases import CASES, GOOD, HOSTILE, inputs, pad_request, scheduled_graph
+from qiskit.circuit import CircuitData
 from qiskit.dagcircuit import DAGCircuit
 
 from tarvex_qiskit import _native
@@ -15,9 +16,12 @@ pytestmark = pytest.mark.debug_build
 
 
 def snapshot(value):
-    """What a call must leave unchanged: DAGs by equality and ops, graphs by their export."""
+    """What a call must leave unchanged: DAGs by equality and ops, circuits by their bits and
+    instructions, graphs by their export."""
     if isinstance(value, DAGCircuit):
         return value.copy_empty_like(), copy.deepcopy(value), value.count_ops()
+    if isinstance(value, CircuitData):
+        return value.qubits, value.clbits, list(value)
     if hasattr(value, "get_all_nodes") and hasattr(value, "node_count"):
         return value.get_all_nodes(), [value.get_node_schedule(i) for i in range(value.node_count())]
     return None
@@ -32,9 +36,10 @@ def same(before, value):
 @pytest.mark.parametrize("name", CASES)
 def test_call_raises_what_it_should_and_leaves_its_inputs(name):
     case = CASES[name]
-    function, args, kwargs = case.make()
-    inputs = [*args, *kwargs.values()]
-    before = [snapshot(value) for value in inputs]
+    made = case.make()
+    function, args, kwargs = made
+    read = inputs(made)
+    before = [snapshot(value) for value in read]
     if case.error is None:
         function(*args, **kwargs)
     else:
@@ -46,7 +51,7 @@ def test_call_raises_what_it_should_and_leaves_its_inputs(name):
             assert text.startswith(case.message)
         elif case.message is not None:
             assert text == case.message
-    assert all(same(b, value) for b, value in zip(before, inputs))
+    assert all(same(b, value) for b, value in zip(before, read))
 
 
 def test_every_hostile_case_has_an_error():

@@ -283,6 +283,31 @@ def writer_failing(name: str, value: Any = _RAISE, dd_fields: bool = False, barr
     return make
 
 
+def labelled_pulses(flags: Any, fails: bool = False) -> Callable[[], tuple]:
+    """The DD call whose writer says which pulse gates are labelled with `flags`, and whose
+    label_pulses raises RuntimeError with `fails`."""
+
+    def make() -> tuple:
+        qc = QuantumCircuit(2, 1)
+        qc.x(1)
+        qc.delay(1000, 1)  # a pair of pulses goes in its place
+        qc.x(1)
+        qc.measure(0, 0)
+        dd = decoupling.PadDynamicalDecoupling([XGate(), XGate()], target=dynamic_target(), pulse_alignment=1)
+        (request,), _ = captured(lambda: run_pass(dd, circuit_to_dag(qc)))
+        request = vars(request)
+        writer = request["writer"]
+        writer.labelled_pulses, writer.pulse_labels = flags, ("dd",) * len(request["gates"])
+        if fails:
+            def refuse(self: Any, *args: Any) -> None:
+                raise RuntimeError("label_pulses refused")
+
+            writer.__class__ = type("FailingWriter", (type(writer),), {"label_pulses": refuse})
+        return _native.dynamic_decoupling, (), request
+
+    return make
+
+
 def given(blocks: bytes | None = None, starts: bytes | None = None) -> Callable[[], tuple]:
     """The drop-in call with its start times' buffers replaced."""
     def make() -> tuple:
@@ -323,6 +348,7 @@ GOOD = {
     "dynamic_decoupling staggered before a named barrier": Case(
         dd(label="dd", options=dict(coupling_map=CouplingMap([[0, 1]]), dd_barrier="dd")), nomemory=True
     ),
+    "dynamic_decoupling labelled pulses": Case(labelled_pulses(b"\x01\x00"), nomemory=True),
     "greedy_colouring": Case(lambda: (_native.greedy_colouring, *colouring_call([[0, 1], [1, 2], [2, 3], [3, 0]])), nomemory=True),
     "greedy_colouring nothing": Case(colouring(0, edges=[]), nomemory=True),
 }
@@ -504,6 +530,9 @@ HOSTILE = {
     "dd writer labelled raises": Case(writer_failing("labelled", dd_fields=True, barrier=True), RuntimeError, "labelled refused"),
     "dd writer body raises": Case(writer_failing("body", dd_fields=True), RuntimeError, "body refused"),
     "dd writer place raises": Case(writer_failing("place", dd_fields=True), RuntimeError, "place refused"),
+    "dd labelled pulses str": Case(labelled_pulses("ab"), TypeError, "tarvex_qiskit: labelled_pulses must be bytes, one per pulse gate"),
+    "dd labelled pulses short": Case(labelled_pulses(b"\x01"), TypeError, "tarvex_qiskit: labelled_pulses must be bytes, one per pulse gate"),
+    "dd writer label_pulses raises": Case(labelled_pulses(b"\x01\x01", fails=True), RuntimeError, "label_pulses refused"),
     # greedy_colouring
     "colouring no arguments": Case(colouring(), TypeError, "greedy_colouring() missing 1 required positional argument: 'n'"),
     "colouring n negative": Case(colouring(-1, edges=[]), OverflowError),

@@ -52,6 +52,8 @@ class BlockWriter {
   // being written (null after a failure), a root qubit's index there, and recording a failure it
   // met (with a Python error set).
   QkCircuit* circuit() const { return failed_ ? nullptr : frames_.back().circ; }
+  /// The same block as Python holds it: the root's CircuitData, or a body's QuantumCircuit.
+  PyObject* block_object() const { return frames_.size() == 1 ? top_data_ : frames_.back().circuit.get(); }
   std::uint32_t local_qubit(Wire q) const { return local(q); }
   void fail() { failed_ = true; }
   /// The filler's own copy of `id` (changed, say) is about to be appended: it counts as id's copy.

@@ -42,6 +42,21 @@ class DecouplingSink {
   }
 
   void set_filler(DecouplingFiller<DecouplingSink>* filler) { filler_ = filler; }
+
+  // Which pulse gates carry a label, from writer.labelled_pulses (None: none do). False with a
+  // Python error set.
+  bool load_labelled() {
+    Ref flags = Ref::steal(PyObject_GetAttrString(r_.writer, "labelled_pulses"));
+    if (!flags) return false;
+    if (flags.get() == Py_None) return true;
+    if (!PyBytes_Check(flags.get()) || static_cast<std::size_t>(PyBytes_GET_SIZE(flags.get())) != r_.gates.size()) {
+      PyErr_SetString(PyExc_TypeError, "tarvex_qiskit: labelled_pulses must be bytes, one per pulse gate");
+      return false;
+    }
+    const char* at = PyBytes_AS_STRING(flags.get());
+    labelled_.assign(at, at + r_.gates.size());
+    return true;
+  }
   double root_phase() const { return phases_.front(); }
   std::uint32_t odd() const { return odd_; }
 
@@ -68,10 +83,12 @@ class DecouplingSink {
   void begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::span<const Wire> qubits) {
     flush_all();
     phases_.push_back(0.0);
+    labelled_at_.emplace_back();
     w_.begin_body(cf, k, fast_path, qubits);
   }
   void end_body(NodeId cf, std::uint32_t k, Ticks duration) {
     flush_all();
+    report_labelled(static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k);
     const double phase = phases_.back();
     phases_.pop_back();
     if (phase != 0.0 && !w_.failed()) {
@@ -88,6 +105,7 @@ class DecouplingSink {
   }
   void end(Ticks duration) {
     flush_all();
+    report_labelled(-1, static_cast<std::uint32_t>(-1));
     w_.end(duration);
   }
 
@@ -98,7 +116,13 @@ class DecouplingSink {
     if (circ == nullptr) return;
     const PulseGate& g = r_.gates[offsets_[s] + k];
     const std::uint32_t local = w_.local_qubit(q);
-    check(qk_circuit_gate(circ, g.gate, &local, g.params.empty() ? nullptr : g.params.data()));
+    const std::size_t gate = offsets_[s] + k;
+    if (check(qk_circuit_gate(circ, g.gate, &local, g.params.empty() ? nullptr : g.params.data())) &&
+        !labelled_.empty() && labelled_[gate] != 0) {
+      std::vector<std::uint32_t>& at = labelled_at_.back();
+      at.push_back(static_cast<std::uint32_t>(qk_circuit_num_instructions(circ) - 1));
+      at.push_back(static_cast<std::uint32_t>(gate));
+    }
   }
   void absorb(Wire, std::uint32_t s, NodeId node, bool into_next) {
     const std::array<double, 3> current = angles(node);
@@ -139,6 +163,21 @@ class DecouplingSink {
     return a;
   }
 
+  // writer.label_pulses(cf, k, data, entries) for the output block ending, if it holds labelled
+  // pulses; -1 for the root, whose k is ignored.
+  void report_labelled(Py_ssize_t cf, std::uint32_t k) {
+    std::vector<std::uint32_t> at = std::move(labelled_at_.back());
+    labelled_at_.pop_back();
+    if (at.empty() || w_.failed()) return;
+    Ref entries = Ref::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(at.data()),
+                                                       static_cast<Py_ssize_t>(at.size() * sizeof(std::uint32_t))));
+    Ref done = entries ? Ref::steal(PyObject_CallMethod(r_.writer, "label_pulses", "nnOO", cf,
+                                                        cf < 0 ? Py_ssize_t{-1} : static_cast<Py_ssize_t>(k),
+                                                        w_.block_object(), entries.get()))
+                       : Ref();
+    if (!done) w_.fail();
+  }
+
   void flush(Wire q) {
     const NodeId id = pending_[q];
     if (id == kNoNode) return;
@@ -170,6 +209,9 @@ class DecouplingSink {
   std::vector<Wire> pending_list_;
   std::unordered_map<NodeId, std::array<double, 3>> overrides_;
   std::vector<double> phases_{0.0};  // per output block being written
+  std::vector<char> labelled_;       // per pulse gate: whether it carries a label
+  // per output block being written: (index there, pulse gate) of its labelled pulses
+  std::vector<std::vector<std::uint32_t>> labelled_at_ = std::vector<std::vector<std::uint32_t>>(1);
   std::uint32_t odd_ = 0;
 };
 
@@ -269,6 +311,7 @@ PyObject* decoupling_impl(const DecouplingRequest& r) {
   BlockWriter writer(read, out, r.out, r.writer, kept_qubits(program, r.schedule_idle_qubits));
   if (r.keep_labels) writer.keep_positions();
   DecouplingSink sink(writer, read, r, absorbers);
+  if (!sink.load_labelled()) return nullptr;
   DecouplingFiller<DecouplingSink> filler(program, options, sink);
   sink.set_filler(&filler);
   const Ticks duration = pad_blocks(program, blocks.order, blocks.schedule,

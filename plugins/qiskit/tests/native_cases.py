@@ -371,6 +371,42 @@ def narrower_body(writer: Any, cf: int, k: int, fast_path: bool, n_qubits: int) 
     return QuantumCircuit(n_qubits - 1, writer.ops[cf].blocks[k].num_clbits)
 
 
+@functools.cache
+def labelled_pulses_template() -> dict[str, Any]:
+    """The request of the DD call on a circuit where a pair of pulses goes in place of a delay:
+    made once, and never called with (see `renewed`)."""
+    qc = QuantumCircuit(2, 1)
+    qc.x(1)
+    qc.delay(1000, 1)
+    qc.x(1)
+    qc.measure(0, 0)
+    dd = decoupling.PadDynamicalDecoupling([XGate(), XGate()], target=dynamic_target(), pulse_alignment=1)
+    (request,), _ = captured(lambda: run_pass(dd, circuit_to_dag(qc)))
+    return vars(request)
+
+
+def _refuse_pulse_labels(self: Any, *args: Any) -> None:
+    raise RuntimeError("label_pulses refused")
+
+
+_REFUSING_LABELS = functools.cache(lambda cls: type("FailingWriter", (cls,), {"label_pulses": _refuse_pulse_labels}))
+
+
+def labelled_pulses(flags: Any, fails: bool = False) -> Callable[[], tuple]:
+    """The DD call whose writer says which pulse gates are labelled with `flags`, and whose
+    label_pulses raises RuntimeError with `fails`."""
+
+    def make() -> tuple:
+        request = renewed(labelled_pulses_template())
+        writer = request["writer"]
+        writer.labelled_pulses, writer.pulse_labels = flags, ("dd",) * len(request["gates"])
+        if fails:
+            writer.__class__ = _REFUSING_LABELS(type(writer))
+        return _native.dynamic_decoupling, (), request
+
+    return make
+
+
 def given(blocks: bytes | None = None, starts: bytes | None = None) -> Callable[[], tuple]:
     """The drop-in call with its start times' buffers replaced."""
     def make() -> tuple:
@@ -423,6 +459,7 @@ GOOD = {
     "dynamic_decoupling staggered before a named barrier": Case(
         dd(label="dd", options=dict(coupling=((0, 1),), dd_barrier="dd")), nomemory=True
     ),
+    "dynamic_decoupling labelled pulses": Case(labelled_pulses(b"\x01\x00"), nomemory=True),
     "greedy_colouring": Case(lambda: (_native.greedy_colouring, *colouring_call([[0, 1], [1, 2], [2, 3], [3, 0]])), nomemory=True),
     "greedy_colouring nothing": Case(colouring(0, edges=[]), nomemory=True),
 }
@@ -634,6 +671,9 @@ HOSTILE = {
         writer_failing("body", dd_fields=True, answer=narrower_body), RuntimeError,
         "tarvex_qiskit: writer.body() gave a circuit of 1 qubits and 1 clbits where 2 and 1 are needed",
     ),
+    "dd labelled pulses str": Case(labelled_pulses("ab"), TypeError, "tarvex_qiskit: labelled_pulses must be bytes, one per pulse gate"),
+    "dd labelled pulses short": Case(labelled_pulses(b"\x01"), TypeError, "tarvex_qiskit: labelled_pulses must be bytes, one per pulse gate"),
+    "dd writer label_pulses raises": Case(labelled_pulses(b"\x01\x01", fails=True), RuntimeError, "label_pulses refused"),
     # greedy_colouring
     "colouring no arguments": Case(colouring(), TypeError, "greedy_colouring() missing 1 required positional argument: 'n'"),
     "colouring n negative": Case(colouring(-1, edges=[]), OverflowError),

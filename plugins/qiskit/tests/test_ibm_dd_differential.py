@@ -347,3 +347,29 @@ def test_refused_spacings_name_the_fault():
     circuit, target = case("if-after-measure")
     with pytest.raises(TranspilerError, match="sum to 1"):
         PassManager([Ours(dd_sequences=XX, spacings=[0.5, 0.6, 0.0], target=target)]).run(circuit)
+
+
+def _all_labels(circuit: QuantumCircuit) -> list:
+    """labels(), with each control-flow operation's bodies in place, at every depth."""
+    out = []
+    for inst in circuit.data:
+        out.append((inst.operation.name, inst.operation.label))
+        if isinstance(inst.operation, ControlFlowOp):
+            out.append([_all_labels(body) for body in inst.operation.blocks])
+    return out
+
+
+@needs_ours
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("case_id", [c for c in CASES if c not in STATIC][::2])
+def test_pulses_keep_their_gates_labels(case_id, scheduling):
+    circuit, target, _ = _skip_unusable(case_id, "xx")
+    options = {"dd_sequences": [XGate(label="dd-first"), XGate()]}
+    want = decoupled(circuit, target, scheduling, **options)
+    got = outcome(lambda: PassManager([Ours(**options, target=target, scheduling=scheduling)]).run(circuit))
+    assert_same(got, want)
+    if isinstance(want, type):
+        return
+    assert _all_labels(got) == _all_labels(want)
+    drop_in = PassManager([OUR_ANALYSES[scheduling](target=target), Ours(**options, target=target)]).run(circuit)
+    assert _all_labels(drop_in) == _all_labels(want)

@@ -63,7 +63,8 @@ def outcome(function, result, kwargs):
 
 # The writer's methods the native code calls (native/block_reader.hpp, block_writer.hpp,
 # scheduled_blocks.hpp, dynamic_dd.cpp).
-CALLBACKS = ("control_flow", "topological", "order", "body", "place", "labels", "unsupported", "labelled", "phase")
+CALLBACKS = ("control_flow", "topological", "order", "body", "place", "labels", "unsupported", "labelled", "phase",
+             "label_pulses")
 
 
 class Stretches:

@@ -85,8 +85,13 @@ def _period(gate: Gate) -> int:
 
 
 class _DecouplingBlocks(_Blocks):
-    """The Python side of one native decoupling run: _Blocks's callbacks, plus the named barriers
-    and the phase each body gains."""
+    """The Python side of one native decoupling run: _Blocks's callbacks, plus the named barriers,
+    the phase each body gains and the labels of labelled pulses."""
+
+    # Per pulse gate of the sequences, flattened in order: bytes, 1 where the gate has a label (read
+    # by the native code before the walk), and the labels; None when no gate has one.
+    labelled_pulses: bytes | None = None
+    pulse_labels: tuple[str | None, ...] = ()
 
     def __init__(self, dag: DAGCircuit, target: Target | None, ordering: BlockOrderingCallable | None,
                  schedule_idle_qubits: bool, dd_barrier: str | None, keep_labels: bool):
@@ -107,6 +112,18 @@ class _DecouplingBlocks(_Blocks):
     def phase(self, cf: int, k: int, value: float) -> None:
         body = self.written[(cf, k)]
         body.global_phase = body.global_phase + value
+
+    def label_pulses(self, cf: int, k: int, data, entries: bytes) -> None:
+        """Gives the pulses of output block `data` their gates' labels, as the runtime's copies of
+        the sequence's gates keep them: `entries` holds (index in data, pulse gate) pairs of uint32."""
+        if isinstance(data, QuantumCircuit):
+            data = data._data
+        at = memoryview(entries).cast("I")
+        for i in range(0, len(at) - 1, 2):
+            instruction = data[at[i]]
+            op = instruction.operation.to_mutable()
+            op.label = self.pulse_labels[at[i + 1]]
+            data[at[i]] = instruction.replace(operation=op)
 
 
 # Refusals of the native run, by status (graph/block_decoupling.hpp's DecouplingStatus).
@@ -309,6 +326,10 @@ class PadDynamicalDecoupling(TransformationPass):
         keep_labels = bool(self.keep_labels)
         blocks = _DecouplingBlocks(dag, self._target, self._block_ordering_callable, self._schedule_idle_qubits,
                                    self._dd_barrier, keep_labels)
+        pulse_labels = tuple(gate.label for seq in self._dd_sequences for gate in seq)
+        if any(label is not None for label in pulse_labels):
+            blocks.labelled_pulses = bytes(label is not None for label in pulse_labels)
+            blocks.pulse_labels = pulse_labels
         top, out = _native_circuits(dag, blocks, keep_labels, pad=True)
         given = _given_times(dag, ps["node_start_time"], ps["node_block_dags"]) if drop_in else None
         result = _requests.call(_requests.DecouplingRequest(

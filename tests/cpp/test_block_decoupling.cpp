@@ -2,6 +2,7 @@
 // staggering and absorption, on programs padded by pad_blocks; and the greedy colouring.
 #include "graph/block_decoupling.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "block_test_util.hpp"
@@ -161,6 +162,34 @@ TEST(BlockDecoupling, OnePulseSequencesAbsorbIntoANeighbour) {
   const Recorder r = run(p, s, alap);
   EXPECT_EQ(r.odd, 1);
   EXPECT_EQ(r.events[4], "a0:0>n3");
+}
+
+TEST(BlockDecoupling, OnePulseCyclesStayOnlyForWholePeriods) {
+  // 108 // (8 * 3) = 4 cycles of a one-pulse sequence: kept where 4 is a whole number of its
+  // periods (X: 2, or 4), else one cycle whose inverse is absorbed, with a warning (a period of 8,
+  // or none known).
+  BlockProgram p(2, 0);
+  add_all(p, {gate({0}, 8), gate({0, 1}, 8), gate({1}, 116), gate({0}, 8), gate({0, 1}, 8)});
+  const double half[] = {0.5, 0.5};
+  Config s{{{1, 3.0, false, half, {}}}, {1, 1}, {8, 8}, {}};
+  s.options.alignment = 1;
+  s.options.multiple_cycles = true;
+  const std::vector<char> absorbs = {0, 1, 0, 1, 0};
+  s.options.absorbs = absorbs;
+  for (const std::uint32_t period : {2u, 4u}) {
+    s.sequences[0].period = period;
+    const Recorder r = run(p, s, SchedulePolicy::kAlap);
+    EXPECT_EQ(r.odd, 0) << period;
+    EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "p0:0.0"), 4) << period;
+    EXPECT_NE(std::find(r.events.begin(), r.events.end(), "s0:0x4"), r.events.end()) << period;
+  }
+  for (const std::uint32_t period : {8u, 0u}) {
+    s.sequences[0].period = period;
+    const Recorder r = run(p, s, SchedulePolicy::kAlap);
+    EXPECT_EQ(r.odd, 1) << period;
+    EXPECT_EQ(r.events[4], "a0:0>n3") << period;
+    EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "p0:0.0"), 1) << period;
+  }
 }
 
 TEST(GreedyColouring, DescendingDegreeTiesByIndexParallelEdgesCounted) {

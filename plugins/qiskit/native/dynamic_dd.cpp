@@ -114,9 +114,9 @@ class DecouplingSink {
     flush(q);
     QkCircuit* circ = w_.circuit();
     if (circ == nullptr) return;
-    const PulseGate& g = r_.gates[offsets_[s] + k];
-    const std::uint32_t local = w_.local_qubit(q);
     const std::size_t gate = offsets_[s] + k;
+    const PulseGate& g = r_.gates[gate];
+    const std::uint32_t local = w_.local_qubit(q);
     if (check(qk_circuit_gate(circ, g.gate, &local, g.params.empty() ? nullptr : g.params.data())) &&
         !labelled_.empty() && labelled_[gate] != 0) {
       std::vector<std::uint32_t>& at = labelled_at_.back();

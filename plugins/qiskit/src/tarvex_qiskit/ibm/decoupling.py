@@ -34,6 +34,7 @@ from qiskit.transpiler.exceptions import TranspilerError
 from qiskit.transpiler.target import Target
 
 from .. import _messages, _native, _requests
+from .._labels import relabel_circuit
 from .scheduling import (
     BlockOrderingCallable,
     _Blocks,
@@ -116,14 +117,9 @@ class _DecouplingBlocks(_Blocks):
     def label_pulses(self, cf: int, k: int, data, entries: bytes) -> None:
         """Gives the pulses of output block `data` their gates' labels, as the runtime's copies of
         the sequence's gates keep them: `entries` holds (index in data, pulse gate) pairs of uint32."""
-        if isinstance(data, QuantumCircuit):
-            data = data._data
         at = memoryview(entries).cast("I")
-        for i in range(0, len(at) - 1, 2):
-            instruction = data[at[i]]
-            op = instruction.operation.to_mutable()
-            op.label = self.pulse_labels[at[i + 1]]
-            data[at[i]] = instruction.replace(operation=op)
+        relabel_circuit(data._data if isinstance(data, QuantumCircuit) else data,
+                        [self.pulse_labels[gate] for gate in at[1::2]], list(at[0::2]))
 
 
 # Refusals of the native run, by status (graph/block_decoupling.hpp's DecouplingStatus).

@@ -9,6 +9,7 @@
 
 #include "boundary_kit/messages.hpp"
 #include "boundary_kit/py_ref.hpp"
+#include "graph/lexicographic_order.hpp"
 #include "messages.hpp"
 #include "qiskit_objects.hpp"
 
@@ -99,6 +100,7 @@ class Reader {
       : r_(r), out_(out), order_(order), reason_(reason), slots_(*r.durations) {}
 
   ReadStatus run(const QkCircuit* top) {
+    top_ = top;
     const Wire nq = out_.program.n_qubits(), nc = out_.program.n_wires() - nq;
     Level root{0, top, nullptr, -1, -1, {}, {}, {}};
     root.qmap.resize(nq);
@@ -173,22 +175,47 @@ class Reader {
     return true;
   }
 
-  bool base_order(const Level& level, std::vector<std::uint32_t>& idx) {
+  // The root circuit's DAG order from its wires (see lexicographic_order): false if an
+  // instruction acts on no qubit, which that order does not cover.
+  bool root_dag_order(std::size_t n, std::vector<std::uint32_t>& idx) {
+    const Wire nq = out_.program.n_qubits();
+    std::vector<std::size_t> begin(n + 1, 0);
+    std::vector<Wire> wires;
+    for (std::size_t i = 0; i < n; ++i) {
+      QkCircuitInstructionView v;
+      qk_circuit_view_instruction(top_, i, &v);
+      if (v.num_qubits == 0) return false;
+      wires.insert(wires.end(), v.qubits, v.qubits + v.num_qubits);
+      for (std::uint32_t k = 0; k < v.num_clbits; ++k) wires.push_back(nq + v.clbits[k]);
+      begin[i + 1] = wires.size();
+    }
+    lexicographic_order(n, nq, out_.program.n_wires(),
+                        [&](std::size_t i) { return std::span<const Wire>(wires.data() + begin[i], begin[i + 1] - begin[i]); },
+                        idx);
+    return true;
+  }
+
+  ReadStatus base_order(const Level& level, std::vector<std::uint32_t>& idx) {
     const std::size_t n = qk_circuit_num_instructions(level.circ);
+    if (level.block == 0 && r_.root_in_own_order) {
+      if (root_dag_order(n, idx)) return ReadStatus::kRead;
+      reason_ = "an instruction on no qubit in the circuit's own order";
+      return ReadStatus::kUnsupported;
+    }
     idx.resize(n);
     std::iota(idx.begin(), idx.end(), 0);
-    if (level.block == 0 || is_chain(level.circ, n)) return true;
+    if (level.block == 0 || is_chain(level.circ, n)) return ReadStatus::kRead;
     Ref body = Ref::steal(PyObject_CallMethod(r_.writer, "topological", "ll", level.parent_index, level.k));
     // Checked here: the C API's own refusal of another object leaks a reference.
     if (body && !PyObject_TypeCheck(body.get(), reinterpret_cast<PyTypeObject*>(dag_circuit_type()))) {
       kit::raise_cast_error(Py_TYPE(body.get()), "DAGCircuit");
-      return false;
+      return ReadStatus::kFailed;
     }
     QkDag* dag = body ? qk_dag_borrow_from_python(body.get()) : nullptr;
-    if (dag == nullptr) return false;
+    if (dag == nullptr) return ReadStatus::kFailed;
     if (qk_dag_num_op_nodes(dag) != n) {
       raise_foreign_body_dag();
-      return false;
+      return ReadStatus::kFailed;
     }
     qk_dag_topological_op_nodes(dag, idx.data());
     // Its operation nodes must be numbered n in a row: a DAG that lost some (another object's, or
@@ -199,16 +226,16 @@ class Reader {
       i -= first;
       if (i >= n || seen[i]) {
         raise_foreign_body_dag();
-        return false;
+        return ReadStatus::kFailed;
       }
       seen[i] = 1;
     }
-    return true;
+    return ReadStatus::kRead;
   }
 
   ReadStatus read_nodes(Level& level) {
     std::vector<std::uint32_t> idx;
-    if (!base_order(level, idx)) return ReadStatus::kFailed;
+    if (ReadStatus s = base_order(level, idx); s != ReadStatus::kRead) return s;
     const NodeId begin = out_.program.node_count();
     for (std::uint32_t i : idx) {
       QkCircuitInstructionView v;
@@ -346,6 +373,7 @@ class Reader {
   BlockOrder& order_;
   std::string& reason_;
   SlotCache slots_;
+  const QkCircuit* top_ = nullptr;
   std::vector<Wire> qubits_, clbits_;
   double total_ = 0.0;
 };

@@ -45,6 +45,9 @@ struct ReadRequest {
   double dt = 0.0;  // seconds per dt, > 0
   PyObject* writer = nullptr;
   bool custom_order = false;
+  /// The root circuit comes in an order of its own, not its DAG's: its DAG's (lexicographic) order
+  /// is found from its wires. An instruction on no qubit gives kUnsupported.
+  bool root_in_own_order = false;
 };
 
 enum class ReadStatus : std::uint8_t {
@@ -53,7 +56,7 @@ enum class ReadStatus : std::uint8_t {
   kUnsupported,  ///< the circuit holds what only the runtime's own passes handle; `reason` says what
 };
 
-/// Reads `top` (the root circuit, in the DAG's topological order) and its bodies at every depth
+/// Reads `top` (the root circuit, in the DAG's topological order unless `root_in_own_order`) and its bodies at every depth
 /// into `out`: each block's nodes in the topological order of the block's DAG, then its bodies
 /// depth first. Durations: the table's entry for the name on the root qubits, in dt; delays
 /// converted to dt as Qiskit's unit conversion does; control flow and barriers 0. A missing or

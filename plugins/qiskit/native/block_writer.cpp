@@ -17,7 +17,11 @@ bool import_capi_for_block_writer() { return qk_import() == 0; }
 
 BlockWriter::BlockWriter(const ReadBlocks& read, QkCircuit* top, PyObject* top_data, PyObject* writer,
                          std::span<const Wire> kept)
-    : read_(read), writer_(writer), top_data_(top_data), kept_index_(read.program.n_qubits(), 0) {
+    : read_(read),
+      writer_(writer),
+      top_data_(top_data),
+      bodies_at_(read.program.control_flow_count(), 0),
+      kept_index_(read.program.n_qubits(), 0) {
   for (std::uint32_t i = 0; i < kept.size(); ++i) kept_index_[kept[i]] = i;
   frames_.push_back(Frame{top, Frame::Map::kRoot, {}, Ref(), Ref()});
 }
@@ -132,7 +136,10 @@ void BlockWriter::begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::sp
   const Frame::Map map = fast_path ? Frame::Map::kList
                          : qubits.size() == read_.program.n_qubits() ? Frame::Map::kRoot
                                                                      : Frame::Map::kKept;
-  if (k == 0) bodies_.push_back(Bodies{cf, {}});
+  if (k == 0) {
+    bodies_at_[read_.program.control_flow_index(cf)] = bodies_.size();
+    bodies_.push_back(Bodies{cf, {}});
+  }
   Frame frame{nullptr, map, qubits, Ref(), Ref()};
   if (!failed_) {
     frame.circuit = Ref::steal(PyObject_CallMethod(writer_, "body", "nIOn",
@@ -165,15 +172,19 @@ void BlockWriter::end_body(NodeId cf, std::uint32_t k, Ticks) {
   if (!failed_ && keep_positions_)
     report_positions(static_cast<long>(read_.program.control_flow_index(cf)), static_cast<long>(k),
                      frames_.back().circuit.get());
-  if (!failed_) bodies_.back().circuits.push_back(std::move(frames_.back().circuit));
+  if (!failed_) bodies_[bodies_at_[read_.program.control_flow_index(cf)]].circuits.push_back(std::move(frames_.back().circuit));
   frames_.pop_back();
 }
 
 void BlockWriter::control_flow(NodeId cf, std::span<const Wire> qubits) {
+  // Its bodies: the last written, or, for a sink that holds the root's operations back, any
+  // written before (taken ones are popped once nothing written later is left).
   std::vector<Ref> circuits;
-  if (!bodies_.empty() && bodies_.back().cf == cf) {
-    circuits = std::move(bodies_.back().circuits);
-    bodies_.pop_back();
+  const std::size_t at = bodies_at_[read_.program.control_flow_index(cf)];
+  if (at < bodies_.size() && bodies_[at].cf == cf) {
+    circuits = std::move(bodies_[at].circuits);
+    bodies_[at].cf = kNoNode;
+    while (!bodies_.empty() && bodies_.back().cf == kNoNode) bodies_.pop_back();
   }
   if (failed_) return;
   locals(qubits);

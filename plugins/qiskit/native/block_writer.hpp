@@ -88,6 +88,7 @@ class BlockWriter {
   PyObject* writer_;
   PyObject* top_data_;
   std::vector<Bodies> bodies_;
+  std::vector<std::size_t> bodies_at_;  // per control-flow index: its entry in bodies_
   std::vector<std::uint32_t> kept_index_;  // per root qubit: its index among the kept qubits
   std::vector<Frame> frames_;
   std::vector<std::uint32_t> qubits_;

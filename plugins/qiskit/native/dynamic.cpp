@@ -7,6 +7,7 @@
 #include "boundary_kit/entry.hpp"
 #include "boundary_kit/py_ref.hpp"
 #include "graph/block_padding.hpp"
+#include "graph/lexicographic_blocks.hpp"
 #include "requests.hpp"
 #include "scheduled_blocks.hpp"
 
@@ -38,7 +39,8 @@ PyObject* dynamic_impl(const DynamicRequest& r) {
     if (out == nullptr) return nullptr;
   }
   ScheduledBlocks blocks;
-  switch (read_and_schedule(top, {{r.durations, r.dt, r.writer, r.custom_order}, r.given, r.scheduling}, blocks)) {
+  switch (read_and_schedule(top, {{r.durations, r.dt, r.writer, r.custom_order, r.in_own_order}, r.given, r.scheduling},
+                            blocks)) {
     case ScheduleStatus::kScheduled:
       break;
     case ScheduleStatus::kFailed:
@@ -57,10 +59,20 @@ PyObject* dynamic_impl(const DynamicRequest& r) {
 
   BlockWriter writer(*blocks.read, out, r.out, r.writer, kept_qubits(program, r.schedule_idle_qubits));
   if (r.keep_labels) writer.keep_positions();
-  DelayFiller<BlockWriter> filler{writer, r.fill_very_end};
-  const Ticks duration = pad_blocks(program, blocks.order, schedule,
-                                    BlockPaddingOptions{.pad_unused_qubits = r.schedule_idle_qubits}, filler, writer);
-  if (writer.failed()) return nullptr;
+  const BlockPaddingOptions options{.pad_unused_qubits = r.schedule_idle_qubits};
+  Ticks duration;
+  if (r.in_own_order) {
+    // Every block is written as its DAG lists it: the order Qiskit's conversions would give.
+    LexicographicBlocks<BlockWriter> ordered(program, writer);
+    DelayFiller<LexicographicBlocks<BlockWriter>> filler{ordered, r.fill_very_end};
+    duration = pad_blocks(program, blocks.order, schedule, options, filler, ordered);
+    if (writer.failed()) return nullptr;
+    if (!ordered.in_order()) Py_RETURN_NONE;
+  } else {
+    DelayFiller<BlockWriter> filler{writer, r.fill_very_end};
+    duration = pad_blocks(program, blocks.order, schedule, options, filler, writer);
+    if (writer.failed()) return nullptr;
+  }
   return PyLong_FromLongLong(duration);
 }
 

@@ -426,6 +426,7 @@ DynamicRequest bind_dynamic(PyObject* const* slots) {
       .writer = slots[9],
       .pad = slots[1] != Py_None,
       .keep_labels = kit::extract_optional("keep_labels", kit::extract_bool, slots[10], false),
+      .in_own_order = kit::extract_optional("in_own_order", kit::extract_bool, slots[11], false),
   };
 }
 

@@ -134,7 +134,7 @@ struct FromQuantumDagRequest {
 };
 
 /// _native.dynamic(top, *, out, durations, dt, scheduling, given, fill_very_end,
-/// schedule_idle_qubits, custom_order, writer, keep_labels=False): the dynamic-circuit passes' one call (see
+/// schedule_idle_qubits, custom_order, writer, keep_labels=False, in_own_order=False): the dynamic-circuit passes' one call (see
 /// native/dynamic.hpp). The objects are borrowed; they are read when the call runs.
 struct DynamicRequest {
   PyObject* top;                   ///< top: the CircuitData of the DAG's root, in topological order
@@ -149,6 +149,8 @@ struct DynamicRequest {
   PyObject* writer;                ///< writer: the Python side's callbacks
   bool pad;                        ///< out is not None
   bool keep_labels;                ///< keep_labels: tell the writer where every copy went (writer.labels)
+  bool in_own_order;               ///< in_own_order: `top` is a circuit in its own order, not its DAG's;
+                                   ///< every block is written as its DAG lists it (None where it cannot be)
 };
 
 /// _native.dynamic_decoupling(top, *, out, durations, dt, scheduling, given, schedule_idle_qubits,
@@ -220,8 +222,8 @@ inline constexpr kit::FunctionDescription kFromQuantumDag{"from_quantum_dag()", 
 
 inline constexpr const char* kDynamicParameters[] = {
     "top", "out", "durations", "dt", "scheduling", "given", "fill_very_end", "schedule_idle_qubits", "custom_order",
-    "writer", "keep_labels"};
-inline constexpr kit::FunctionDescription kDynamic{"dynamic()", kDynamicParameters, 1, 1u << 10};
+    "writer", "keep_labels", "in_own_order"};
+inline constexpr kit::FunctionDescription kDynamic{"dynamic()", kDynamicParameters, 1, (1u << 10) | (1u << 11)};
 
 inline constexpr const char* kDecouplingParameters[] = {
     "top",         "out",          "durations",       "dt",           "scheduling",      "given",

@@ -97,7 +97,9 @@ class DynamicRequest:
     """One call of `_native.dynamic`: read `top` (the CircuitData of a DAG's root, in topological
     order) and its bodies as blocks, schedule them ("alap", "asap") or take `given` start times, and
     write the padded output into `out` (None: return the schedule). `writer` answers the native
-    side's questions and places each control-flow operation (ibm/scheduling.py)."""
+    side's questions and places each control-flow operation (ibm/scheduling.py). With
+    `in_own_order`, `top` is a circuit in its own instruction order and the root is written in the
+    order its DAG would list (the call returns None where it cannot be)."""
 
     top: Any
     out: Any
@@ -110,6 +112,7 @@ class DynamicRequest:
     custom_order: bool
     writer: Any
     keep_labels: bool = False
+    in_own_order: bool = False
 
 
 @dataclass

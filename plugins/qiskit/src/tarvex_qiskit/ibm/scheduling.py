@@ -34,6 +34,8 @@ from qiskit.transpiler.passes.scheduling.time_unit_conversion import TimeUnitCon
 from qiskit.transpiler.target import Target
 
 from .. import _messages, _native, _requests
+from .._circuits import pass_manager_output
+from .._timing import plain_circuit_bits
 
 _NOT_COPIED = 2**32 - 1  # the native writer's position of an instruction it made no copy of
 
@@ -66,6 +68,10 @@ def _duration_table(target: Target | None) -> Any:
 
 def _is_physical(dag: DAGCircuit) -> bool:
     return len(dag.qregs) == 1 and dag.qregs.get("q", None) is not None
+
+
+def _is_physical_circuit(circuit: QuantumCircuit) -> bool:
+    return len(circuit.qregs) == 1 and circuit.qregs[0].name == "q"
 
 
 def _runtime():
@@ -101,6 +107,10 @@ class _Blocks:
         self.found_labels: dict[tuple[int, int], list[tuple[int, str]]] = {}
         self.top = None
         self.out = None
+        # The root's registers; with `borrowed`, `dag` is the input QuantumCircuit itself, whose
+        # control-flow operations (and so their bodies) are the input's own and are never cleared.
+        self.root_qregs = list(dag.qregs.values()) if isinstance(dag, DAGCircuit) else list(dag.qregs)
+        self.borrowed = False
 
     # Called by the native code.
     def control_flow(self, cf: int, parent: int, k: int, j: int, wants_condition: bool) -> int:
@@ -143,7 +153,7 @@ class _Blocks:
         if body.qregs:
             registers = []
             if self.schedule_idle_qubits:
-                registers = list(body.qregs) if fast_path else list(self.dag.qregs.values())
+                registers = list(body.qregs) if fast_path else self.root_qregs
             qubits = list(body.qubits) if fast_path else [q for reg in registers for q in reg]
             if not registers or len(qubits) != n_qubits:
                 registers, qubits = [], [Qubit() for _ in range(n_qubits)]
@@ -152,11 +162,13 @@ class _Blocks:
             for reg in (*registers, *body.cregs):
                 out.add_register(reg)
             return out
-        data = body._data
-        data.clear()
+        out = body.copy_empty_like() if self.borrowed else body
+        data = out._data
+        if not self.borrowed:
+            data.clear()
         for _ in range(n_qubits - body.num_qubits):
             data.add_qubit(Qubit())
-        return body
+        return out
 
     def place(self, cf: int, bodies: tuple[QuantumCircuit, ...], data, qubits: tuple[int, ...],
               clbits: tuple[int, ...]) -> None:
@@ -435,6 +447,43 @@ class PadDelay(TransformationPass):
         if result is None:
             return self._runtime_run(dag, drop_in)
         return _finish(result, dag, ps)
+
+    def run_circuit(self, circuit: QuantumCircuit) -> QuantumCircuit | None:
+        """What `PassManager([self]).run(circuit)` returns, natively from circuit to circuit with no
+        DAG in between; None where only the pass manager promises the same output (a circuit that is
+        not a plain, named, physical QuantumCircuit, classical variables or stretches, a custom
+        ordering, no dt, or what the native reader leaves to the runtime). The input is read in its
+        own order; the core finds the order its DAG lists and writes the root in it. Sets no
+        property set. O(instructions)."""
+        if type(circuit) is not QuantumCircuit or not circuit.name or not _is_physical_circuit(circuit) \
+                or self._block_ordering_callable is not None or self._target is None or self._target.dt is None \
+                or not plain_circuit_bits(circuit):
+            return None
+        keep_labels = bool(self.keep_labels)
+        blocks = _Blocks(circuit, self._target, None, bool(self._schedule_idle_qubits), keep_labels)
+        blocks.borrowed = True
+        top = blocks.top = circuit._data
+        if keep_labels:
+            blocks.note_labels((-1, -1), top)
+        out = top.copy_empty_like()
+        out.reserve(2 * len(top))
+        duration = _requests.call(_requests.DynamicRequest(
+            top=top,
+            out=out,
+            durations=_duration_table(self._target),
+            dt=self._target.dt,
+            scheduling=self.scheduling,
+            given=None,
+            fill_very_end=bool(self.fill_very_end),
+            schedule_idle_qubits=bool(self._schedule_idle_qubits),
+            custom_order=False,
+            writer=blocks,
+            keep_labels=keep_labels,
+            in_own_order=True,
+        ))
+        if duration is None:
+            return None
+        return pass_manager_output(circuit, out, duration, None, None)
 
     def _runtime_run(self, dag: DAGCircuit, drop_in: bool) -> DAGCircuit:
         runtime = _runtime()

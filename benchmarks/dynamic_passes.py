@@ -8,7 +8,7 @@ measurement of one qubit and an if_test on its bit that flips that qubit (the ru
 or its neighbour. The number of layers is chosen for the instruction count after transpiling.
 
 Pipelines, each a PassManager run on the circuit (so every figure includes Qiskit's conversions
-from circuit to DAG and back, which both sides pay):
+from circuit to DAG and back, which both sides pay), but for the direct path:
 - runtime ALAP: the runtime's ALAPScheduleAnalysis alone;
 - runtime ALAP + PadDelay: the runtime's ALAPScheduleAnalysis and PadDelay, the reference;
 - tarvex ALAP: tarvex_qiskit.ibm.scheduling.ALAPScheduleAnalysis alone (it builds the runtime's
@@ -17,11 +17,14 @@ from circuit to DAG and back, which both sides pay):
   every label as the runtime does (the default);
 - tarvex PadDelay, keep_labels=False: the same without the walk over the instructions in Python
   that finding labels takes (Qiskit's C API does not carry them);
+- tarvex pad_delays (direct): tarvex_qiskit.ibm.direct.pad_delays, circuit to circuit with no
+  PassManager and no DAG (the same output as tarvex PadDelay, labels kept);
 - runtime ALAP + DD: the runtime's ALAPScheduleAnalysis and PadDynamicalDecoupling with [x, x],
   with only the padder mends PadDelay's reference has (its DD faults kept: gate lengths in seconds,
   so it decouples every window), the reference;
 - mended runtime ALAP + DD: the same with every mend of tarvex_qiskit.ibm.mended, the oracle;
-- tarvex DD: tarvex_qiskit.ibm.scheduling.PadDynamicalDecoupling with [x, x] alone (fused, ALAP).
+- tarvex DD: tarvex_qiskit.ibm.scheduling.PadDynamicalDecoupling with [x, x] alone (fused, ALAP);
+- tarvex decouple (direct): tarvex_qiskit.ibm.direct.decouple with [x, x], circuit to circuit.
 "pass alone" is the fused PadDelay's own run on a DAG made beforehand: the figure without the
 PassManager's conversions, whose cost per instruction is not flat on a 133-qubit device (a fixed
 cost per wire, and more per instruction at 10^6).
@@ -72,7 +75,7 @@ from qiskit_ibm_runtime.fake_provider import FakeTorino  # noqa: E402
 
 from qiskit_ibm_runtime.transpiler.passes import scheduling as runtime  # noqa: E402
 
-from tarvex_qiskit.ibm import mended  # noqa: E402
+from tarvex_qiskit.ibm import direct, mended  # noqa: E402
 from tarvex_qiskit.ibm import scheduling as tarvex  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "plugins" / "qiskit" / "tests"))
@@ -91,17 +94,23 @@ DESCRIPTIONS = {
     "tarvex_pad_delay": "tarvex_qiskit.ibm.scheduling.PadDelay alone (fused, ALAP), labels kept (the default)",
     "tarvex_pad_delay_no_labels": "the same with keep_labels=False",
     "tarvex_pad_delay_pass": "the fused PadDelay's run on a DAG made beforehand (labels kept), no PassManager",
+    "tarvex_pad_delays_direct": "tarvex_qiskit.ibm.direct.pad_delays (ALAP, labels kept): circuit to circuit, no"
+                                " PassManager",
     "runtime_alap_dd": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDynamicalDecoupling [x, x], padder mends only"
                        " (the reference)",
     "mended_alap_dd": "qiskit-ibm-runtime ALAPScheduleAnalysis + PadDynamicalDecoupling [x, x], every mend (the oracle)",
     "tarvex_dd": "tarvex_qiskit.ibm.scheduling.PadDynamicalDecoupling [x, x] alone (fused, ALAP)",
+    "tarvex_dd_direct": "tarvex_qiskit.ibm.direct.decouple [x, x] (ALAP, labels kept): circuit to circuit, no"
+                        " PassManager",
     "conversions": "PassManager's circuit-to-DAG and DAG-to-circuit conversions (the floor)",
 }
 REFERENCE = {"tarvex_alap": "runtime_alap", "tarvex_pad_delay": "runtime_alap_pad_delay",
-             "tarvex_pad_delay_no_labels": "runtime_alap_pad_delay", "tarvex_dd": "runtime_alap_dd"}
+             "tarvex_pad_delay_no_labels": "runtime_alap_pad_delay", "tarvex_pad_delays_direct": "runtime_alap_pad_delay",
+             "tarvex_dd": "runtime_alap_dd", "tarvex_dd_direct": "runtime_alap_dd"}
 # --passes: the pipelines each group times, runtime's first
-GROUPS = {"pad": ("runtime_alap", "runtime_alap_pad_delay", "tarvex_alap", "tarvex_pad_delay", "tarvex_pad_delay_no_labels"),
-          "dd": ("runtime_alap_dd", "mended_alap_dd", "tarvex_dd")}
+GROUPS = {"pad": ("runtime_alap", "runtime_alap_pad_delay", "tarvex_alap", "tarvex_pad_delay", "tarvex_pad_delay_no_labels",
+                 "tarvex_pad_delays_direct"),
+          "dd": ("runtime_alap_dd", "mended_alap_dd", "tarvex_dd", "tarvex_dd_direct")}
 
 
 def virtual_circuit(n_layers: int, seed: int = SEED) -> QuantumCircuit:
@@ -133,9 +142,24 @@ def dynamic_circuit(be, n_instructions: int, seed: int = SEED) -> QuantumCircuit
     return transpiled(max(1, round(n_instructions / per_layer)))
 
 
+class Direct:
+    """The direct path where the others hold a PassManager: `run` from circuit to circuit."""
+
+    def __init__(self, target, dd: bool):
+        self.target = target
+        self.dd = dd
+
+    def run(self, circuit: QuantumCircuit) -> QuantumCircuit:
+        if self.dd:
+            return direct.decouple(circuit, self.target, DD_SEQUENCE)
+        return direct.pad_delays(circuit, self.target)
+
+
 def pipelines(target) -> dict[str, Any]:
-    """name -> function making a fresh PassManager."""
+    """name -> function making a fresh PassManager (or the direct path's stand-in)."""
     return {
+        "tarvex_pad_delays_direct": lambda: Direct(target, dd=False),
+        "tarvex_dd_direct": lambda: Direct(target, dd=True),
         "runtime_alap": lambda: PassManager([runtime_oracle.ANALYSES["alap"](target=target)]),
         "runtime_alap_pad_delay": lambda: PassManager(
             [runtime_oracle.ANALYSES["alap"](target=target), runtime_oracle.MendedPadDelay(target=target)]
@@ -217,16 +241,18 @@ def measure_size(n: int, repeats: int, with_runtime: bool, names: tuple[str, ...
     equal = None
     if with_runtime:
         equal = True
-        for padder in ("tarvex_pad_delay", "tarvex_pad_delay_no_labels"):
+        for padder in ("tarvex_pad_delay", "tarvex_pad_delay_no_labels", "tarvex_pad_delays_direct"):
             if padder not in outputs:
                 continue
             got, expected = outputs[padder], outputs["runtime_alap_pad_delay"]
             equal = got == expected and got.global_phase == expected.global_phase
             assert equal, f"tarvex PadDelay differs from the runtime's at {n:.0e}"
-        if "tarvex_dd" in outputs:
-            got, expected = outputs["tarvex_dd"], outputs["mended_alap_dd"]
+        for padder in ("tarvex_dd", "tarvex_dd_direct"):
+            if padder not in outputs:
+                continue
+            got, expected = outputs[padder], outputs["mended_alap_dd"]
             equal = got == expected and mended.phase_distance(got.global_phase, expected.global_phase) < 1e-9
-            assert equal, f"tarvex DD differs from the mended runtime's at {n:.0e}"
+            assert equal, f"{padder} differs from the mended runtime's at {n:.0e}"
     size = len(circuit.data)
     ns = {name: statistics.median(v) / size * 1e9 for name, v in seconds.items()}
     ns["conversions"] = statistics.median(floor) / size * 1e9

@@ -19,7 +19,9 @@ KINDS = {
     "tarvex_pad_delay": ("tarvex PadDelay", "the runtime's ALAP + PadDelay", TARGETS),
     "tarvex_pad_delay_no_labels": ("tarvex PadDelay, keep_labels=False", "the runtime's ALAP + PadDelay", TARGETS),
     "tarvex_pad_delay_pass": ("tarvex PadDelay, pass alone", "", {}),
+    "tarvex_pad_delays_direct": ("tarvex pad_delays (direct)", "the runtime's ALAP + PadDelay", TARGETS),
     "tarvex_dd": ("tarvex DD", "the runtime's ALAP + DD", DD_TARGETS),
+    "tarvex_dd_direct": ("tarvex decouple (direct)", "the runtime's ALAP + DD", DD_TARGETS),
 }
 
 
@@ -45,7 +47,9 @@ def verdicts(rows: list[dict[str, Any]]) -> list[dict[str, Any]]:
     for row in rows:
         mem = row["peak_rss_mib"]
         for ours, theirs in (("tarvex_pad_delay", "runtime_alap_pad_delay"),
-                             ("tarvex_pad_delay_no_labels", "runtime_alap_pad_delay"), ("tarvex_dd", "runtime_alap_dd")):
+                             ("tarvex_pad_delay_no_labels", "runtime_alap_pad_delay"),
+                             ("tarvex_pad_delays_direct", "runtime_alap_pad_delay"), ("tarvex_dd", "runtime_alap_dd"),
+                             ("tarvex_dd_direct", "runtime_alap_dd")):
             if theirs in mem and ours in mem:
                 out.append({"what": f"peak RSS at {row['instructions']:,}: {KINDS[ours][0]} against the runtime's",
                             "value": mem[ours], "bound": f"<= {mem[theirs]:.0f} MiB", "met": mem[ours] <= mem[theirs]})
@@ -65,13 +69,18 @@ def _mib(row: dict, name: str) -> str:
 
 
 def speed_table(result: dict) -> str:
-    """ns of CPU per source instruction, circuit in to circuit out through a PassManager; the
-    speed-up against the runtime's pipeline of the same kind in brackets."""
-    names = ["runtime_alap", "runtime_alap_pad_delay", "tarvex_alap", "tarvex_pad_delay", "tarvex_pad_delay_no_labels",
-             "tarvex_pad_delay_pass", "conversions"]
-    header = ["instructions", "runtime ALAP", "runtime ALAP + PadDelay", "tarvex ALAP", "tarvex PadDelay",
-              "tarvex PadDelay, keep_labels=False", "tarvex PadDelay, pass alone", "PassManager conversions"]
-    return render(header, [[f"{row['instructions']:,}", *(_cell(row, name) for name in names)] for row in result["rows"]])
+    """ns of CPU per source instruction, circuit in to circuit out (through a PassManager but for
+    the direct path); the speed-up against the runtime's pipeline of the same kind in brackets.
+    Columns a run did not measure are left out."""
+    columns = [("runtime_alap", "runtime ALAP"), ("runtime_alap_pad_delay", "runtime ALAP + PadDelay"),
+               ("tarvex_alap", "tarvex ALAP"), ("tarvex_pad_delay", "tarvex PadDelay"),
+               ("tarvex_pad_delay_no_labels", "tarvex PadDelay, keep_labels=False"),
+               ("tarvex_pad_delays_direct", "tarvex pad_delays (direct)"),
+               ("tarvex_pad_delay_pass", "tarvex PadDelay, pass alone"), ("conversions", "PassManager conversions")]
+    columns = [(name, title) for name, title in columns
+               if name in ("runtime_alap", "runtime_alap_pad_delay") or any(name in row["ns_per_instruction"] for row in result["rows"])]
+    header = ["instructions", *(title for _, title in columns)]
+    return render(header, [[f"{row['instructions']:,}", *(_cell(row, name) for name, _ in columns)] for row in result["rows"]])
 
 
 def memory_table(result: dict) -> str:
@@ -79,6 +88,9 @@ def memory_table(result: dict) -> str:
     names = ["none", "runtime_alap_pad_delay", "tarvex_pad_delay", "tarvex_pad_delay_no_labels"]
     header = ["instructions", "circuit only", "runtime ALAP + PadDelay", "tarvex PadDelay",
               "tarvex PadDelay, keep_labels=False"]
+    if any("tarvex_pad_delays_direct" in row["peak_rss_mib"] for row in result["rows"]):
+        names.append("tarvex_pad_delays_direct")
+        header.append("tarvex pad_delays (direct)")
     rows = []
     for row in result["rows"]:
         mem = row["peak_rss_mib"]
@@ -94,20 +106,19 @@ def targets_table(result: dict) -> str:
 def dd_table(result: dict[str, Any]) -> str:
     """ns of CPU per source instruction; our speed-up against the runtime (and against the mended
     runtime, in its column) in brackets."""
-    lines = [
-        "| instructions | runtime ALAP + DD `[x, x]` | mended runtime ALAP + DD | tarvex DD `[x, x]` (fused) |"
-        " PassManager conversions | peak RSS: circuit only | runtime ALAP + DD | tarvex DD |",
-        "|---|---|---|---|---|---|---|---|",
-    ]
+    direct = any("tarvex_dd_direct" in row["ns_per_instruction"] for row in result["rows"])
+    header = ["instructions", "runtime ALAP + DD `[x, x]`", "mended runtime ALAP + DD", "tarvex DD `[x, x]` (fused)",
+              *(["tarvex decouple (direct)"] if direct else []), "PassManager conversions", "peak RSS: circuit only",
+              "runtime ALAP + DD", "tarvex DD", *(["tarvex decouple (direct)"] if direct else [])]
+    rows = []
     for row in result["rows"]:
         over_mended = row["speedup"].get("tarvex_dd_over_mended")
         mended = _cell(row, "mended_alap_dd") + (f" ({over_mended:,.0f}x)" if over_mended else "")
-        lines.append(
-            f"| {row['instructions']:,} | {_cell(row, 'runtime_alap_dd')} | {mended} | {_cell(row, 'tarvex_dd')} | "
-            f"{_cell(row, 'conversions')} | {_mib(row, 'none')} | {_mib(row, 'runtime_alap_dd')} | "
-            f"{_mib(row, 'tarvex_dd')} |"
-        )
-    return "\n".join(lines)
+        rows.append([f"{row['instructions']:,}", _cell(row, "runtime_alap_dd"), mended, _cell(row, "tarvex_dd"),
+                     *([_cell(row, "tarvex_dd_direct")] if direct else []), _cell(row, "conversions"),
+                     _mib(row, "none"), _mib(row, "runtime_alap_dd"), _mib(row, "tarvex_dd"),
+                     *([_mib(row, "tarvex_dd_direct")] if direct else [])])
+    return render(header, rows)
 
 
 def targets_list(result: dict[str, Any], kind: str | None = None) -> str:

@@ -69,11 +69,19 @@ def dynamic_headline(pad: dict, dd: dict) -> str:
         return next(r for r in rows if abs(r["instructions"] - n) / n < 0.1)
 
     sizes = [r["instructions"] for r in dd["rows"] if "runtime_alap_dd" in r["ns_per_instruction"]]
+    direct = all("tarvex_pad_delays_direct" in near(pad["rows"], n)["speedup"]
+                 and "tarvex_dd_direct" in near(dd["rows"], n)["speedup"] for n in sizes)
     rows = []
     for n in sizes:
         p, d = near(pad["rows"], n), near(dd["rows"], n)
-        rows.append([f"{n:,}", f"{p['speedup']['tarvex_pad_delay']:,.0f}x", f"{d['speedup']['tarvex_dd']:,.0f}x"])
-    return run_report.render(["FakeTorino, instructions", "ALAP + PadDelay", "ALAP + DD `[x, x]`"], rows)
+        row = [f"{n:,}", f"{p['speedup']['tarvex_pad_delay']:,.0f}x", f"{d['speedup']['tarvex_dd']:,.0f}x"]
+        if direct:
+            row += [f"{p['speedup']['tarvex_pad_delays_direct']:,.0f}x", f"{d['speedup']['tarvex_dd_direct']:,.0f}x"]
+        rows.append(row)
+    header = ["FakeTorino, instructions", "ALAP + PadDelay", "ALAP + DD `[x, x]`"]
+    if direct:
+        header += ["`pad_delays` (direct)", "`decouple` (direct)"]
+    return run_report.render(header, rows)
 
 
 @dataclass(frozen=True)

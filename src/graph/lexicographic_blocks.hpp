@@ -14,7 +14,8 @@
 namespace tarvex {
 
 /// A sink of pad_blocks (see graph/block_padding.hpp) that stands before another: it holds each
-/// output block's copies, delays, barriers and control flow and passes them on when the block ends
+/// output block's copies, delays, barriers and control flow (and a filler's pulses and changed
+/// copies, where the sink before it hands those on) and passes them on when the block ends
 /// (a body before its end_body, the root before end), in the lexicographic topological order of
 /// that block's output (see lexicographic_order), each item keyed by its qubits and then its
 /// clbits as the block numbers them. Each wire's items keep the walk's order, so the output is the
@@ -40,6 +41,12 @@ class LexicographicBlocks {
   void control_flow(NodeId cf, std::span<const Wire> qubits) {
     hold(Item{Kind::kControlFlow, cf, 0, 0}, qubits, p_.clbits(cf));
   }
+  /// A filler's own pulse (`gate`, in its numbering) on `qubit`: passed on as sink.pulse(qubit, gate).
+  void pulse(Wire qubit, std::uint32_t gate) {
+    hold(Item{Kind::kPulse, kNoNode, qubit, 0, gate}, std::span<const Wire>(&qubit, 1), {});
+  }
+  /// The copy of node `id` a filler changed: passed on as sink.overridden(id).
+  void overridden(NodeId id) { hold(Item{Kind::kChanged, id, 0, 0}, p_.qubits(id), p_.clbits(id)); }
   void begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::span<const Wire> qubits) {
     // The body's own numbering: its output qubits, then its clbits, each in order.
     const std::span<const Wire> clbits = p_.block_clbits(p_.bodies(cf)[k]);
@@ -66,12 +73,13 @@ class LexicographicBlocks {
   bool in_order() const { return in_order_; }
 
  private:
-  enum class Kind : std::uint8_t { kNode, kDelay, kBarrier, kControlFlow };
+  enum class Kind : std::uint8_t { kNode, kDelay, kBarrier, kControlFlow, kPulse, kChanged };
   struct Item {
     Kind kind;
     NodeId id;
     Wire qubit;
     Ticks length;
+    std::uint32_t gate = 0;
     std::size_t begin = 0;  // its wires at wires_ / keys_ [begin, begin + count)
     std::uint32_t count = 0;
     std::uint32_t n_qubits = 0;
@@ -134,6 +142,12 @@ class LexicographicBlocks {
         return sink_.barrier(wires);
       case Kind::kControlFlow:
         return sink_.control_flow(item.id, wires.first(item.n_qubits));
+      case Kind::kPulse:  // held only where the sink takes pulses
+        if constexpr (requires(Sink& s) { s.pulse(Wire{}, std::uint32_t{}); }) sink_.pulse(item.qubit, item.gate);
+        return;
+      case Kind::kChanged:
+        if constexpr (requires(Sink& s) { s.overridden(NodeId{}); }) sink_.overridden(item.id);
+        return;
     }
   }
 

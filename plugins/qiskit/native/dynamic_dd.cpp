@@ -12,6 +12,7 @@
 #include "boundary_kit/py_ref.hpp"
 #include "graph/block_decoupling.hpp"
 #include "graph/block_padding.hpp"
+#include "graph/lexicographic_blocks.hpp"
 #include "qiskit_objects.hpp"
 #include "requests.hpp"
 #include "scheduled_blocks.hpp"
@@ -26,14 +27,120 @@ namespace {
 // A node a one-pulse sequence can merge its inverse into: a one-qubit U or U3 with numeric angles.
 enum class Absorber : char { kNone = 0, kU = 1, kU3 = 2 };
 
-// Stands between the padding walk and the block writer: passes the walk's output on, appends the
-// pulses, keeps each output block's added phase, and holds back the U and U3 gates a one-pulse
-// sequence may still merge into until their qubit's next instruction.
+using Overrides = std::unordered_map<NodeId, std::array<double, 3>>;
+
+// Which pulse gates carry a label, from writer.labelled_pulses (None: none do). False with a
+// Python error set.
+bool load_labelled(const DecouplingRequest& r, std::vector<char>& out) {
+  Ref flags = Ref::steal(PyObject_GetAttrString(r.writer, "labelled_pulses"));
+  if (!flags) return false;
+  if (flags.get() == Py_None) return true;
+  if (!PyBytes_Check(flags.get()) || static_cast<std::size_t>(PyBytes_GET_SIZE(flags.get())) != r.gates.size()) {
+    PyErr_SetString(PyExc_TypeError, "tarvex_qiskit: labelled_pulses must be bytes, one per pulse gate");
+    return false;
+  }
+  const char* at = PyBytes_AS_STRING(flags.get());
+  out.assign(at, at + r.gates.size());
+  return true;
+}
+
+// The end of the line: hands the walk's output to the block writer and writes the pulses and the
+// gates a pulse merged into natively, keeping where each labelled pulse went, per output block.
+class PulseWriter {
+ public:
+  PulseWriter(BlockWriter& writer, const ReadBlocks& read, const DecouplingRequest& r,
+              const std::vector<char>& absorbers, const std::vector<char>& labelled, const Overrides& overrides)
+      : w_(writer), read_(read), r_(r), absorbers_(absorbers), labelled_(labelled), overrides_(overrides) {}
+
+  void node(NodeId id) { w_.node(id); }
+  void delay(Wire q, Ticks length) { w_.delay(q, length); }
+  void barrier(std::span<const Wire> qubits) { w_.barrier(qubits); }
+  void begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::span<const Wire> qubits) {
+    labelled_at_.emplace_back();
+    w_.begin_body(cf, k, fast_path, qubits);
+  }
+  void end_body(NodeId cf, std::uint32_t k, Ticks duration) {
+    report_labelled(static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k);
+    w_.end_body(cf, k, duration);
+  }
+  void control_flow(NodeId cf, std::span<const Wire> qubits) { w_.control_flow(cf, qubits); }
+  void end(Ticks duration) {
+    report_labelled(-1, static_cast<std::uint32_t>(-1));
+    w_.end(duration);
+  }
+  // Pulse gate `gate` of the sequences (flattened) on qubit q.
+  void pulse(Wire q, std::uint32_t gate) {
+    QkCircuit* circ = w_.circuit();
+    if (circ == nullptr) return;
+    const PulseGate& g = r_.gates[gate];
+    const std::uint32_t local = w_.local_qubit(q);
+    if (check(qk_circuit_gate(circ, g.gate, &local, g.params.empty() ? nullptr : g.params.data())) &&
+        !labelled_.empty() && labelled_[gate] != 0) {
+      std::vector<std::uint32_t>& at = labelled_at_.back();
+      at.push_back(static_cast<std::uint32_t>(qk_circuit_num_instructions(circ) - 1));
+      at.push_back(gate);
+    }
+  }
+  // The copy of U or U3 node `id` with the angles a pulse's inverse merged into.
+  void overridden(NodeId id) {
+    QkCircuit* circ = w_.circuit();
+    if (circ == nullptr) return;
+    w_.own_copy(id);
+    const std::uint32_t local = w_.local_qubit(read_.program.qubits(id)[0]);
+    const QkGate gate = static_cast<Absorber>(absorbers_[id]) == Absorber::kU ? QkGate_U : QkGate_U3;
+    check(qk_circuit_gate(circ, gate, &local, overrides_.at(id).data()));
+  }
+
+ private:
+  bool check(QkExitCode code) {
+    if (code == QkExitCode_Success) return true;
+    PyErr_Format(PyExc_RuntimeError, "tarvex_qiskit: Qiskit refused a pulse of the decoupled circuit (exit code %d)",
+                 static_cast<int>(code));
+    w_.fail();
+    return false;
+  }
+
+  // writer.label_pulses(cf, k, data, entries) for the output block ending, if it holds labelled
+  // pulses; -1 for the root, whose k is ignored.
+  void report_labelled(Py_ssize_t cf, std::uint32_t k) {
+    std::vector<std::uint32_t> at = std::move(labelled_at_.back());
+    labelled_at_.pop_back();
+    if (at.empty() || w_.failed()) return;
+    Ref entries = Ref::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(at.data()),
+                                                       static_cast<Py_ssize_t>(at.size() * sizeof(std::uint32_t))));
+    Ref done = entries ? Ref::steal(PyObject_CallMethod(r_.writer, "label_pulses", "nnOO", cf,
+                                                        cf < 0 ? Py_ssize_t{-1} : static_cast<Py_ssize_t>(k),
+                                                        w_.block_object(), entries.get()))
+                       : Ref();
+    if (!done) w_.fail();
+  }
+
+  BlockWriter& w_;
+  const ReadBlocks& read_;
+  const DecouplingRequest& r_;
+  const std::vector<char>& absorbers_;
+  const std::vector<char>& labelled_;  // per pulse gate: whether it carries a label
+  const Overrides& overrides_;
+  // per output block being written: (index there, pulse gate) of its labelled pulses
+  std::vector<std::vector<std::uint32_t>> labelled_at_ = std::vector<std::vector<std::uint32_t>>(1);
+};
+
+// Stands between the padding walk and `Out` (a PulseWriter, or one that orders each block before
+// it): passes the walk's output on, adds the pulses, keeps each output block's added phase, and
+// holds back the U and U3 gates a one-pulse sequence may still merge into until their qubit's next
+// instruction.
+template <class Out>
 class DecouplingSink {
  public:
-  DecouplingSink(BlockWriter& writer, const ReadBlocks& read, const DecouplingRequest& r,
-                 const std::vector<char>& absorbers)
-      : w_(writer), read_(read), r_(r), absorbers_(absorbers), pending_(read.program.n_qubits(), kNoNode) {
+  DecouplingSink(Out& out, BlockWriter& writer, const ReadBlocks& read, const DecouplingRequest& r,
+                 const std::vector<char>& absorbers, Overrides& overrides)
+      : out_(out),
+        w_(writer),
+        read_(read),
+        r_(r),
+        absorbers_(absorbers),
+        overrides_(overrides),
+        pending_(read.program.n_qubits(), kNoNode) {
     std::uint32_t offset = 0;
     for (std::uint32_t n : r.n_pulses) {
       offsets_.push_back(offset);
@@ -42,21 +149,6 @@ class DecouplingSink {
   }
 
   void set_filler(DecouplingFiller<DecouplingSink>* filler) { filler_ = filler; }
-
-  // Which pulse gates carry a label, from writer.labelled_pulses (None: none do). False with a
-  // Python error set.
-  bool load_labelled() {
-    Ref flags = Ref::steal(PyObject_GetAttrString(r_.writer, "labelled_pulses"));
-    if (!flags) return false;
-    if (flags.get() == Py_None) return true;
-    if (!PyBytes_Check(flags.get()) || static_cast<std::size_t>(PyBytes_GET_SIZE(flags.get())) != r_.gates.size()) {
-      PyErr_SetString(PyExc_TypeError, "tarvex_qiskit: labelled_pulses must be bytes, one per pulse gate");
-      return false;
-    }
-    const char* at = PyBytes_AS_STRING(flags.get());
-    labelled_.assign(at, at + r_.gates.size());
-    return true;
-  }
   double root_phase() const { return phases_.front(); }
   std::uint32_t odd() const { return odd_; }
 
@@ -70,25 +162,23 @@ class DecouplingSink {
       pending_list_.push_back(q);
       return;
     }
-    w_.node(id);
+    out_.node(id);
   }
   void delay(Wire q, Ticks length) {
     flush(q);
-    w_.delay(q, length);
+    out_.delay(q, length);
   }
   void barrier(std::span<const Wire> qubits) {
     for (Wire q : qubits) flush(q);
-    w_.barrier(qubits);
+    out_.barrier(qubits);
   }
   void begin_body(NodeId cf, std::uint32_t k, bool fast_path, std::span<const Wire> qubits) {
     flush_all();
     phases_.push_back(0.0);
-    labelled_at_.emplace_back();
-    w_.begin_body(cf, k, fast_path, qubits);
+    out_.begin_body(cf, k, fast_path, qubits);
   }
   void end_body(NodeId cf, std::uint32_t k, Ticks duration) {
     flush_all();
-    report_labelled(static_cast<Py_ssize_t>(read_.program.control_flow_index(cf)), k);
     const double phase = phases_.back();
     phases_.pop_back();
     if (phase != 0.0 && !w_.failed()) {
@@ -97,32 +187,21 @@ class DecouplingSink {
                                                 phase));
       if (!done) w_.fail();
     }
-    w_.end_body(cf, k, duration);
+    out_.end_body(cf, k, duration);
   }
   void control_flow(NodeId cf, std::span<const Wire> qubits) {
     flush_all();
-    w_.control_flow(cf, qubits);
+    out_.control_flow(cf, qubits);
   }
   void end(Ticks duration) {
     flush_all();
-    report_labelled(-1, static_cast<std::uint32_t>(-1));
-    w_.end(duration);
+    out_.end(duration);
   }
 
   // The decoupling filler's sink.
   void pulse(Wire q, std::uint32_t s, std::uint32_t k) {
     flush(q);
-    QkCircuit* circ = w_.circuit();
-    if (circ == nullptr) return;
-    const std::size_t gate = offsets_[s] + k;
-    const PulseGate& g = r_.gates[gate];
-    const std::uint32_t local = w_.local_qubit(q);
-    if (check(qk_circuit_gate(circ, g.gate, &local, g.params.empty() ? nullptr : g.params.data())) &&
-        !labelled_.empty() && labelled_[gate] != 0) {
-      std::vector<std::uint32_t>& at = labelled_at_.back();
-      at.push_back(static_cast<std::uint32_t>(qk_circuit_num_instructions(circ) - 1));
-      at.push_back(static_cast<std::uint32_t>(gate));
-    }
+    out_.pulse(q, offsets_[s] + k);
   }
   void absorb(Wire, std::uint32_t s, NodeId node, bool into_next) {
     const std::array<double, 3> current = angles(node);
@@ -144,14 +223,6 @@ class DecouplingSink {
   void odd_cycles() { ++odd_; }
 
  private:
-  bool check(QkExitCode code) {
-    if (code == QkExitCode_Success) return true;
-    PyErr_Format(PyExc_RuntimeError, "tarvex_qiskit: Qiskit refused a pulse of the decoupled circuit (exit code %d)",
-                 static_cast<int>(code));
-    w_.fail();
-    return false;
-  }
-
   std::array<double, 3> angles(NodeId id) const {
     auto it = overrides_.find(id);
     if (it != overrides_.end()) return it->second;
@@ -163,55 +234,32 @@ class DecouplingSink {
     return a;
   }
 
-  // writer.label_pulses(cf, k, data, entries) for the output block ending, if it holds labelled
-  // pulses; -1 for the root, whose k is ignored.
-  void report_labelled(Py_ssize_t cf, std::uint32_t k) {
-    std::vector<std::uint32_t> at = std::move(labelled_at_.back());
-    labelled_at_.pop_back();
-    if (at.empty() || w_.failed()) return;
-    Ref entries = Ref::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(at.data()),
-                                                       static_cast<Py_ssize_t>(at.size() * sizeof(std::uint32_t))));
-    Ref done = entries ? Ref::steal(PyObject_CallMethod(r_.writer, "label_pulses", "nnOO", cf,
-                                                        cf < 0 ? Py_ssize_t{-1} : static_cast<Py_ssize_t>(k),
-                                                        w_.block_object(), entries.get()))
-                       : Ref();
-    if (!done) w_.fail();
-  }
-
   void flush(Wire q) {
     const NodeId id = pending_[q];
     if (id == kNoNode) return;
     pending_[q] = kNoNode;
-    auto it = overrides_.find(id);
-    if (it == overrides_.end()) {
-      w_.node(id);
-      return;
+    if (overrides_.count(id) == 0) {
+      out_.node(id);
+    } else {
+      out_.overridden(id);
     }
-    QkCircuit* circ = w_.circuit();
-    if (circ == nullptr) return;
-    w_.own_copy(id);
-    const std::uint32_t local = w_.local_qubit(q);
-    const QkGate gate = static_cast<Absorber>(absorbers_[id]) == Absorber::kU ? QkGate_U : QkGate_U3;
-    check(qk_circuit_gate(circ, gate, &local, it->second.data()));
   }
   void flush_all() {
     for (Wire q : pending_list_) flush(q);
     pending_list_.clear();
   }
 
+  Out& out_;
   BlockWriter& w_;
   const ReadBlocks& read_;
   const DecouplingRequest& r_;
   const std::vector<char>& absorbers_;
+  Overrides& overrides_;
   DecouplingFiller<DecouplingSink>* filler_ = nullptr;
   std::vector<std::uint32_t> offsets_;
   std::vector<NodeId> pending_;  // per qubit: a held-back gate, or kNoNode
   std::vector<Wire> pending_list_;
-  std::unordered_map<NodeId, std::array<double, 3>> overrides_;
   std::vector<double> phases_{0.0};  // per output block being written
-  std::vector<char> labelled_;       // per pulse gate: whether it carries a label
-  // per output block being written: (index there, pulse gate) of its labelled pulses
-  std::vector<std::vector<std::uint32_t>> labelled_at_ = std::vector<std::vector<std::uint32_t>>(1);
   std::uint32_t odd_ = 0;
 };
 
@@ -258,6 +306,32 @@ bool find_named_barriers(const ReadBlocks& read, PyObject* writer, std::vector<c
   return true;
 }
 
+// One padding walk through a DecouplingSink before `Out`, and its result tuple.
+template <class Out>
+struct Decoupled {
+  Decoupled(Out& out, BlockWriter& writer, const ReadBlocks& read, const DecouplingRequest& r,
+            const std::vector<char>& absorbers, Overrides& overrides, const BlockDecouplingOptions& options)
+      : writer(writer), r(r), sink(out, writer, read, r, absorbers, overrides), filler(read.program, options, sink) {
+    sink.set_filler(&filler);
+  }
+  // False with a Python error set.
+  bool pad(const ScheduledBlocks& blocks) {
+    duration = pad_blocks(blocks.read->program, blocks.order, blocks.schedule,
+                          BlockPaddingOptions{.pad_unused_qubits = r.schedule_idle_qubits}, filler, sink);
+    return !writer.failed();
+  }
+  PyObject* result() {
+    return Py_BuildValue("(LdiI)", static_cast<long long>(duration), sink.root_phase(),
+                         static_cast<int>(filler.status()), sink.odd());
+  }
+
+  BlockWriter& writer;
+  const DecouplingRequest& r;
+  DecouplingSink<Out> sink;
+  DecouplingFiller<DecouplingSink<Out>> filler;
+  Ticks duration = 0;
+};
+
 PyObject* decoupling_impl(const DecouplingRequest& r) {
   const QkCircuit* top = qk_circuit_borrow_from_python(r.top);
   if (top == nullptr) return nullptr;
@@ -268,7 +342,8 @@ PyObject* decoupling_impl(const DecouplingRequest& r) {
     return nullptr;
   }
   ScheduledBlocks blocks;
-  switch (read_and_schedule(top, {{r.durations, r.dt, r.writer, r.custom_order}, r.given, r.scheduling}, blocks)) {
+  switch (read_and_schedule(top, {{r.durations, r.dt, r.writer, r.custom_order, r.in_own_order}, r.given, r.scheduling},
+                            blocks)) {
     case ScheduleStatus::kScheduled:
       break;
     case ScheduleStatus::kFailed:
@@ -308,17 +383,23 @@ PyObject* decoupling_impl(const DecouplingRequest& r) {
       .multiple_cycles = r.multiple_cycles,
   };
 
+  std::vector<char> labelled;
+  if (!load_labelled(r, labelled)) return nullptr;
   BlockWriter writer(read, out, r.out, r.writer, kept_qubits(program, r.schedule_idle_qubits));
   if (r.keep_labels) writer.keep_positions();
-  DecouplingSink sink(writer, read, r, absorbers);
-  if (!sink.load_labelled()) return nullptr;
-  DecouplingFiller<DecouplingSink> filler(program, options, sink);
-  sink.set_filler(&filler);
-  const Ticks duration = pad_blocks(program, blocks.order, blocks.schedule,
-                                    BlockPaddingOptions{.pad_unused_qubits = r.schedule_idle_qubits}, filler, sink);
-  if (writer.failed()) return nullptr;
-  return Py_BuildValue("(LdiI)", static_cast<long long>(duration), sink.root_phase(), static_cast<int>(filler.status()),
-                       sink.odd());
+  Overrides overrides;
+  PulseWriter pulses(writer, read, r, absorbers, labelled, overrides);
+  if (r.in_own_order) {
+    // Every block is written as its DAG lists it: the order Qiskit's conversions would give.
+    LexicographicBlocks<PulseWriter> ordered(program, pulses);
+    Decoupled<LexicographicBlocks<PulseWriter>> run(ordered, writer, read, r, absorbers, overrides, options);
+    if (!run.pad(blocks)) return nullptr;
+    if (!ordered.in_order()) Py_RETURN_NONE;
+    return run.result();
+  }
+  Decoupled<PulseWriter> run(pulses, writer, read, r, absorbers, overrides, options);
+  if (!run.pad(blocks)) return nullptr;
+  return run.result();
 }
 
 PyObject* colouring_impl(const ColouringRequest& r) {

@@ -533,6 +533,7 @@ DecouplingRequest bind_decoupling(PyObject* const* slots) {
       .inverses = extract_argument("inverses", kit::extract_f64_list, slots[26]),
       .periods = extract_argument("periods", [](PyObject* o) { return extract_u32_list("periods", o); }, slots[27]),
       .keep_labels = extract_argument("keep_labels", kit::extract_bool, slots[28]),
+      .in_own_order = kit::extract_optional("in_own_order", kit::extract_bool, slots[29], false),
   };
   const std::size_t n_seq = r.n_pulses.size();
   constexpr const char* kPerSequence = "one per sequence as in 'n_pulses'";

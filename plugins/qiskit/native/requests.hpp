@@ -191,6 +191,7 @@ struct DecouplingRequest {
   std::vector<double> inverses;
   std::vector<std::uint32_t> periods;
   bool keep_labels;
+  bool in_own_order;  ///< as DynamicRequest's
 };
 
 /// _native.greedy_colouring(n, edges): one colour byte per node 0 .. n - 1 (255 for 255 and up).
@@ -230,8 +231,8 @@ inline constexpr const char* kDecouplingParameters[] = {
     "schedule_idle_qubits", "custom_order", "writer", "n_pulses",     "ratios",          "integral_ratios",
     "spacings",    "spacing_counts", "alt_spacings",  "alt_counts",   "gates",           "selected",
     "pulse_durations", "colours",  "dd_barrier",      "alignment",    "split",           "skip_reset",
-    "multiple_cycles", "phases",   "inverses",        "periods",      "keep_labels"};
-inline constexpr kit::FunctionDescription kDecoupling{"dynamic_decoupling()", kDecouplingParameters, 1};
+    "multiple_cycles", "phases",   "inverses",        "periods",      "keep_labels", "in_own_order"};
+inline constexpr kit::FunctionDescription kDecoupling{"dynamic_decoupling()", kDecouplingParameters, 1, 1ull << 29};
 inline constexpr const char* kColouringParameters[] = {"n", "edges"};
 inline constexpr kit::FunctionDescription kColouring{"greedy_colouring()", kColouringParameters, 1};
 

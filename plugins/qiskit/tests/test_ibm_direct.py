@@ -1,7 +1,8 @@
 """The dynamic passes' direct path, circuit to circuit, with the fused pass in a pass manager as the
 oracle.
 
-Every circuit of dynamic_circuits, every instruction labelled, runs both ways; the direct output
+Every circuit of dynamic_circuits (and, for DD, of the DD tests' table over its options), every
+instruction labelled, runs both ways; the direct output
 must be the pass manager's instruction for instruction, bodies included, labels too, with its name,
 metadata, phase, registers and timing. Most scenarios are written in an order of their own, not
 the one their DAG lists, which the native path has to find for the root it writes.
@@ -18,6 +19,9 @@ from qiskit import QuantumCircuit
 from qiskit.circuit import ControlFlowOp
 from qiskit.transpiler import PassManager
 from runtime_oracle import outcome
+from test_ibm_dd_differential import CASES as DD_CASES
+from test_ibm_dd_differential import OPTION_IDS as DD_OPTION_IDS
+from test_ibm_dd_differential import circuit_and_target, options_for
 
 from tarvex_qiskit.ibm import direct
 from tarvex_qiskit.ibm import scheduling as ours
@@ -93,3 +97,26 @@ def test_the_direct_path_never_modifies_its_input():
     assert out is not circuit and len(out.data) > len(circuit.data)
     assert deep(circuit) == deep(before)
     assert [[len(b.data) for b in blocks] for blocks in bodies] == sizes
+
+
+@pytest.mark.parametrize("scheduling", ["alap", "asap"])
+@pytest.mark.parametrize("option_id", DD_OPTION_IDS)
+@pytest.mark.parametrize("case_id", DD_CASES)
+def test_direct_decouple_equals_the_pass_manager(case_id, option_id, scheduling):
+    circuit, target = circuit_and_target(case_id)
+    options = options_for(option_id, target)
+    if options is None:
+        pytest.skip("the target lacks a gate the option needs")
+    circuit = labelled(circuit)
+    sequences = options.pop("dd_sequences")
+    expected = outcome(lambda: PassManager([ours.PadDynamicalDecoupling(sequences, **options, target=target,
+                                                                        scheduling=scheduling)]).run(circuit))
+    got = outcome(lambda: direct.decouple(circuit, target, sequences, **options, scheduling=scheduling))
+    assert_same(got, expected)
+    native = outcome(lambda: ours.PadDynamicalDecoupling(sequences, **options, target=target,
+                                                         scheduling=scheduling).run_circuit(circuit))
+    if case_id in LEFT_TO_THE_PASS_MANAGER or isinstance(expected, type):
+        assert native is None or native is expected
+    else:
+        assert native is not None
+        assert_same(native, expected)

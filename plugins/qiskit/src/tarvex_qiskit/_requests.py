@@ -154,6 +154,7 @@ class DecouplingRequest:
     inverses: list[float]
     periods: list[int]
     keep_labels: bool
+    in_own_order: bool = False
 
 
 def call(

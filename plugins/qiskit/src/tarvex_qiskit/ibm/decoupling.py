@@ -34,7 +34,9 @@ from qiskit.transpiler.exceptions import TranspilerError
 from qiskit.transpiler.target import Target
 
 from .. import _messages, _native, _requests
+from .._circuits import pass_manager_output
 from .._labels import relabel_circuit
+from .._timing import plain_circuit_bits
 from .scheduling import (
     BlockOrderingCallable,
     _Blocks,
@@ -43,6 +45,7 @@ from .scheduling import (
     _finish,
     _given_times,
     _is_physical,
+    _is_physical_circuit,
     _native_circuits,
     _native_ready,
     _runtime,
@@ -241,9 +244,9 @@ class PadDynamicalDecoupling(TransformationPass):
             raise TranspilerError(_messages.DD_STAGGER_TOPOLOGY)
         return colours + b"\xff" * (n_qubits - n_nodes)
 
-    def _check_sequences(self, dag: DAGCircuit) -> None:
+    def _check_sequences(self, physical: bool) -> None:
         """Fills in the default spacings (kept for later runs, as the runtime keeps them) and checks
-        the given ones and each sequence."""
+        the given ones and each sequence, on a circuit that is `physical` or not."""
         spacings_required = self._spacings is None
         if spacings_required:
             self._spacings = []
@@ -252,7 +255,7 @@ class PadDynamicalDecoupling(TransformationPass):
             self._alt_spacings = []
         for i, seq in enumerate(self._dd_sequences):
             n = len(seq)
-            if not _is_physical(dag):
+            if not physical:
                 raise TranspilerError(_messages.DD_NOT_PHYSICAL)
             if spacings_required:
                 self._spacings.append([1 / n / 2] + [1 / n] * (n - 1) + [1 / n / 2])
@@ -303,12 +306,72 @@ class PadDynamicalDecoupling(TransformationPass):
         drop_in = _drop_in(dag, ps)
         if not _native_ready(dag, self._target) or not self._native_sequences():
             return self._runtime_run(dag, drop_in)
-        n_qubits = dag.num_qubits()
         idle = set()
         if not self._schedule_idle_qubits:
             idle = {dag.find_bit(w).index for w in dag.idle_wires() if isinstance(w, Qubit)}
+        blocks, colours = self._blocks(dag, dag.num_qubits(), idle, _is_physical(dag))
+        top, out = _native_circuits(dag, blocks, bool(self.keep_labels), pad=True)
+        given = _given_times(dag, ps["node_start_time"], ps["node_block_dags"]) if drop_in else None
+        result = self._call(blocks, colours, top, out, given, None if drop_in else self.scheduling, dag.num_qubits(),
+                            idle)
+        if result is None:
+            return self._runtime_run(dag, drop_in)
+        duration, phase = self._outcome(result, raise_refusals=True)
+        padded = circuit_to_dag(QuantumCircuit._from_circuit_data(out), copy_operations=False)
+        padded._duration = duration
+        if phase:
+            padded.global_phase = padded.global_phase + phase
+        return _finish(padded, dag, ps)
+
+    def run_circuit(self, circuit: QuantumCircuit) -> QuantumCircuit | None:
+        """What `PassManager([self]).run(circuit)` returns, natively from circuit to circuit with no
+        DAG in between (see PadDelay.run_circuit); None where only the pass manager promises the same
+        output or message (the refusals of a run included). Raises what that pass manager raises
+        for the options. O(instructions)."""
+        if type(circuit) is not QuantumCircuit or not circuit.name or not _is_physical_circuit(circuit) \
+                or self._block_ordering_callable is not None or self._target is None or self._target.dt is None \
+                or not plain_circuit_bits(circuit) or not self._native_sequences():
+            return None
+        n_qubits = circuit.num_qubits
+        idle = set()
+        if not self._schedule_idle_qubits:
+            active = circuit._data.active_bits()[0]
+            idle = {i for i, q in enumerate(circuit.qubits) if q not in active}
+        blocks, colours = self._blocks(circuit, n_qubits, idle, True)
+        blocks.borrowed = True
+        top = blocks.top = circuit._data
+        if blocks.keep_labels:
+            blocks.note_labels((-1, -1), top)
+        out = top.copy_empty_like()
+        out.reserve(2 * len(top))
+        result = self._call(blocks, colours, top, out, None, self.scheduling, n_qubits, idle, in_own_order=True)
+        if result is None:
+            return None
+        outcome = self._outcome(result, raise_refusals=False)
+        if outcome is None:
+            return None
+        duration, phase = outcome
+        if phase:
+            out.global_phase = out.global_phase + phase
+        return pass_manager_output(circuit, out, duration, None, None)
+
+    def _blocks(self, source: Any, n_qubits: int, idle: set[int], physical: bool) -> tuple[_DecouplingBlocks, bytes]:
+        """The checks a run makes before padding, in the runtime's order; the run's writer and the
+        qubits' colours."""
         colours = self._colours(n_qubits)
-        self._check_sequences(dag)
+        self._check_sequences(physical)
+        blocks = _DecouplingBlocks(source, self._target, self._block_ordering_callable, self._schedule_idle_qubits,
+                                   self._dd_barrier, bool(self.keep_labels))
+        pulse_labels = tuple(gate.label for seq in self._dd_sequences for gate in seq)
+        if any(label is not None for label in pulse_labels):
+            blocks.labelled_pulses = bytes(label is not None for label in pulse_labels)
+            blocks.pulse_labels = pulse_labels
+        return blocks, colours
+
+    def _call(self, blocks: _DecouplingBlocks, colours: bytes, top: Any, out: Any, given: Any, scheduling: str | None,
+              n_qubits: int, idle: set[int], in_own_order: bool = False) -> Any:
+        """The native run, with what depends only on the target's durations, the qubit count and
+        the idle qubits reused from earlier runs."""
         durations_key = self._target.durations()
         if self._cache_key is not durations_key:
             self._cache_key, self._cache = durations_key, {}
@@ -318,22 +381,12 @@ class PadDynamicalDecoupling(TransformationPass):
         selected, pulse_durations = self._cache[qubit_key]
         if "fields" not in self._cache:
             self._cache["fields"] = self._sequence_fields()
-
-        keep_labels = bool(self.keep_labels)
-        blocks = _DecouplingBlocks(dag, self._target, self._block_ordering_callable, self._schedule_idle_qubits,
-                                   self._dd_barrier, keep_labels)
-        pulse_labels = tuple(gate.label for seq in self._dd_sequences for gate in seq)
-        if any(label is not None for label in pulse_labels):
-            blocks.labelled_pulses = bytes(label is not None for label in pulse_labels)
-            blocks.pulse_labels = pulse_labels
-        top, out = _native_circuits(dag, blocks, keep_labels, pad=True)
-        given = _given_times(dag, ps["node_start_time"], ps["node_block_dags"]) if drop_in else None
-        result = _requests.call(_requests.DecouplingRequest(
+        return _requests.call(_requests.DecouplingRequest(
             top=top,
             out=out,
             durations=_duration_table(self._target),
             dt=self._target.dt,
-            scheduling=None if drop_in else self.scheduling,
+            scheduling=scheduling,
             given=given,
             schedule_idle_qubits=bool(self._schedule_idle_qubits),
             custom_order=self._block_ordering_callable is not None,
@@ -342,24 +395,25 @@ class PadDynamicalDecoupling(TransformationPass):
             selected=selected,
             pulse_durations=pulse_durations,
             colours=colours,
-            keep_labels=keep_labels,
+            keep_labels=blocks.keep_labels,
+            in_own_order=in_own_order,
             **self._cache["fields"],
         ))
-        if result is None:
-            return self._runtime_run(dag, drop_in)
+
+    def _outcome(self, result: Any, raise_refusals: bool) -> tuple[int, float] | None:
+        """The duration and added phase of a native run; a refusal raises what the runtime raises
+        (None instead, unless `raise_refusals`); odd cycles warn as the runtime warns."""
         duration, phase, status, odd = result
-        if status == 1:
-            raise TranspilerError(_messages.dd_slack_distribution(self._extra_slack_distribution))
-        if status in _REFUSALS:
+        if status == 1 or status in _REFUSALS:
+            if not raise_refusals:
+                return None
+            if status == 1:
+                raise TranspilerError(_messages.dd_slack_distribution(self._extra_slack_distribution))
             error, text = _REFUSALS[status]
             raise error(text)
         if odd:
             warnings.warn(_messages.DD_ODD_CYCLES)
-        padded = circuit_to_dag(QuantumCircuit._from_circuit_data(out), copy_operations=False)
-        padded._duration = duration
-        if phase:
-            padded.global_phase = padded.global_phase + phase
-        return _finish(padded, dag, ps)
+        return duration, phase
 
     def _native_sequences(self) -> bool:
         """Every pulse is a standard gate with numeric parameters: written natively."""

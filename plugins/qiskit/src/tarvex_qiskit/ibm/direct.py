@@ -1,9 +1,9 @@
 """The direct path of the dynamic-circuit passes: from QuantumCircuit to QuantumCircuit natively.
 
-`pad_delays` gives what a pass manager holding only the fused `PadDelay` of
-`tarvex_qiskit.ibm.scheduling` gives, and so the runtime's ALAP or ASAP analysis and PadDelay: the
-same instructions in the same order, bodies included, global phase, registers, name, metadata,
-duration and unit. The pass manager's two conversions (circuit to DAG and back) and the pass's own
+`pad_delays` and `decouple` give what a pass manager holding only the fused `PadDelay` or
+`PadDynamicalDecoupling` of `tarvex_qiskit.ibm.scheduling` gives, and so the runtime's ALAP or ASAP
+analysis and its padder: the same instructions in the same order, bodies included, global phase,
+registers, name, metadata, duration and unit. The pass manager's two conversions (circuit to DAG and back) and the pass's own
 two are skipped: the circuit is read through Qiskit's C API in its own order, the core finds the
 order its DAG would list, and the root of the output is written in that order. Where this path
 cannot promise the same output it runs the pass manager instead.
@@ -11,13 +11,15 @@ cannot promise the same output it runs the pass manager instead.
 
 from __future__ import annotations
 
+import copy
 from typing import Any
 
-from qiskit.circuit import QuantumCircuit
+from qiskit.circuit import Gate, QuantumCircuit
 from qiskit.transpiler import PassManager
 from qiskit.transpiler.target import Target
 
-from .scheduling import PadDelay
+from ..direct import _gate_key, _kept_pass
+from .scheduling import PadDelay, PadDynamicalDecoupling
 
 
 def _each(step: Any, circuits: QuantumCircuit | list[QuantumCircuit]) -> Any:
@@ -44,3 +46,31 @@ def pad_delays(
     O(instructions) per circuit."""
     step = PadDelay(fill_very_end, schedule_idle_qubits, target=target, scheduling=scheduling, keep_labels=keep_labels)
     return _each(step, circuits)
+
+
+def _frozen(value: Any) -> Any:
+    """An option as a key: lists as tuples and gates by their key, nested."""
+    if isinstance(value, Gate):
+        return _gate_key(value)
+    if isinstance(value, (list, tuple)):
+        return tuple(_frozen(v) for v in value)
+    return value
+
+
+def decouple(
+    circuits: QuantumCircuit | list[QuantumCircuit],
+    target: Target,
+    dd_sequences: Any,
+    **options: Any,
+) -> QuantumCircuit | list[QuantumCircuit]:
+    """`PassManager([PadDynamicalDecoupling(dd_sequences, target=target, **options)]).run(circuits)`:
+    one circuit or a list, returned the same way, in order. `options` are PadDynamicalDecoupling's
+    other parameters (scheduling and keep_labels included). What depends only on the target, the
+    options and the qubits is kept from earlier calls with the same arguments. O(instructions) per
+    circuit."""
+    key = (_frozen(dd_sequences), tuple(sorted((name, _frozen(v)) for name, v in options.items())))
+
+    def make() -> PadDynamicalDecoupling:
+        return PadDynamicalDecoupling(copy.deepcopy(dd_sequences), target=target, **options)
+
+    return _each(_kept_pass(PadDynamicalDecoupling, target, key, make), circuits)

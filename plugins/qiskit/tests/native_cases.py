@@ -451,9 +451,15 @@ GOOD = {
     "dynamic nested fast path, transpiled": Case(dynamic(scenario="transpiled-nested-fast-path"), nomemory=True),
     "dynamic registers drop-in": Case(dynamic("drop-in", scenario="registers"), nomemory=True),
     "dynamic resets and delays in bodies": Case(dynamic(scenario="resets-and-delays-in-bodies"), nomemory=True),
+    # the direct path: the root read in its own order, every block written in its DAG's order
+    "dynamic in its own order": Case(dynamic(in_own_order=True), nomemory=True),
+    "dynamic in its own order, nested fast path, transpiled": Case(
+        dynamic(scenario="transpiled-nested-fast-path", in_own_order=True), nomemory=True),
     "dynamic_decoupling fused": Case(dd(), nomemory=True),
     "dynamic_decoupling drop-in": Case(dd(True), nomemory=True),
     "dynamic_decoupling fused with pulses": Case(dd(options=dict(skip_reset_qubits=False, sequence_min_length_ratios=1)), nomemory=True),
+    "dynamic_decoupling in its own order, with pulses": Case(
+        dd(options=dict(skip_reset_qubits=False, sequence_min_length_ratios=1), in_own_order=True), nomemory=True),
     "dynamic_decoupling loop with nested if, transpiled": Case(dd(options=dict(scenario="transpiled-loop-with-nested-if")), nomemory=True),
     "dynamic_decoupling switch and box, drop-in": Case(dd(True, options=dict(scenario="switch-and-box")), nomemory=True),
     "dynamic_decoupling staggered before a named barrier": Case(
@@ -595,6 +601,8 @@ HOSTILE = {
     "dynamic given huge start": Case(given(starts=array.array("q", [2**63 - 1] * 6).tobytes()), ValueError, "argument 'given': a start time is not from 0 to 2**62"),
     "dynamic fill_very_end int": Case(dynamic(fill_very_end=1), TypeError, "argument 'fill_very_end': 'int' object cannot be cast as 'bool'"),
     "dynamic keep_labels str": Case(dynamic(keep_labels="yes"), TypeError, "argument 'keep_labels': 'str' object cannot be cast as 'bool'"),
+    "dynamic in_own_order str": Case(dynamic(in_own_order="yes"), TypeError,
+                                     "argument 'in_own_order': 'str' object cannot be cast as 'bool'"),
     "dynamic writer lacking callbacks": Case(dynamic(writer=object()), AttributeError, "'object' object has no attribute 'control_flow'"),
     "dynamic custom order without one": Case(dynamic(custom_order=True), TranspilerError, "block_ordering_callable must yield each of the block's 5 operation nodes once."),
     "dynamic writer control_flow raises": Case(writer_failing("control_flow"), RuntimeError, "control_flow refused"),

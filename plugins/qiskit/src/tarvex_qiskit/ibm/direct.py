@@ -42,10 +42,15 @@ def pad_delays(
     keep_labels: bool = True,
 ) -> QuantumCircuit | list[QuantumCircuit]:
     """`PassManager([PadDelay(fill_very_end, schedule_idle_qubits, target=target, scheduling=...,
-    keep_labels=...)]).run(circuits)`: one circuit or a list, returned the same way, in order.
-    O(instructions) per circuit."""
-    step = PadDelay(fill_very_end, schedule_idle_qubits, target=target, scheduling=scheduling, keep_labels=keep_labels)
-    return _each(step, circuits)
+    keep_labels=...)]).run(circuits)`: one circuit or a list, returned the same way, in order. The
+    pass is kept from earlier calls with the same arguments. O(instructions) per circuit."""
+    key = (bool(fill_very_end), bool(schedule_idle_qubits), scheduling, bool(keep_labels))
+
+    def make() -> PadDelay:
+        return PadDelay(fill_very_end, schedule_idle_qubits, target=target, scheduling=scheduling,
+                        keep_labels=keep_labels)
+
+    return _each(_kept_pass(PadDelay, target, key, make), circuits)
 
 
 def _frozen(value: Any) -> Any:

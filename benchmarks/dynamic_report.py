@@ -14,6 +14,9 @@ from qiskit_report import render
 TARGETS = {10**3: 100.0, 5 * 10**3: 1000.0}  # tarvex PadDelay speed-up at least
 DD_TARGETS = {5 * 10**3: 1000.0}  # tarvex DD speed-up at least
 SCALING_MAX = 1.5  # tarvex ns per instruction, largest over smallest size, at most
+# MiB: identical fresh processes' peaks differ by this much, so a peak within it of the runtime's is
+# not higher than the runtime's (a saved run keeps the verdicts it was judged with)
+MEMORY_RESOLUTION = 1.0
 # ours -> (its name in verdicts, the runtime's pipeline it is measured against, speed-up targets)
 KINDS = {
     "tarvex_pad_delay": ("tarvex PadDelay", "the runtime's ALAP + PadDelay", TARGETS),
@@ -52,7 +55,8 @@ def verdicts(rows: list[dict[str, Any]]) -> list[dict[str, Any]]:
                              ("tarvex_dd_direct", "runtime_alap_dd")):
             if theirs in mem and ours in mem:
                 out.append({"what": f"peak RSS at {row['instructions']:,}: {KINDS[ours][0]} against the runtime's",
-                            "value": mem[ours], "bound": f"<= {mem[theirs]:.0f} MiB", "met": mem[ours] <= mem[theirs]})
+                            "value": mem[ours], "bound": f"<= {mem[theirs]:.1f} MiB (+{MEMORY_RESOLUTION:g})",
+                            "met": mem[ours] <= mem[theirs] + MEMORY_RESOLUTION})
     return out
 
 

@@ -43,8 +43,10 @@ caches, up to about twice as slow on this machine, which says more about the mac
 The runtime's single run takes seconds and needs no batch. Peak memory is the resident set's high-water
 mark while one pipeline runs once, in a fresh process that builds the circuit first (the mark is
 reset once the circuit is built, since transpiling it can peak above any pipeline; the least of
-three such processes); "circuit only" builds it and runs none. Identical processes differ by up to
-about 2 MiB (see "circuit only" across runs), so the memory verdicts allow MEMORY_RESOLUTION. "PassManager conversions" is the part no pass can avoid: Qiskit's conversion of
+three such processes), every process on the fresh-bodies copy the runtime is given; "circuit
+only" builds it and runs none. Identical processes start from resident sets up to about 2 MiB
+apart, so the verdicts compare how far each pipeline's peak rose above its own start (in brackets
+in the tables), within MEMORY_RESOLUTION. "PassManager conversions" is the part no pass can avoid: Qiskit's conversion of
 the input to a DAG and of the (equal) output back.
 
 Usage: python benchmarks/dynamic_passes.py [--runtime-sizes 1e3,3e3,5e3] [--sizes 1e3,...,1e6]
@@ -280,36 +282,42 @@ def measure_size(n: int, repeats: int, with_runtime: bool, names: tuple[str, ...
         speedup["tarvex_dd_over_mended"] = ns["mended_alap_dd"] / ns["tarvex_dd"]
     memory_names = ("none", *[name for name in names if name.startswith("tarvex") and name != "tarvex_alap"
                               or with_runtime and name in ("runtime_alap_pad_delay", "runtime_alap_dd")])
-    memory = {name: peak_rss(name, n) for name in memory_names}
-    return {"instructions": size, "ns_per_instruction": ns, "speedup": speedup, "peak_rss_mib": memory,
-            "equal_to_runtime": equal}
+    measured = {name: peak_rss(name, n) for name in memory_names}
+    return {"instructions": size, "ns_per_instruction": ns, "speedup": speedup,
+            "peak_rss_mib": {name: peak for name, (peak, _) in measured.items()},
+            "peak_added_mib": {name: added for name, (_, added) in measured.items()}, "equal_to_runtime": equal}
 
 
-def peak_rss(name: str, n: int, tries: int = 3) -> float:
-    """Peak resident set in MiB of a fresh process that builds the circuit and runs `name` once;
-    the least of `tries` such processes (a process's high-water mark varies by a few MiB)."""
-    peaks = []
+def peak_rss(name: str, n: int, tries: int = 3) -> tuple[float, float]:
+    """In MiB, of fresh processes that build the circuit and run `name` once: the peak resident set
+    while it runs, and how far that peak rose above the resident set it started from; the least of
+    `tries` processes each (a process's resident set varies by a few MiB)."""
+    peaks, added = [], []
     for _ in range(tries):
         out = subprocess.run([sys.executable, __file__, "--peak", name, str(n)], capture_output=True, text=True,
-                             check=True).stdout
-        peaks.append(float(out.split()[0]))
-    return min(peaks)
+                             check=True).stdout.split()
+        peaks.append(float(out[0]))
+        added.append(float(out[1]))
+    return min(peaks), min(added)
 
 
 def peak_child(name: str, n: int) -> None:
     be = FakeTorino()
     circuit = dynamic_circuit(be, n)
-    if not name.startswith("tarvex") and name != "none":
-        circuit = runtime_oracle.fresh_bodies(circuit)
+    # Every process runs on the same circuit, the one the runtime is given (ours give the same
+    # output on it), so that each starts from the same resident set.
+    circuit = runtime_oracle.fresh_bodies(circuit)
     make = pipelines(be.target)[name] if name != "none" else None
     gc.collect()
     # The high-water mark from here on (Linux's clear_refs 5 resets it to the current resident set):
     # building and transpiling the circuit can peak above what any pipeline needs, hiding it.
     with open("/proc/self/clear_refs", "w") as clear:
         clear.write("5")
+    start = status_mib("VmRSS")
     if make is not None:
         make().run(circuit)
-    print(status_mib("VmHWM"))
+    peak = status_mib("VmHWM")
+    print(peak, peak - start)
 
 
 def status_mib(field: str) -> float:

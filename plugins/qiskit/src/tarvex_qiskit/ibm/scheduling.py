@@ -452,9 +452,10 @@ class PadDelay(TransformationPass):
         """What `PassManager([self]).run(circuit)` returns, natively from circuit to circuit with no
         DAG in between; None where only the pass manager promises the same output (a circuit that is
         not a plain, named, physical QuantumCircuit, classical variables or stretches, a custom
-        ordering, no dt, or what the native reader leaves to the runtime). The input is read in its
-        own order; the core finds the order its DAG lists and writes the root in it. Sets no
-        property set. O(instructions)."""
+        ordering, no dt, an instruction on no qubit, or what the native reader leaves to the runtime).
+        The input is read in its own order; the core finds the order its DAG lists, and writes every
+        block as a DAG of it lists it, as the pass manager's conversions would. Its control-flow
+        operations are read, never changed. Sets no property set. O(instructions)."""
         if type(circuit) is not QuantumCircuit or not circuit.name or not _is_physical_circuit(circuit) \
                 or self._block_ordering_callable is not None or self._target is None or self._target.dt is None \
                 or not plain_circuit_bits(circuit):

@@ -44,9 +44,10 @@ The runtime's single run takes seconds and needs no batch. Peak memory is the re
 mark while one pipeline runs once, in a fresh process that builds the circuit first (the mark is
 reset once the circuit is built, since transpiling it can peak above any pipeline; the least of
 three such processes), every process on the fresh-bodies copy the runtime is given; "circuit
-only" builds it and runs none. Identical processes start from resident sets up to about 2 MiB
-apart, so the verdicts compare how far each pipeline's peak rose above its own start (in brackets
-in the tables), within MEMORY_RESOLUTION. "PassManager conversions" is the part no pass can avoid: Qiskit's conversion of
+only" builds it and runs none; in brackets, how far the peak rose above the process's resident
+set when the pipeline started (the least of the three, which need not be the same process's).
+Identical processes' peaks differ by up to about 2 MiB, the rises by about as much at the small
+sizes, so the verdicts compare peaks within dynamic_report.MEMORY_RESOLUTION. "PassManager conversions" is the part no pass can avoid: Qiskit's conversion of
 the input to a DAG and of the (equal) output back.
 
 Usage: python benchmarks/dynamic_passes.py [--runtime-sizes 1e3,3e3,5e3] [--sizes 1e3,...,1e6]

@@ -26,8 +26,11 @@ class Attempt:
     writer a call of a dynamic entry got, where it takes one.
 
     A dynamic entry's calls run Qiskit's Python code (its writer's callbacks), which fills caches
-    of its own and keeps a varying number of small objects there: they warm up for a round, and
-    the total may move by up to about CALLS // 2 in a round without a reference lost per call."""
+    of its own and keeps a varying number of small objects there: they warm up for a round or,
+    now and then, for a few (a round's growth falling towards zero), and the total may move by up
+    to about CALLS // 2 in a round without a reference lost per call. A reference lost per call
+    grows the total by CALLS or more in every round, so up to `rounds` rounds are run until one
+    stays below `allowed`."""
 
     def __init__(self, case):
         self.case = case
@@ -36,6 +39,7 @@ class Attempt:
         dynamic = self.watched[0] in ONE_CALL_EACH
         self.warm_up = CALLS if dynamic else 20
         self.allowed = CALLS // 2 if dynamic else CALLS // 10
+        self.rounds = 6 if dynamic else 3
 
     def call(self):
         function, args, kwargs = self.make()
@@ -58,13 +62,15 @@ def test_no_reference_is_left_behind(name):
     gc.collect()
     before = [sys.getrefcount(obj) for obj in attempt.watched]
     growth = []
-    for _ in range(3):
+    for round_ in range(attempt.rounds):
         total = sys.gettotalrefcount() if HAS_TOTAL else 0
         for _ in range(CALLS):
             attempt.call()
         gc.collect()
         growth.append(sys.gettotalrefcount() - total if HAS_TOTAL else 0)
         assert all(writer() is None for writer in attempt.writers), "a call kept its writer alive"
+        if round_ >= 2 and min(growth) < attempt.allowed:
+            break
     assert [sys.getrefcount(obj) for obj in attempt.watched] == before
     assert min(growth) < attempt.allowed, f"the total reference count grew by {growth} per {CALLS} calls"
 

@@ -177,8 +177,8 @@ void BlockWriter::end_body(NodeId cf, std::uint32_t k, Ticks) {
 }
 
 void BlockWriter::control_flow(NodeId cf, std::span<const Wire> qubits) {
-  // Its bodies: the last written, or, for a sink that holds the root's operations back, any
-  // written before (taken ones are popped once nothing written later is left).
+  // Its bodies: the last written, or, behind a sink that holds each block's operations back until
+  // the block ends, any written before (taken ones are popped once nothing written later is left).
   std::vector<Ref> circuits;
   const std::size_t at = bodies_at_[read_.program.control_flow_index(cf)];
   if (at < bodies_.size() && bodies_[at].cf == cf) {

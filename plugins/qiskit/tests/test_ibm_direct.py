@@ -17,6 +17,7 @@ from dynamic_circuits import CASE_IDS, case, labelled
 from outputs import ATTRIBUTES, exact
 from qiskit import QuantumCircuit
 from qiskit.circuit import ControlFlowOp
+from qiskit.circuit.library import XGate
 from qiskit.transpiler import PassManager
 from runtime_oracle import outcome
 from test_ibm_dd_differential import CASES as DD_CASES
@@ -120,3 +121,15 @@ def test_direct_decouple_equals_the_pass_manager(case_id, option_id, scheduling)
     else:
         assert native is not None
         assert_same(native, expected)
+
+
+def test_a_kept_pass_does_not_see_the_callers_lists_change():
+    circuit, target = circuit_and_target("torino-1")
+    other, _ = circuit_and_target("torino-3")  # other idle qubits: the kept pass reads `qubits` again
+    qubits = list(range(target.num_qubits))
+    direct.decouple(circuit, target, [XGate(), XGate()], qubits=qubits)
+    qubits[:] = [0]
+    got = direct.decouple(other, target, [XGate(), XGate()], qubits=list(range(target.num_qubits)))
+    expected = PassManager([ours.PadDynamicalDecoupling([XGate(), XGate()], qubits=list(range(target.num_qubits)),
+                                                        target=target)]).run(other)
+    assert deep(got) == deep(expected)

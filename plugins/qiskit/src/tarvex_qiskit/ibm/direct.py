@@ -76,6 +76,7 @@ def decouple(
     key = (_frozen(dd_sequences), tuple(sorted((name, _frozen(v)) for name, v in options.items())))
 
     def make() -> PadDynamicalDecoupling:
-        return PadDynamicalDecoupling(copy.deepcopy(dd_sequences), target=target, **options)
+        # Copies: the pass is kept for later calls, which must not see a list the caller changes.
+        return PadDynamicalDecoupling(copy.deepcopy(dd_sequences), target=target, **copy.deepcopy(options))
 
     return _each(_kept_pass(PadDynamicalDecoupling, target, key, make), circuits)

@@ -309,11 +309,10 @@ class PadDynamicalDecoupling(TransformationPass):
         idle = set()
         if not self._schedule_idle_qubits:
             idle = {dag.find_bit(w).index for w in dag.idle_wires() if isinstance(w, Qubit)}
-        blocks, colours = self._blocks(dag, dag.num_qubits(), idle, _is_physical(dag))
+        blocks, per_qubit = self._blocks(dag, dag.num_qubits(), idle, _is_physical(dag))
         top, out = _native_circuits(dag, blocks, bool(self.keep_labels), pad=True)
         given = _given_times(dag, ps["node_start_time"], ps["node_block_dags"]) if drop_in else None
-        result = self._call(blocks, colours, top, out, given, None if drop_in else self.scheduling, dag.num_qubits(),
-                            idle)
+        result = self._call(blocks, per_qubit, top, out, given, None if drop_in else self.scheduling)
         if result is None:
             return self._runtime_run(dag, drop_in)
         duration, phase = self._outcome(result, raise_refusals=True)
@@ -337,14 +336,14 @@ class PadDynamicalDecoupling(TransformationPass):
         if not self._schedule_idle_qubits:
             active = circuit._data.active_bits()[0]
             idle = {i for i, q in enumerate(circuit.qubits) if q not in active}
-        blocks, colours = self._blocks(circuit, n_qubits, idle, True)
+        blocks, per_qubit = self._blocks(circuit, n_qubits, idle, True)
         blocks.borrowed = True
         top = blocks.top = circuit._data
         if blocks.keep_labels:
             blocks.note_labels((-1, -1), top)
         out = top.copy_empty_like()
         out.reserve(2 * len(top))
-        result = self._call(blocks, colours, top, out, None, self.scheduling, n_qubits, idle, in_own_order=True)
+        result = self._call(blocks, per_qubit, top, out, None, self.scheduling, in_own_order=True)
         if result is None:
             return None
         outcome = self._outcome(result, raise_refusals=False)
@@ -355,23 +354,12 @@ class PadDynamicalDecoupling(TransformationPass):
             out.global_phase = out.global_phase + phase
         return pass_manager_output(circuit, out, duration, None, None)
 
-    def _blocks(self, source: Any, n_qubits: int, idle: set[int], physical: bool) -> tuple[_DecouplingBlocks, bytes]:
-        """The checks a run makes before padding, in the runtime's order; the run's writer and the
-        qubits' colours."""
+    def _blocks(self, source: Any, n_qubits: int, idle: set[int], physical: bool) -> tuple[_DecouplingBlocks, tuple]:
+        """The checks a run makes before padding, in the runtime's order (the pulses' durations
+        last), the run's writer, and the per-qubit fields: colours, the selection and the pulses'
+        durations, the latter reused while the target's durations and the qubits stay the same."""
         colours = self._colours(n_qubits)
         self._check_sequences(physical)
-        blocks = _DecouplingBlocks(source, self._target, self._block_ordering_callable, self._schedule_idle_qubits,
-                                   self._dd_barrier, bool(self.keep_labels))
-        pulse_labels = tuple(gate.label for seq in self._dd_sequences for gate in seq)
-        if any(label is not None for label in pulse_labels):
-            blocks.labelled_pulses = bytes(label is not None for label in pulse_labels)
-            blocks.pulse_labels = pulse_labels
-        return blocks, colours
-
-    def _call(self, blocks: _DecouplingBlocks, colours: bytes, top: Any, out: Any, given: Any, scheduling: str | None,
-              n_qubits: int, idle: set[int], in_own_order: bool = False) -> Any:
-        """The native run, with what depends only on the target's durations, the qubit count and
-        the idle qubits reused from earlier runs."""
         durations_key = self._target.durations()
         if self._cache_key is not durations_key:
             self._cache_key, self._cache = durations_key, {}
@@ -381,6 +369,18 @@ class PadDynamicalDecoupling(TransformationPass):
         selected, pulse_durations = self._cache[qubit_key]
         if "fields" not in self._cache:
             self._cache["fields"] = self._sequence_fields()
+        blocks = _DecouplingBlocks(source, self._target, self._block_ordering_callable, self._schedule_idle_qubits,
+                                   self._dd_barrier, bool(self.keep_labels))
+        pulse_labels = tuple(gate.label for seq in self._dd_sequences for gate in seq)
+        if any(label is not None for label in pulse_labels):
+            blocks.labelled_pulses = bytes(label is not None for label in pulse_labels)
+            blocks.pulse_labels = pulse_labels
+        return blocks, (colours, selected, pulse_durations)
+
+    def _call(self, blocks: _DecouplingBlocks, per_qubit: tuple, top: Any, out: Any, given: Any,
+              scheduling: str | None, in_own_order: bool = False) -> Any:
+        """The native run."""
+        colours, selected, pulse_durations = per_qubit
         return _requests.call(_requests.DecouplingRequest(
             top=top,
             out=out,

@@ -36,7 +36,6 @@ from qiskit.transpiler.target import Target
 from .. import _messages, _native, _requests
 from .._circuits import pass_manager_output
 from .._labels import relabel_circuit
-from .._timing import plain_circuit_bits
 from .scheduling import (
     BlockOrderingCallable,
     _Blocks,
@@ -44,8 +43,9 @@ from .scheduling import (
     _duration_table,
     _finish,
     _given_times,
+    _direct_circuits,
+    _direct_ready,
     _is_physical,
-    _is_physical_circuit,
     _native_circuits,
     _native_ready,
     _runtime,
@@ -327,9 +327,7 @@ class PadDynamicalDecoupling(TransformationPass):
         DAG in between (see PadDelay.run_circuit); None where only the pass manager promises the same
         output or message (the refusals of a run included). Raises what that pass manager raises
         for the options. O(instructions)."""
-        if type(circuit) is not QuantumCircuit or not circuit.name or not _is_physical_circuit(circuit) \
-                or self._block_ordering_callable is not None or self._target is None or self._target.dt is None \
-                or not plain_circuit_bits(circuit) or not self._native_sequences():
+        if not _direct_ready(circuit, self._target, self._block_ordering_callable) or not self._native_sequences():
             return None
         n_qubits = circuit.num_qubits
         idle = set()
@@ -337,12 +335,7 @@ class PadDynamicalDecoupling(TransformationPass):
             active = circuit._data.active_bits()[0]
             idle = {i for i, q in enumerate(circuit.qubits) if q not in active}
         blocks, per_qubit = self._blocks(circuit, n_qubits, idle, True)
-        blocks.borrowed = True
-        top = blocks.top = circuit._data
-        if blocks.keep_labels:
-            blocks.note_labels((-1, -1), top)
-        out = top.copy_empty_like()
-        out.reserve(2 * len(top))
+        top, out = _direct_circuits(circuit, blocks)
         result = self._call(blocks, per_qubit, top, out, None, self.scheduling, in_own_order=True)
         if result is None:
             return None

@@ -36,6 +36,7 @@ from qiskit.transpiler.target import Target
 from .. import _messages, _native, _requests
 from .._circuits import pass_manager_output
 from .._timing import plain_circuit_bits
+from ..passes import _physical_circuit
 
 _NOT_COPIED = 2**32 - 1  # the native writer's position of an instruction it made no copy of
 
@@ -68,10 +69,6 @@ def _duration_table(target: Target | None) -> Any:
 
 def _is_physical(dag: DAGCircuit) -> bool:
     return len(dag.qregs) == 1 and dag.qregs.get("q", None) is not None
-
-
-def _is_physical_circuit(circuit: QuantumCircuit) -> bool:
-    return len(circuit.qregs) == 1 and circuit.qregs[0].name == "q"
 
 
 def _runtime():
@@ -231,7 +228,12 @@ def _native_circuits(dag: DAGCircuit, blocks: _Blocks, keep_labels: bool, pad: b
     """The CircuitData the native call reads (the root of `dag`) and, to pad, the empty one it
     writes into. Conversions run here, not natively: Qiskit's C API cannot copy registers Python
     has seen."""
-    top = _core_dag_to_circuit(dag, False)
+    return _root_circuits(_core_dag_to_circuit(dag, False), blocks, keep_labels, pad)
+
+
+def _root_circuits(top: Any, blocks: _Blocks, keep_labels: bool, pad: bool) -> tuple[Any, Any]:
+    """`top`, the root the native call reads, with its labels noted, and, to pad, an empty
+    CircuitData like it for the output."""
     if keep_labels:
         blocks.note_labels((-1, -1), top)
     out = None
@@ -240,6 +242,21 @@ def _native_circuits(dag: DAGCircuit, blocks: _Blocks, keep_labels: bool, pad: b
         out.reserve(2 * len(top))  # delays and barriers: grown once, not doubled along the way
     blocks.top = top
     return top, out
+
+
+def _direct_circuits(circuit: QuantumCircuit, blocks: _Blocks) -> tuple[Any, Any]:
+    """The direct path's root and output: the input's own CircuitData, read in its own order and
+    never changed (`blocks` borrows its control-flow operations), and an empty one like it."""
+    blocks.borrowed = True
+    return _root_circuits(circuit._data, blocks, blocks.keep_labels, True)
+
+
+def _direct_ready(circuit: Any, target: Target | None, ordering: BlockOrderingCallable | None) -> bool:
+    """Whether the direct path promises the pass manager's output for `circuit`: a plain, named,
+    physical QuantumCircuit without classical variables or stretches, the default ordering and a
+    target with dt."""
+    return type(circuit) is QuantumCircuit and bool(circuit.name) and _physical_circuit(circuit) \
+        and ordering is None and target is not None and target.dt is not None and plain_circuit_bits(circuit)
 
 
 def _finish(out: DAGCircuit, dag: DAGCircuit, ps) -> DAGCircuit:
@@ -456,18 +473,11 @@ class PadDelay(TransformationPass):
         The input is read in its own order; the core finds the order its DAG lists, and writes every
         block as a DAG of it lists it, as the pass manager's conversions would. Its control-flow
         operations are read, never changed. Sets no property set. O(instructions)."""
-        if type(circuit) is not QuantumCircuit or not circuit.name or not _is_physical_circuit(circuit) \
-                or self._block_ordering_callable is not None or self._target is None or self._target.dt is None \
-                or not plain_circuit_bits(circuit):
+        if not _direct_ready(circuit, self._target, self._block_ordering_callable):
             return None
         keep_labels = bool(self.keep_labels)
         blocks = _Blocks(circuit, self._target, None, bool(self._schedule_idle_qubits), keep_labels)
-        blocks.borrowed = True
-        top = blocks.top = circuit._data
-        if keep_labels:
-            blocks.note_labels((-1, -1), top)
-        out = top.copy_empty_like()
-        out.reserve(2 * len(top))
+        top, out = _direct_circuits(circuit, blocks)
         duration = _requests.call(_requests.DynamicRequest(
             top=top,
             out=out,
